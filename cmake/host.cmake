@@ -1,0 +1,32 @@
+# The host build: the products over the project's own platform layer, with the unit tests,
+# under AddressSanitizer and UndefinedBehaviorSanitizer.
+find_package(GTest REQUIRED)
+enable_testing()
+
+set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+add_compile_options(-Wall -Wextra -Wno-cast-function-type -g -O1 ${SANITIZERS})
+add_link_options(${SANITIZERS})
+
+file(GLOB WINHOST_SOURCES "${CMAKE_SOURCE_DIR}/platform/host/*.cpp")
+add_library(winhost OBJECT ${WINHOST_SOURCES})
+target_include_directories(winhost PUBLIC platform platform/host)
+
+add_library(drvmate_host STATIC ${DRVMATE_SOURCES})
+target_include_directories(drvmate_host PUBLIC platform installer)
+
+if(SVCSWEEP_SOURCES)
+    add_library(svcsweep_host STATIC ${SVCSWEEP_SOURCES})
+    target_include_directories(svcsweep_host PUBLIC platform cleaner)
+endif()
+
+add_executable(logread tools/logread/logread.cpp ${LOGREAD_SOURCES})
+
+file(GLOB HOST_TESTS "${CMAKE_SOURCE_DIR}/tests/host/*.cpp")
+add_executable(host_tests ${HOST_TESTS} ${LOGREAD_SOURCES})
+target_include_directories(host_tests PRIVATE tests/host tools/logread)
+target_link_libraries(host_tests PRIVATE drvmate_host winhost GTest::gtest GTest::gtest_main)
+if(SVCSWEEP_SOURCES)
+    target_link_libraries(host_tests PRIVATE svcsweep_host)
+endif()
+include(GoogleTest)
+gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 60)

@@ -1,0 +1,40 @@
+# The Windows builds: the shipped 32-bit one and the 64-bit one that runs under Wine.
+enable_language(RC)
+
+set(DIST_DIR "${CMAKE_SOURCE_DIR}/dist/${DIST_NAME}" CACHE PATH "where the deliverables go")
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY "${DIST_DIR}")
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY "${DIST_DIR}")
+
+add_compile_options(-Wall -Wextra -Wno-cast-function-type -O2)
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+# The C++ runtime is linked in, so the files import only system DLLs.
+set(STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+
+add_library(Drvmate SHARED ${DRVMATE_SOURCES} installer/Drvmate.def installer/Drvmate.rc)
+target_include_directories(Drvmate PRIVATE platform installer)
+set_target_properties(Drvmate PROPERTIES PREFIX "" OUTPUT_NAME Drvmate)
+target_link_options(Drvmate PRIVATE ${STATIC_RUNTIME} -Wl,--enable-stdcall-fixup)
+target_link_libraries(Drvmate PRIVATE setupapi cfgmgr32 ole32 msi)
+
+add_executable(Svcsweep ${SVCSWEEP_MAIN} ${SVCSWEEP_SOURCES} cleaner/Svcsweep.rc)
+target_include_directories(Svcsweep PRIVATE platform cleaner)
+target_compile_options(Svcsweep PRIVATE -UUNICODE -U_UNICODE)
+target_link_options(Svcsweep PRIVATE ${STATIC_RUNTIME} -mconsole)
+target_link_libraries(Svcsweep PRIVATE advapi32 shlwapi)
+
+add_executable(logread tools/logread/logread.cpp ${LOGREAD_SOURCES})
+target_link_options(logread PRIVATE ${STATIC_RUNTIME} -mconsole)
+
+# Test programs for the Wine bed; they are not deliverables.
+if(DIST_NAME STREQUAL "win64")
+    file(GLOB WINE_TESTS "${CMAKE_SOURCE_DIR}/tests/wine/*_test.cpp")
+    foreach(source ${WINE_TESTS})
+        get_filename_component(name ${source} NAME_WE)
+        add_executable(${name} ${source} tests/wine/check.cpp)
+        target_include_directories(${name} PRIVATE platform installer tests/wine tools/logread)
+        target_sources(${name} PRIVATE ${LOGREAD_SOURCES})
+        target_link_options(${name} PRIVATE ${STATIC_RUNTIME} -mconsole)
+        target_link_libraries(${name} PRIVATE setupapi cfgmgr32 ole32 msi advapi32 shlwapi newdev)
+        set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/wine-tests")
+    endforeach()
+endif()

@@ -1,0 +1,401 @@
+// kernel32 over the simulated machine.
+#include "kernel32.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "machine.h"
+
+namespace host {
+
+namespace {
+thread_local DWORD lastError = 0;
+thread_local bool redirectionDisabled = false;
+}  // namespace
+
+bool ThreadRedirectionDisabled() { return redirectionDisabled; }
+
+namespace {
+
+// Copies text and its terminator into a caller's buffer of `size` characters, the way the
+// Get*Directory calls do: the length when it fits, else the size needed with the terminator.
+UINT CopyOut(const std::u16string& text, LPWSTR buffer, UINT size)
+{
+    if (!buffer || text.size() + 1 > size) return static_cast<UINT>(text.size() + 1);
+    std::copy(text.begin(), text.end(), buffer);
+    buffer[text.size()] = 0;
+    return static_cast<UINT>(text.size());
+}
+
+std::u16string Text(LPCWSTR text) { return text ? std::u16string(text) : std::u16string(); }
+
+bool HasWildcard(const std::u16string& s) { return s.find_first_of(u"*?") != std::u16string::npos; }
+
+bool IsFolder(const std::string& hostPath)
+{
+    struct stat st;
+    return stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsThere(const std::string& hostPath)
+{
+    struct stat st;
+    return stat(hostPath.c_str(), &st) == 0;
+}
+
+// The error Windows gives for a path that does not name anything: file not found when its
+// folder exists, path not found when it does not.
+DWORD MissingError(const std::string& hostPath)
+{
+    std::string parent = hostPath.substr(0, hostPath.rfind('/'));
+    return IsFolder(parent) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
+// Windows wildcard matching of one name, without regard to case: '*' takes any run of
+// characters, '?' one character; "*.*" takes every name.
+bool Matches(const std::u16string& pattern, const std::u16string& name)
+{
+    std::u16string p = Upper(pattern), n = Upper(name);
+    if (p == u"*.*") return true;
+    size_t pi = 0, ni = 0, star = std::u16string::npos, mark = 0;
+    while (ni < n.size()) {
+        if (pi < p.size() && (p[pi] == u'?' || p[pi] == n[ni])) { ++pi; ++ni; }
+        else if (pi < p.size() && p[pi] == u'*') { star = pi++; mark = ni; }
+        else if (star != std::u16string::npos) { pi = star + 1; ni = ++mark; }
+        else return false;
+    }
+    while (pi < p.size() && p[pi] == u'*') ++pi;
+    return pi == p.size();
+}
+
+struct FindSearch {
+    std::vector<std::pair<std::u16string, std::string>> entries;  // name, host path
+    size_t next = 0;
+};
+
+void Fill(const std::pair<std::u16string, std::string>& entry, LPWIN32_FIND_DATAW data)
+{
+    std::memset(data, 0, sizeof(*data));
+    struct stat st;
+    bool folder = stat(entry.second.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    data->dwFileAttributes = folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if (!folder) data->nFileSizeLow = static_cast<DWORD>(st.st_size);
+    size_t n = std::min<size_t>(entry.first.size(), MAX_PATH - 1);
+    std::copy(entry.first.begin(), entry.first.begin() + n, data->cFileName);
+}
+
+}  // namespace
+}  // namespace host
+
+using host::CurrentMachine;
+
+DWORD WINAPI GetLastError() { return host::lastError; }
+void WINAPI SetLastError(DWORD code) { host::lastError = code; }
+
+HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
+
+void WINAPI Sleep(DWORD milliseconds)
+{
+    CurrentMachine().Enter("Sleep");
+    CurrentMachine().sleeps.push_back(milliseconds);
+}
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("GetVersionExA", &code)) { SetLastError(code); return FALSE; }
+    if (!info || info->dwOSVersionInfoSize < sizeof(OSVERSIONINFOA)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    const host::Machine& m = CurrentMachine();
+    info->dwMajorVersion = m.versionMajor;
+    info->dwMinorVersion = m.versionMinor;
+    info->dwBuildNumber = m.versionBuild;
+    info->dwPlatformId = 2;  // VER_PLATFORM_WIN32_NT
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------
+// Modules
+
+HMODULE WINAPI GetModuleHandleW(LPCWSTR name)
+{
+    host::Machine& m = CurrentMachine();
+    DWORD code;
+    if (m.Enter("GetModuleHandleW", &code)) { SetLastError(code); return nullptr; }
+    auto it = m.modules.find(host::Text(name));
+    if (it == m.modules.end() || (!it->second.resident && it->second.references == 0)) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    return reinterpret_cast<HMODULE>(&it->second);
+}
+
+HMODULE WINAPI LoadLibraryW(LPCWSTR name)
+{
+    host::Machine& m = CurrentMachine();
+    DWORD code;
+    if (m.Enter("LoadLibraryW", &code)) { SetLastError(code); return nullptr; }
+    auto it = m.modules.find(host::Text(name));
+    if (it == m.modules.end()) { SetLastError(ERROR_MOD_NOT_FOUND); return nullptr; }
+    if (it->second.loadFails) { SetLastError(it->second.loadError); return nullptr; }
+    ++it->second.references;
+    return reinterpret_cast<HMODULE>(&it->second);
+}
+
+static host::Module* FindModule(HMODULE handle)
+{
+    for (auto& entry : CurrentMachine().modules)
+        if (reinterpret_cast<HMODULE>(&entry.second) == handle) return &entry.second;
+    return nullptr;
+}
+
+BOOL WINAPI FreeLibrary(HMODULE handle)
+{
+    CurrentMachine().Enter("FreeLibrary");
+    host::Module* module = FindModule(handle);
+    if (!module || (module->references == 0 && !module->resident)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (module->references > 0) --module->references;
+    return TRUE;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE handle, LPCSTR name)
+{
+    DWORD code;
+    if (CurrentMachine().Enter(std::string("GetProcAddress"), &code)) { SetLastError(code); return nullptr; }
+    host::Module* module = FindModule(handle);
+    if (!module) { SetLastError(ERROR_INVALID_HANDLE); return nullptr; }
+    auto it = module->exports.find(name ? name : "");
+    if (it == module->exports.end()) { SetLastError(ERROR_PROC_NOT_FOUND); return nullptr; }
+    return it->second;
+}
+
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
+{
+    host::Machine& m = CurrentMachine();
+    DWORD code;
+    if (m.Enter("GetModuleFileNameW", &code)) { SetLastError(code); return 0; }
+    if (module) { SetLastError(ERROR_MOD_NOT_FOUND); return 0; }
+    const std::u16string& name = m.moduleFileName;
+    if (size == 0) { SetLastError(ERROR_INSUFFICIENT_BUFFER); return 0; }
+    if (name.size() + 1 > size) {
+        // Truncated to the buffer, terminator included, as Windows Vista and later do.
+        std::copy(name.begin(), name.begin() + (size - 1), buffer);
+        buffer[size - 1] = 0;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    std::copy(name.begin(), name.end(), buffer);
+    buffer[name.size()] = 0;
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(name.size());
+}
+
+// ---------------------------------------------------------------------------------------
+// WOW64
+
+BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("IsWow64Process", &code)) { SetLastError(code); return FALSE; }
+    if (!process || !wow64) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    *wow64 = CurrentMachine().windows64 ? TRUE : FALSE;
+    return TRUE;
+}
+
+// The old value hands back the thread's previous state: 1 redirection was on, 2 it was off.
+BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* oldValue)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("Wow64DisableWow64FsRedirection", &code)) { SetLastError(code); return FALSE; }
+    if (!CurrentMachine().windows64) { SetLastError(ERROR_INVALID_FUNCTION); return FALSE; }
+    if (!oldValue) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    *oldValue = reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(host::redirectionDisabled ? 2 : 1));
+    host::redirectionDisabled = true;
+    return TRUE;
+}
+
+BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID oldValue)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("Wow64RevertWow64FsRedirection", &code)) { SetLastError(code); return FALSE; }
+    ULONG_PTR state = reinterpret_cast<ULONG_PTR>(oldValue);
+    if (!CurrentMachine().windows64) { SetLastError(ERROR_INVALID_FUNCTION); return FALSE; }
+    if (state != 1 && state != 2) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    host::redirectionDisabled = state == 2;
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------
+// System folders and the environment
+
+UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("GetSystemDirectoryW", &code)) { SetLastError(code); return 0; }
+    return host::CopyOut(CurrentMachine().systemDirectory, buffer, size);
+}
+
+UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("GetWindowsDirectoryW", &code)) { SetLastError(code); return 0; }
+    return host::CopyOut(CurrentMachine().windowsDirectory, buffer, size);
+}
+
+UINT WINAPI GetSystemWow64DirectoryW(LPWSTR buffer, UINT size)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("GetSystemWow64DirectoryW", &code)) { SetLastError(code); return 0; }
+    if (!CurrentMachine().windows64) { SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return 0; }
+    return host::CopyOut(CurrentMachine().Wow64Directory(), buffer, size);
+}
+
+DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
+{
+    host::Machine& m = CurrentMachine();
+    DWORD code;
+    if (m.Enter("GetEnvironmentVariableW", &code)) { SetLastError(code); return 0; }
+    auto it = m.environment.find(host::Text(name));
+    if (it == m.environment.end()) { SetLastError(ERROR_ENVVAR_NOT_FOUND); return 0; }
+    const std::u16string& value = it->second;
+    if (value.empty()) {
+        if (buffer && size) buffer[0] = 0;
+        SetLastError(ERROR_SUCCESS);
+        return 0;
+    }
+    return host::CopyOut(value, buffer, size);
+}
+
+// ---------------------------------------------------------------------------------------
+// Files
+
+DWORD WINAPI GetFullPathNameW(LPCWSTR path, DWORD size, LPWSTR buffer, LPWSTR* filePart)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("GetFullPathNameW", &code)) { SetLastError(code); return 0; }
+    std::u16string text = host::Text(path);
+    if (text.empty()) { SetLastError(ERROR_INVALID_NAME); return 0; }
+    std::u16string full = host::FullPath(text);
+    if (full.empty()) { SetLastError(ERROR_INVALID_NAME); return 0; }
+    if (full.size() + 1 > size || !buffer) return static_cast<DWORD>(full.size() + 1);
+    std::copy(full.begin(), full.end(), buffer);
+    buffer[full.size()] = 0;
+    if (filePart) {
+        size_t slash = full.rfind(u'\\');
+        *filePart = (slash + 1 < full.size()) ? buffer + slash + 1 : nullptr;
+    }
+    return static_cast<DWORD>(full.size());
+}
+
+DWORD WINAPI GetFileAttributesW(LPCWSTR path)
+{
+    host::Machine& m = CurrentMachine();
+    DWORD code;
+    if (m.Enter("GetFileAttributesW", &code)) { SetLastError(code); return INVALID_FILE_ATTRIBUTES; }
+    std::u16string full = host::Redirected(host::FullPath(host::Text(path)));
+    std::string hostPath = host::HostPath(full);
+    if (hostPath.empty() || host::HasWildcard(full)) { SetLastError(ERROR_INVALID_NAME); return INVALID_FILE_ATTRIBUTES; }
+    if (!host::IsThere(hostPath)) { SetLastError(host::MissingError(hostPath)); return INVALID_FILE_ATTRIBUTES; }
+    if (host::IsFolder(hostPath)) return FILE_ATTRIBUTE_DIRECTORY;
+    return m.IsReadOnly(full) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_ARCHIVE;
+}
+
+BOOL WINAPI DeleteFileW(LPCWSTR path)
+{
+    host::Machine& m = CurrentMachine();
+    DWORD code;
+    if (m.Enter("DeleteFileW", &code)) { SetLastError(code); return FALSE; }
+    std::u16string full = host::Redirected(host::FullPath(host::Text(path)));
+    std::string hostPath = host::HostPath(full);
+    if (hostPath.empty() || host::HasWildcard(full)) { SetLastError(ERROR_INVALID_NAME); return FALSE; }
+    if (!host::IsThere(hostPath)) { SetLastError(host::MissingError(hostPath)); return FALSE; }
+    if (host::IsFolder(hostPath) || m.IsReadOnly(full)) { SetLastError(ERROR_ACCESS_DENIED); return FALSE; }
+    if (m.IsLocked(full)) { SetLastError(ERROR_SHARING_VIOLATION); return FALSE; }
+    if (unlink(hostPath.c_str()) != 0) { SetLastError(ERROR_ACCESS_DENIED); return FALSE; }
+    return TRUE;
+}
+
+HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("FindFirstFileW", &code)) { SetLastError(code); return INVALID_HANDLE_VALUE; }
+    std::u16string full = host::Redirected(host::FullPath(host::Text(pattern)));
+    size_t slash = full.rfind(u'\\');
+    if (full.empty() || slash == std::u16string::npos || !data) { SetLastError(ERROR_INVALID_NAME); return INVALID_HANDLE_VALUE; }
+    std::u16string folder = full.substr(0, slash + 1);
+    std::u16string namePattern = full.substr(slash + 1);
+    if (host::HasWildcard(folder)) { SetLastError(ERROR_INVALID_NAME); return INVALID_HANDLE_VALUE; }
+    if (namePattern.empty()) { SetLastError(ERROR_FILE_NOT_FOUND); return INVALID_HANDLE_VALUE; }
+    std::string hostFolder = host::HostPath(folder);
+    if (!host::IsFolder(hostFolder)) { SetLastError(ERROR_PATH_NOT_FOUND); return INVALID_HANDLE_VALUE; }
+
+    auto* search = new host::FindSearch();
+    if (DIR* dir = opendir(hostFolder.c_str())) {
+        bool isRoot = folder.size() == 3;
+        while (dirent* e = readdir(dir)) {
+            std::string name = e->d_name;
+            if (isRoot && (name == "." || name == "..")) continue;
+            std::u16string wide = host::U16(name);
+            if (host::Matches(namePattern, wide))
+                search->entries.emplace_back(wide, hostFolder + "/" + name);
+        }
+        closedir(dir);
+    }
+    // NTFS hands out names in upper-case collation order.
+    std::sort(search->entries.begin(), search->entries.end(),
+              [](const auto& a, const auto& b) { return host::Upper(a.first) < host::Upper(b.first); });
+    if (search->entries.empty()) {
+        delete search;
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    host::Fill(search->entries[0], data);
+    search->next = 1;
+    host::HandleOpened("find");
+    return reinterpret_cast<HANDLE>(search);
+}
+
+BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("FindNextFileW", &code)) { SetLastError(code); return FALSE; }
+    if (!find || find == INVALID_HANDLE_VALUE) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    auto* search = reinterpret_cast<host::FindSearch*>(find);
+    if (search->next >= search->entries.size()) { SetLastError(ERROR_NO_MORE_FILES); return FALSE; }
+    host::Fill(search->entries[search->next++], data);
+    return TRUE;
+}
+
+BOOL WINAPI FindClose(HANDLE find)
+{
+    CurrentMachine().Enter("FindClose");
+    if (!find || find == INVALID_HANDLE_VALUE) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    delete reinterpret_cast<host::FindSearch*>(find);
+    host::HandleClosed("find");
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------
+// Strings
+
+int WINAPI lstrlenW(LPCWSTR text)
+{
+    if (!text) return 0;
+    int n = 0;
+    while (text[n]) ++n;
+    return n;
+}
+
+int WINAPI lstrlenA(LPCSTR text) { return text ? static_cast<int>(std::strlen(text)) : 0; }

@@ -1,0 +1,76 @@
+// The kernel32 subset that the products call, over the simulated machine.
+#pragma once
+
+#include "types.h"
+
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+struct WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    WCHAR cFileName[MAX_PATH];
+    WCHAR cAlternateFileName[14];
+};
+typedef WIN32_FIND_DATAW* LPWIN32_FIND_DATAW;
+
+struct OSVERSIONINFOA {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    CHAR szCSDVersion[128];
+};
+typedef OSVERSIONINFOA* LPOSVERSIONINFOA;
+
+// Errors and processes.
+DWORD WINAPI GetLastError();
+void WINAPI SetLastError(DWORD code);
+HANDLE WINAPI GetCurrentProcess();
+void WINAPI Sleep(DWORD milliseconds);
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info);
+
+// Modules and run-time binding.
+HMODULE WINAPI GetModuleHandleW(LPCWSTR name);
+HMODULE WINAPI LoadLibraryW(LPCWSTR name);
+BOOL WINAPI FreeLibrary(HMODULE module);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
+
+// WOW64. Bound at run time by the products; declared so the host exports can be listed.
+BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64);
+BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* oldValue);
+BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID oldValue);
+
+// System folders and the environment.
+UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size);
+UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size);
+UINT WINAPI GetSystemWow64DirectoryW(LPWSTR buffer, UINT size);
+DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
+
+// Files.
+DWORD WINAPI GetFullPathNameW(LPCWSTR path, DWORD size, LPWSTR buffer, LPWSTR* filePart);
+DWORD WINAPI GetFileAttributesW(LPCWSTR path);
+BOOL WINAPI DeleteFileW(LPCWSTR path);
+HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
+BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
+BOOL WINAPI FindClose(HANDLE find);
+
+// Strings.
+int WINAPI lstrlenW(LPCWSTR text);
+int WINAPI lstrlenA(LPCSTR text);

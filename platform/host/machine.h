@@ -1,0 +1,132 @@
+// The simulated Windows machine behind the host platform layer.
+//
+// A test starts from ResetMachine(), which gives a default 32-bit Windows installed on C:
+// with an empty file system in a fresh host folder, changes what it needs in a few lines,
+// calls the product, and reads back files, calls and state. Every Win32 call of the layer
+// asks Enter("Name", &code) first: that counts the call and tells it to fail with the code
+// a test injected with Fail("Name", code).
+#pragma once
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "types.h"
+
+namespace host {
+
+// UTF-8 <-> UTF-16 for tests and for the host file names.
+std::u16string U16(const std::string& text);
+std::string U8(const std::u16string& text);
+std::string U8(const WCHAR* text);
+
+// Case-insensitive comparison of Windows names (ASCII letters fold; other units compare as they are).
+std::u16string Upper(const std::u16string& text);
+struct NoCaseLess {
+    bool operator()(const std::u16string& a, const std::u16string& b) const;
+};
+
+// A loaded or loadable library and the functions it exports by name.
+struct Module {
+    std::u16string name;
+    std::map<std::string, FARPROC> exports;
+    bool resident = false;   // mapped in every process (kernel32.dll): GetModuleHandleW finds it
+    bool loadFails = false;  // LoadLibraryW fails with loadError
+    DWORD loadError = ERROR_MOD_NOT_FOUND;
+    int references = 0;      // LoadLibraryW calls not yet matched by FreeLibrary
+};
+
+struct Injection {
+    DWORD code = 0;
+    int remaining = -1;  // calls still to fail; -1: every call
+};
+
+class Machine {
+public:
+    // Folder on the host that holds one folder per drive letter ("C", "D", ...).
+    std::string root;
+
+    // Windows as the process sees it.
+    bool windows64 = false;  // 64-bit Windows: the 32-bit process runs under WOW64
+    std::u16string windowsDirectory = u"C:\\Windows";
+    std::u16string systemDirectory = u"C:\\Windows\\system32";
+    std::u16string currentDirectory = u"C:\\";
+    std::u16string moduleFileName = u"C:\\Program Files\\Setup\\setup.exe";
+    DWORD versionMajor = 10, versionMinor = 0, versionBuild = 19045;
+
+    std::map<std::u16string, std::u16string, NoCaseLess> environment;
+    std::map<std::u16string, Module, NoCaseLess> modules;
+    std::vector<DWORD> sleeps;  // every Sleep, in milliseconds, in call order
+
+    // Moves the Windows installation (the Windows, system and WOW64 folders) to a folder,
+    // such as "D:\\Windows".
+    void InstallWindowsAt(const std::u16string& windowsFolder);
+    std::u16string Wow64Directory() const { return windowsDirectory + u"\\SysWOW64"; }
+
+    // Failure injection and call counts.
+    void Fail(const std::string& api, DWORD code, int times = -1);
+    void Heal(const std::string& api) { injections.erase(api); }
+    int Calls(const std::string& api) const;
+    bool Enter(const std::string& api, DWORD* code = nullptr);
+
+    // Modules: a test removes an export or makes a library fail to load.
+    Module& AddModule(const std::u16string& name, bool resident = false);
+    void RemoveExport(const std::u16string& module, const std::string& function);
+    void FailLoad(const std::u16string& module, DWORD error = ERROR_MOD_NOT_FOUND);
+    int References(const std::u16string& module) const;
+
+    // Files, by Windows path (full or relative to the current directory). Folders are made
+    // as needed. Read-only and locked files are the machine's own marks, since the host
+    // runs as root and would ignore permissions.
+    void WriteFile(const std::u16string& path, const std::string& bytes);
+    std::string ReadFile(const std::u16string& path) const;
+    bool Exists(const std::u16string& path) const;
+    void MakeFolder(const std::u16string& path);
+    void Remove(const std::u16string& path);
+    std::vector<std::u16string> List(const std::u16string& folder) const;
+    void SetReadOnly(const std::u16string& path, bool readOnly = true);
+    bool IsReadOnly(const std::u16string& path) const;
+    void Lock(const std::u16string& path, bool locked = true);
+    bool IsLocked(const std::u16string& path) const;
+
+    // Handles the layer gave out and that are still open, by kind ("find", ...).
+    std::map<std::string, int> openHandles;
+    int OpenHandles(const std::string& kind) const;
+
+    // Per-thread WOW64 file-system redirection of the calling thread.
+    bool RedirectionDisabled() const;
+
+    // Hooks for the other areas of the layer (devices, registry, services, installer session):
+    // each keeps its own state and registers how to reset it.
+    static void OnReset(std::function<void(Machine&)> reset);
+
+private:
+    std::map<std::string, Injection> injections;
+    std::map<std::string, int> calls;
+    std::set<std::u16string> readOnly;  // upper-case full paths
+    std::set<std::u16string> locked;
+    friend Machine& ResetMachine();
+};
+
+// The machine of the running test; created at first use.
+Machine& CurrentMachine();
+// Replaces the machine with a new default one over a fresh, empty host folder.
+Machine& ResetMachine();
+
+// Windows path handling shared by the layer's file calls.
+// FullPath: GetFullPathNameW's rules (current drive and directory, "." and "..", '/' as '\',
+// trailing dots and blanks of a name dropped). Empty result: not a path this layer can use.
+std::u16string FullPath(const std::u16string& path);
+// Host path for a full Windows path after the calling thread's WOW64 redirection; each
+// existing component is matched without regard to case. Empty: no drive letter.
+std::string HostPath(const std::u16string& fullPath);
+// The full path after the calling thread's WOW64 redirection.
+std::u16string Redirected(const std::u16string& fullPath);
+
+// Handle bookkeeping for the layer's own handle kinds.
+void HandleOpened(const std::string& kind);
+void HandleClosed(const std::string& kind);
+
+}  // namespace host

@@ -1,0 +1,8 @@
+// The host's stand-in for <windows.h> and the SDK headers the products include.
+#pragma once
+
+#include "types.h"
+#include "kernel32.h"
+#include "crt.h"
+#include "cfgmgr32.h"
+#include "msi.h"
