@@ -1,0 +1,52 @@
+# Shared by build.sh and test.sh: packages, builds, the Wine prefix.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+WINE=/usr/lib/wine/wine64
+export WINEDEBUG=-all
+
+PACKAGES=(cmake ninja-build g++ libgtest-dev
+          g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-i686-dev mingw-w64-x86-64-dev
+          wine64 wixl msitools icoutils)
+
+# Installs the Debian packages that are missing when run as root; otherwise says how.
+ensure_packages() {
+    local missing=()
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "installing: ${missing[*]}"
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    else
+        echo "missing packages; run as root:" >&2
+        echo "  apt-get install -y --no-install-recommends ${missing[*]}" >&2
+        exit 1
+    fi
+}
+
+# Configures and builds one of the three builds: host, win32 or win64.
+build() {
+    local name=$1 args=()
+    case $name in
+        host)  args=(-DCMAKE_BUILD_TYPE=Debug) ;;
+        win32) args=(-DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" -DDIST_NAME=win32 -DCMAKE_BUILD_TYPE=Release) ;;
+        win64) args=(-DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" -DDIST_NAME=win64 -DCMAKE_BUILD_TYPE=Release) ;;
+    esac
+    cmake -S "$ROOT" -B "$ROOT/build/$name" -G Ninja "${args[@]}" >/dev/null
+    ninja -C "$ROOT/build/$name" >/dev/null
+}
+
+# The Windows path of a host path, through Wine's Z: drive.
+winpath() { echo "Z:$(realpath "$1" | sed 's|/|\\|g')"; }
+
+# A fresh Wine prefix in the given folder.
+new_prefix() {
+    export WINEPREFIX="$1"
+    rm -rf "$WINEPREFIX"
+    "$WINE" wineboot -i >/dev/null 2>&1 || true
+}
+
+stop_prefix() { [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1 || true; }
