@@ -16,8 +16,35 @@ public:
     DeviceDriverInstaller() {}
     ~DeviceDriverInstaller() {}
 
-    // Re-enumerates the device tree from its root: 0, or 2 on failure.
+    // Device tree (rescan.cpp).
     int RescanDevices();
+
+    // Device removal (removal.cpp).
+    int RemoveDevices(GUID classGuid);
+    int RemoveDevice(HDEVINFO devices, SP_DEVINFO_DATA* device, int* rebootNeeded);
+    void MarkPhantomDevicesForReinstall(GUID classGuid);
+    DWORD GetConfigFlags(HDEVINFO devices, SP_DEVINFO_DATA* device);
+    BOOL SetConfigFlags(HDEVINFO devices, SP_DEVINFO_DATA* device, DWORD flags);
+
+    // Driver package store (store.cpp).
+    HANDLE FindFirstInf(const WCHAR* pattern, WCHAR* insertionPoint);
+    int FindNextInf(HANDLE find, WCHAR* insertionPoint);
+    int GetInfClassGuid(const WCHAR* infPath, GUID* classGuid);
+    int AddDriverPackage(const WCHAR* infPath);
+    int DeleteDriverPackages(const WCHAR* text, int textIsInfPath);
+    int DeleteDriverPackage(const WCHAR* infPath);
+    void DeleteDriverFiles(const WCHAR* pattern);
+
+    // Device driver update (update.cpp).
+    int UpdateDeviceDriver(const WCHAR* infPath);
+    WCHAR** GetHardwareIds(HDEVINFO devices, SP_DEVINFO_DATA* device, DWORD property);
+    WCHAR** MultiSzList(WCHAR* buffer);
+    void FreeMultiSzList(WCHAR** list);
+
+    // Install, uninstall and upgrade sequences (sequences.cpp).
+    int InstallPackage(const WCHAR* classGuidText, const WCHAR* folder);
+    int UninstallPackage(const WCHAR* classGuidText, const WCHAR* folder);
+    int UpgradePackage(const WCHAR* classGuidText);
 
 private:
     DeviceDriverInstaller(const DeviceDriverInstaller&);

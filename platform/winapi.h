@@ -10,10 +10,16 @@
 #endif
 #include <windows.h>
 #include <cfgmgr32.h>
+#include <setupapi.h>
+#include <newdev.h>
+#include <objbase.h>
 #include <msi.h>
 #include <msiquery.h>
+#include <shlwapi.h>
+#include <io.h>
 #include <share.h>
 #include <stdio.h>
+#include <time.h>
 #define W(text) L##text
 #else
 #include "host/win32.h"

@@ -5,4 +5,7 @@
 #include "kernel32.h"
 #include "crt.h"
 #include "cfgmgr32.h"
+#include "setupapi.h"
+#include "ole32.h"
 #include "msi.h"
+#include "advapi32.h"

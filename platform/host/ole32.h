@@ -1,0 +1,4 @@
+// COM base calls (ole32.dll).
+#pragma once
+
+#include "types.h"
