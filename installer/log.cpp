@@ -13,6 +13,15 @@ FILE* logStream;
 
 bool IsHighSurrogate(WCHAR c) { return c >= 0xD800 && c <= 0xDBFF; }
 
+class LastErrorKeeper {
+public:
+    LastErrorKeeper() : error_(GetLastError()) {}
+    ~LastErrorKeeper() { SetLastError(error_); }
+
+private:
+    DWORD error_;
+};
+
 }  // namespace
 
 bool GetTempDirectory(WCHAR* buffer, DWORD size)
@@ -26,6 +35,9 @@ bool GetTempDirectory(WCHAR* buffer, DWORD size)
 
 void LogMessage(const WCHAR* format, ...)
 {
+    // Callers log the last error of a failed step after other lines: opening the log must
+    // not replace it.
+    LastErrorKeeper keeper;
     if (!logStream) {
         if (logPath[0] == 0) {
             if (!GetTempDirectory(logPath, MAX_PATH)) logPath[0] = 0;

@@ -89,6 +89,9 @@ FILE* _wfsopen(const WCHAR* path, const WCHAR* mode, int shareFlag)
 
     FILE* file = std::fopen(hostPath.c_str(), (hostMode + "b").c_str());
     if (!file) return nullptr;
+    // The runtime opens through CreateFileW, which leaves ERROR_ALREADY_EXISTS behind when
+    // an append or write open finds the file there.
+    SetLastError(writing && exists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     if (!text || !writing) return file;
 
     auto* stream = new host::TextStream{file};

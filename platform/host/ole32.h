@@ -2,3 +2,5 @@
 #pragma once
 
 #include "types.h"
+
+HRESULT WINAPI CLSIDFromString(LPCWSTR text, LPCLSID clsid);

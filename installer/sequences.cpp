@@ -1,0 +1,158 @@
+// The install, uninstall and upgrade sequences that the custom actions run.
+#include "installer.h"
+#include "log.h"
+#include "text.h"
+
+namespace {
+
+const WCHAR INF_PATTERN[] = W("*.inf");
+const WCHAR DRIVER_FILE_PATTERN[] = W("*.SYS");
+const DWORD RESCAN_PAUSE_MS = 1000;
+const DWORD UPGRADE_PAUSE_MS = 2000;
+
+// Puts the package folder into `path`: the folder given, or the path of the calling
+// process's executable. False when there is none, or the folder does not fit.
+bool ReadPackageFolder(WCHAR* path, const WCHAR* folder)
+{
+    if (folder) return CopyPathText(path, folder);
+    return GetModuleFileNameW(0, path, MAX_PATH) != 0;
+}
+
+// Cuts `path` behind its last backslash and returns that insertion point, or null when the
+// path holds no backslash.
+WCHAR* CutBehindLastBackslash(WCHAR* path)
+{
+    WCHAR* slash = FindLastChar(path, W('\\'));
+    if (!slash) return 0;
+    slash[1] = 0;
+    return slash + 1;
+}
+
+}  // namespace
+
+int DeviceDriverInstaller::InstallPackage(const WCHAR* classGuidText, const WCHAR* folder)
+{
+    // The class always comes from the INF that is installed.
+    (void)classGuidText;
+    int result = RESULT_FAILURE;
+    WCHAR packagePath[SEARCH_BUFFER_CHARS] = {0};
+    GUID classGuid = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+
+    if (!folder) LogMessage(W("Getting Module filename..."));
+    if (!ReadPackageFolder(packagePath, folder)) {
+        if (folder) LogMessage(W("package folder too long: %.200s...\n"), folder);
+        return result;
+    }
+    LogMessage(W("Module filename: %s\n"), packagePath);
+
+    WCHAR* insertionPoint = CutBehindLastBackslash(packagePath);
+    if (!insertionPoint || !AppendPathText(insertionPoint, INF_PATTERN)) {
+        LogMessage(W("not a package folder: %s\n"), packagePath);
+        return result;
+    }
+    HANDLE find = FindFirstInf(packagePath, insertionPoint);
+    if (find == INVALID_HANDLE_VALUE) return result;
+    FindClose(find);
+
+    WCHAR patternPath[MAX_PATH];
+    if (!CopyPathText(patternPath, packagePath)) {
+        LogMessage(W("INF path too long: %.200s...\n"), packagePath);
+        return result;
+    }
+    WCHAR* patternInsertionPoint = FindLastChar(patternPath, W('\\')) + 1;
+
+    if (GetInfClassGuid(patternPath, &classGuid) == RESULT_SUCCESS) {
+        LogMessage(W("Install RemoveDevices ...\n"));
+        RemoveDevices(classGuid);
+        LogMessage(W("Install DeleteDriverPackages...\n"));
+        DeleteDriverPackages(patternPath, 1);
+    }
+
+    *patternInsertionPoint = 0;
+    AppendPathText(patternInsertionPoint, DRIVER_FILE_PATTERN);
+    DeleteDriverFiles(patternPath);
+
+    LogMessage(W("add package: %s\n"), packagePath);
+    result = AddDriverPackage(packagePath);
+    if (result != RESULT_SUCCESS) {
+        LogMessage(W("AddDriverPackage(%s) error: %d\n"), packagePath, GetLastError());
+        return result;
+    }
+
+    result = UpdateDeviceDriver(packagePath);
+    if (result == RESULT_SUCCESS) {
+        LogMessage(W("rescan devices...\n"));
+        RescanDevices();
+        Sleep(RESCAN_PAUSE_MS);
+        return result;
+    }
+    if (result == RESULT_REBOOT) {
+        LogMessage(W("UpdateDeviceDriver (%s) reboot required...\n"), packagePath);
+        return result;
+    }
+    LogMessage(W("UpdateDeviceDriver (%s) error: %d\n"), packagePath, GetLastError());
+    return result;
+}
+
+int DeviceDriverInstaller::UninstallPackage(const WCHAR* classGuidText, const WCHAR* folder)
+{
+    int result = RESULT_FAILURE;
+    GUID classGuid = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+    bool rebootNeeded = false;
+    WCHAR path[SEARCH_BUFFER_CHARS] = {0};
+
+    if (!ReadPackageFolder(path, folder)) {
+        if (folder) LogMessage(W("package folder too long: %.200s...\n"), folder);
+        return result;
+    }
+    LogMessage(W("Uninstall modulefile: %s\n"), path);
+
+    WCHAR* insertionPoint = CutBehindLastBackslash(path);
+    if (!insertionPoint) {
+        LogMessage(W("not a package folder: %s\n"), path);
+        return result;
+    }
+
+    if (!classGuidText) {
+        AppendPathText(insertionPoint, INF_PATTERN);
+        LogMessage(W("SearchINF: %s\n"), path);
+        HANDLE find = FindFirstInf(path, insertionPoint);
+        if (find == INVALID_HANDLE_VALUE) return result;
+        FindClose(find);
+        LogMessage(W("INF: %s\n"), insertionPoint);
+        int classResult = GetInfClassGuid(path, &classGuid);
+        if (classResult != RESULT_SUCCESS) return classResult;
+    } else {
+        HRESULT parsed = CLSIDFromString(const_cast<WCHAR*>(classGuidText), &classGuid);
+        if (parsed != NOERROR) {
+            LogMessage(W("CLSIDFromString error: 0x%08x...\n"), parsed);
+            return result;
+        }
+    }
+
+    LogMessage(W("RemoveDevices again...\n"));
+    if (RemoveDevices(classGuid) == RESULT_REBOOT) rebootNeeded = true;
+
+    LogMessage(W("DeleteDriverPackages...\n"));
+    if (classGuidText)
+        DeleteDriverPackages(classGuidText, 0);
+    else
+        DeleteDriverPackages(path, 1);
+
+    *insertionPoint = 0;
+    AppendPathText(insertionPoint, DRIVER_FILE_PATTERN);
+    DeleteDriverFiles(path);
+
+    if (rebootNeeded) {
+        LogMessage(W("RemoveDevices (%s) reboot required...\n"), path);
+        return RESULT_REBOOT;
+    }
+    return RESULT_SUCCESS;
+}
+
+int DeviceDriverInstaller::UpgradePackage(const WCHAR* classGuidText)
+{
+    UninstallPackage(classGuidText, 0);
+    Sleep(UPGRADE_PAUSE_MS);
+    return InstallPackage(classGuidText, 0);
+}

@@ -1,0 +1,108 @@
+// The installer session over the simulated machine.
+#include "msi.h"
+
+#include <algorithm>
+
+#include "kernel32.h"
+#include "machine.h"
+
+namespace host {
+
+namespace {
+InstallerSession& State()
+{
+    static InstallerSession session;
+    return session;
+}
+const bool registered = (Machine::OnReset([](Machine&) { State() = InstallerSession(); }), true);
+
+bool IsSession(MSIHANDLE handle)
+{
+    const auto& s = State().sessions;
+    return std::find(s.begin(), s.end(), handle) != s.end();
+}
+}  // namespace
+
+InstallerSession& Session()
+{
+    (void)registered;
+    return State();
+}
+
+MSIHANDLE InstallerSession::Open()
+{
+    MSIHANDLE handle = nextHandle++;
+    sessions.push_back(handle);
+    return handle;
+}
+
+bool InstallerSession::RebootAtEnd() const
+{
+    bool on = false;
+    for (const auto& mode : modes)
+        if (mode.first == MSIRUNMODE_REBOOTATEND) on = mode.second != FALSE;
+    return on;
+}
+
+}  // namespace host
+
+using host::CurrentMachine;
+using host::Session;
+
+MSIHANDLE WINAPI MsiCreateRecord(UINT fields)
+{
+    if (CurrentMachine().Enter("MsiCreateRecord")) return 0;
+    if (fields > 65535) return 0;
+    MSIHANDLE handle = Session().nextHandle++;
+    Session().records[handle] = host::InstallerSession::Record{fields, {}};
+    ++Session().recordsCreated;
+    return handle;
+}
+
+UINT WINAPI MsiRecordSetInteger(MSIHANDLE record, UINT field, int value)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("MsiRecordSetInteger", &code)) return code;
+    auto it = Session().records.find(record);
+    if (it == Session().records.end()) return ERROR_INVALID_HANDLE;
+    if (field > it->second.fields) return ERROR_INVALID_PARAMETER;
+    it->second.integers[field] = value;
+    return ERROR_SUCCESS;
+}
+
+int WINAPI MsiProcessMessage(MSIHANDLE session, INSTALLMESSAGE type, MSIHANDLE record)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("MsiProcessMessage", &code)) return -1;
+    auto it = Session().records.find(record);
+    if (!host::IsSession(session) || it == Session().records.end()) return -1;
+    Session().messages.push_back(host::InstallerSession::Message{type, it->second.integers, it->second.fields});
+    if (Session().answers.empty()) return 0;
+    int answer = Session().answers.front();
+    Session().answers.pop_front();
+    return answer;
+}
+
+UINT WINAPI MsiCloseHandle(MSIHANDLE handle)
+{
+    if (handle == 0) return ERROR_SUCCESS;
+    auto it = Session().records.find(handle);
+    if (it == Session().records.end()) {
+        if (host::IsSession(handle)) return ERROR_SUCCESS;
+        ++Session().badCloses;
+        return ERROR_INVALID_HANDLE;
+    }
+    Session().records.erase(it);
+    ++Session().recordsClosed;
+    return ERROR_SUCCESS;
+}
+
+UINT WINAPI MsiSetMode(MSIHANDLE session, MSIRUNMODE mode, BOOL state)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("MsiSetMode", &code)) return code;
+    if (!host::IsSession(session)) return ERROR_INVALID_HANDLE;
+    if (mode != MSIRUNMODE_REBOOTATEND && mode != MSIRUNMODE_REBOOTNOW) return ERROR_ACCESS_DENIED;
+    Session().modes.emplace_back(mode, state);
+    return ERROR_SUCCESS;
+}
