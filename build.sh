@@ -1,18 +1,40 @@
 #!/usr/bin/env bash
-# Builds the deliverables into dist/ and runs the demonstration under Wine.
+# Builds the deliverables into dist/ and runs the demonstration under Wine: the utility
+# exports, then the whole life of the example installer package (install, log, removal).
 source "$(dirname "$0")/scripts/common.sh"
 ensure_packages
 echo "building win32 and win64 ..."
 build win32
 build win64
+build host
 ls -l "$ROOT"/dist/win32 "$ROOT"/dist/win64
 
 echo
-echo "demonstration under Wine (64-bit Drvmate):"
+echo "=== demonstration under Wine (64-bit build) ==="
 new_prefix "$ROOT/build/wine-demo"
 trap stop_prefix EXIT
-dll=$(winpath "$ROOT/dist/win64/Drvmate.dll")
+temp="$ROOT/build/wine-demo-temp"
+rm -rf "$temp"; mkdir -p "$temp"
+export TEMP=$(winpath "$temp")   # Wine passes it on to the programs, so the log lands here
+dist=$(winpath "$ROOT/dist/win64")
+
 for command in wow64 rescan; do
     echo "> drvrun $command"
-    "$WINE" "$ROOT/dist/win64/drvrun.exe" "$command" "$dll"
+    "$WINE" "$ROOT/dist/win64/drvrun.exe" "$command" "$dist\\Drvmate.dll"
 done
+rm -f "$temp/drvmate.log"
+
+echo
+echo "> msiexec /i drvmate-example.msi /qn"
+"$WINE" msiexec /i "$dist\\drvmate-example.msi" /qn /l*v "$TEMP\\install.txt"
+echo "msiexec exit code: $?"
+echo "--- drvmate.log ---"
+"$ROOT/build/host/logread" "$temp/drvmate.log" || true
+rm -f "$temp/drvmate.log"
+
+echo
+echo "> msiexec /x drvmate-example.msi /qn"
+"$WINE" msiexec /x "$dist\\drvmate-example.msi" /qn /l*v "$TEMP\\remove.txt"
+echo "msiexec exit code: $?"
+echo "--- drvmate.log ---"
+"$ROOT/build/host/logread" "$temp/drvmate.log" || true

@@ -37,6 +37,10 @@ build() {
     esac
     cmake -S "$ROOT" -B "$ROOT/build/$name" -G Ninja "${args[@]}" >/dev/null
     ninja -C "$ROOT/build/$name" >/dev/null
+    case $name in
+        win32) "$ROOT/packaging/build-msi.sh" "$ROOT/dist/win32" x86 ;;
+        win64) "$ROOT/packaging/build-msi.sh" "$ROOT/dist/win64" x64 ;;
+    esac
 }
 
 # The Windows path of a host path, through Wine's Z: drive.
