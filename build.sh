@@ -26,15 +26,17 @@ rm -f "$temp/drvmate.log"
 
 echo
 echo "> msiexec /i drvmate-example.msi /qn"
-"$WINE" msiexec /i "$dist\\drvmate-example.msi" /qn /l*v "$TEMP\\install.txt"
-echo "msiexec exit code: $?"
+rc=0
+"$WINE" msiexec /i "$dist\\drvmate-example.msi" /qn /l*v "$TEMP\\install.txt" || rc=$?
+echo "msiexec exit code: $rc (the shell sees the low byte: 3010 shows as 194, 1603 as 67)"
 echo "--- drvmate.log ---"
 "$ROOT/build/host/logread" "$temp/drvmate.log" || true
 rm -f "$temp/drvmate.log"
 
 echo
 echo "> msiexec /x drvmate-example.msi /qn"
-"$WINE" msiexec /x "$dist\\drvmate-example.msi" /qn /l*v "$TEMP\\remove.txt"
-echo "msiexec exit code: $?"
+rc=0
+"$WINE" msiexec /x "$dist\\drvmate-example.msi" /qn /l*v "$TEMP\\remove.txt" || rc=$?
+echo "msiexec exit code: $rc (the shell sees the low byte: 3010 shows as 194, 1603 as 67)"
 echo "--- drvmate.log ---"
 "$ROOT/build/host/logread" "$temp/drvmate.log" || true
