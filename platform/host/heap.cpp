@@ -51,11 +51,14 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes)
 {
     if (host::CurrentMachine().Enter("HeapAlloc")) return nullptr;
     if (heap != GetProcessHeap()) return nullptr;
+    host::ProcessHeap& state = host::Heap();
+    if (state.succeedBeforeFailing == 0) return nullptr;
+    if (state.succeedBeforeFailing > 0) --state.succeedBeforeFailing;
     void* block = std::malloc(bytes ? bytes : 1);
     if (!block) return nullptr;
     if (flags & HEAP_ZERO_MEMORY) std::memset(block, 0, bytes);
-    host::ProcessHeap& state = host::Heap();
     state.blocks[block] = bytes;
+    state.sizes.push_back(bytes);
     state.peakBlocks = std::max(state.peakBlocks, state.blocks.size());
     ++state.allocations;
     return block;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <map>
+#include <vector>
 
 namespace host {
 
@@ -13,6 +14,11 @@ struct ProcessHeap {
     size_t peakBlocks = 0;                 // most blocks alive at one time
     int allocations = 0;                   // successful HeapAlloc calls
     int badFrees = 0;                      // HeapFree calls on a block that is not live
+    std::vector<size_t> sizes;             // the size of every successful HeapAlloc, in order
+    int succeedBeforeFailing = -1;         // allocations that still succeed; -1: no limit
+
+    // Lets `count` more allocations succeed and fails every later one.
+    void FailAfter(int count) { succeedBeforeFailing = count; }
 
     size_t LiveBlocks() const { return blocks.size(); }
     // Size of the live block at `block`, or 0.
