@@ -6,6 +6,7 @@
 #include "fixture.h"
 #include "heap.h"
 #include "installer.h"
+#include "text.h"
 
 // {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}, the class of the package.
 const GUID PackageClass = {0xF72FE0D4, 0xCBCB, 0x407d, {0x88, 0x14, 0x9E, 0xD6, 0x73, 0xD0, 0xDD, 0x6B}};
