@@ -71,6 +71,13 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
 BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
 BOOL WINAPI FindClose(HANDLE find);
 
+// The process heap (heap.cpp). HeapAlloc fails by returning null, without a last error.
+typedef size_t SIZE_T;
+#define HEAP_ZERO_MEMORY 0x00000008
+HANDLE WINAPI GetProcessHeap();
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
+
 // Strings.
 int WINAPI lstrlenW(LPCWSTR text);
 int WINAPI lstrlenA(LPCSTR text);

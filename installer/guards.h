@@ -1,0 +1,63 @@
+// Scoped owners of the handles the installer's operations acquire: each releases its handle
+// when it leaves scope, so that a handle is released on the path that acquired it.
+#pragma once
+
+#include "winapi.h"
+
+// A library loaded by name for the length of one call.
+class LibraryGuard {
+public:
+    explicit LibraryGuard(const WCHAR* name) : module_(LoadLibraryW(name)) {}
+    ~LibraryGuard()
+    {
+        if (module_) FreeLibrary(module_);
+    }
+
+    bool Loaded() const { return module_ != 0; }
+    // The named export, or null when the library is not loaded or lacks it.
+    FARPROC Function(const char* name) const { return module_ ? GetProcAddress(module_, name) : 0; }
+
+private:
+    HMODULE module_;
+
+    LibraryGuard(const LibraryGuard&);
+    LibraryGuard& operator=(const LibraryGuard&);
+};
+
+// A file search started with FindFirstFileW.
+class FindGuard {
+public:
+    explicit FindGuard(HANDLE find) : find_(find) {}
+    ~FindGuard()
+    {
+        if (find_ != INVALID_HANDLE_VALUE) FindClose(find_);
+    }
+
+    bool Found() const { return find_ != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return find_; }
+
+private:
+    HANDLE find_;
+
+    FindGuard(const FindGuard&);
+    FindGuard& operator=(const FindGuard&);
+};
+
+// A device information set.
+class DeviceSetGuard {
+public:
+    explicit DeviceSetGuard(HDEVINFO devices) : devices_(devices) {}
+    ~DeviceSetGuard()
+    {
+        if (devices_ != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(devices_);
+    }
+
+    bool Built() const { return devices_ != INVALID_HANDLE_VALUE; }
+    HDEVINFO Get() const { return devices_; }
+
+private:
+    HDEVINFO devices_;
+
+    DeviceSetGuard(const DeviceSetGuard&);
+    DeviceSetGuard& operator=(const DeviceSetGuard&);
+};

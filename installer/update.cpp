@@ -1,0 +1,152 @@
+// Device driver update: every present device of an INF's class onto that INF, through
+// newdev's UpdateDriverForPlugAndPlayDevicesW; and the hardware-ID lists it offers.
+#include "guards.h"
+#include "installer.h"
+#include "log.h"
+
+namespace {
+
+typedef BOOL(WINAPI* UpdateDriverFunction)(HWND parent, LPCWSTR hardwareId, LPCWSTR fullInfPath,
+                                           DWORD installFlags, PBOOL rebootRequired);
+
+// Bytes offered by the first read of a hardware-ID list.
+const DWORD FIRST_HARDWARE_ID_READ_BYTES = 8192;
+// Characters behind the data for the two terminators that close every list.
+const SIZE_T TERMINATOR_CHARS = 2;
+// The largest byte count whose buffer size is still representable.
+const SIZE_T LARGEST_HARDWARE_ID_BYTES = (static_cast<SIZE_T>(-1) / sizeof(WCHAR) - TERMINATOR_CHARS) * sizeof(WCHAR);
+
+// A buffer for a property of `bytes` bytes: bytes / 2 characters and the two terminators.
+WCHAR* AllocateHardwareIdBuffer(DWORD bytes)
+{
+    if (bytes > LARGEST_HARDWARE_ID_BYTES) return 0;
+    SIZE_T characters = bytes / sizeof(WCHAR) + TERMINATOR_CHARS;
+    return static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, characters * sizeof(WCHAR)));
+}
+
+void Release(void* block)
+{
+    HeapFree(GetProcessHeap(), 0, block);
+}
+
+// Owns a device's hardware-ID list until the device has been handled.
+class HardwareIdList {
+public:
+    HardwareIdList(DeviceDriverInstaller& installer, WCHAR** list) : installer_(installer), list_(list) {}
+    ~HardwareIdList() { installer_.FreeMultiSzList(list_); }
+
+    WCHAR** Get() const { return list_; }
+
+private:
+    DeviceDriverInstaller& installer_;
+    WCHAR** list_;
+
+    HardwareIdList(const HardwareIdList&);
+    HardwareIdList& operator=(const HardwareIdList&);
+};
+
+}  // namespace
+
+int DeviceDriverInstaller::UpdateDeviceDriver(const WCHAR* infPath)
+{
+    if (!infPath) return RESULT_FAILURE;
+    WCHAR fullPath[MAX_PATH];
+    DWORD length = GetFullPathNameW(infPath, MAX_PATH, fullPath, 0);
+    if (length == 0 || length >= MAX_PATH) return RESULT_FAILURE;
+    if (GetFileAttributesW(fullPath) == INVALID_FILE_ATTRIBUTES) return RESULT_FAILURE;
+    GUID classGuid;
+    int result = GetInfClassGuid(fullPath, &classGuid);
+    if (result != RESULT_SUCCESS) return result;
+
+    LibraryGuard newdev(W("newdev.dll"));
+    UpdateDriverFunction updateDriver =
+        reinterpret_cast<UpdateDriverFunction>(newdev.Function("UpdateDriverForPlugAndPlayDevicesW"));
+    if (!updateDriver) return RESULT_SUCCESS;
+
+    LogMessage(W("update device...\n"));
+    bool rebootNeeded = false;
+    {
+        DeviceSetGuard devices(SetupDiGetClassDevsExW(&classGuid, 0, 0, DIGCF_PRESENT, 0, 0, 0));
+        if (!devices.Built()) {
+            LogMessage(W("SetupDiGetClasDevsEx {%.8x-%.4x-%.4x-%.2x%.2x-%.2x%.2x%.2x%.2x%.2x%.2x} error: %d\n"),
+                       classGuid.Data1, classGuid.Data2, classGuid.Data3, classGuid.Data4[0], classGuid.Data4[1],
+                       classGuid.Data4[2], classGuid.Data4[3], classGuid.Data4[4], classGuid.Data4[5],
+                       classGuid.Data4[6], classGuid.Data4[7], GetLastError());
+        } else {
+            SP_DEVINFO_DATA device;
+            device.cbSize = sizeof(device);
+            DWORD index = 0;
+            for (; SetupDiEnumDeviceInfo(devices.Get(), index, &device); ++index) {
+                BOOL deviceNeedsReboot = FALSE;
+                HardwareIdList hardwareIds(*this, GetHardwareIds(devices.Get(), &device, SPDRP_HARDWAREID));
+                // A list without any string has no hardware ID to offer.
+                if (!hardwareIds.Get() || !hardwareIds.Get()[0]) {
+                    LogMessage(W("get hwIDs error...\n"));
+                    continue;
+                }
+                const WCHAR* hardwareId = hardwareIds.Get()[0];
+                if (updateDriver(0, hardwareId, fullPath, INSTALLFLAG_FORCE, &deviceNeedsReboot)) {
+                    if (deviceNeedsReboot) rebootNeeded = true;
+                    LogMessage(W("update (%s) ok: %s(%d)\n"), fullPath, hardwareId, deviceNeedsReboot);
+                } else {
+                    LogMessage(W("update (%s) %s error: 0x%08x\n"), fullPath, hardwareId, GetLastError());
+                }
+            }
+            LogMessage(W("SetupDiEnumDeviceInfo {%.8x-%.4x-%.4x-%.2x%.2x-%.2x%.2x%.2x%.2x%.2x%.2x} devcount:%d error: %d\n"),
+                       classGuid.Data1, classGuid.Data2, classGuid.Data3, classGuid.Data4[0], classGuid.Data4[1],
+                       classGuid.Data4[2], classGuid.Data4[3], classGuid.Data4[4], classGuid.Data4[5],
+                       classGuid.Data4[6], classGuid.Data4[7], index, GetLastError());
+        }
+    }
+    MarkPhantomDevicesForReinstall(classGuid);
+    return rebootNeeded ? RESULT_REBOOT : RESULT_SUCCESS;
+}
+
+WCHAR** DeviceDriverInstaller::GetHardwareIds(HDEVINFO devices, SP_DEVINFO_DATA* device, DWORD property)
+{
+    DWORD offered = FIRST_HARDWARE_ID_READ_BYTES;
+    for (;;) {
+        WCHAR* buffer = AllocateHardwareIdBuffer(offered);
+        if (!buffer) return 0;
+        DWORD type = 0;
+        DWORD required = 0;
+        if (SetupDiGetDeviceRegistryPropertyW(devices, device, property, &type, reinterpret_cast<PBYTE>(buffer),
+                                              offered, &required)) {
+            // The terminators go behind the data, and never behind the buffer.
+            DWORD end = (required < offered ? required : offered) / sizeof(WCHAR);
+            buffer[end] = 0;
+            buffer[end + 1] = 0;
+            WCHAR** list = MultiSzList(buffer);
+            if (!list) Release(buffer);
+            return list;
+        }
+        DWORD error = GetLastError();
+        Release(buffer);
+        // Only a multi-string that asks for more room than it was offered is read again.
+        if (error != ERROR_INSUFFICIENT_BUFFER || type != REG_MULTI_SZ || required <= offered) return 0;
+        offered = required;
+    }
+}
+
+WCHAR** DeviceDriverInstaller::MultiSzList(WCHAR* buffer)
+{
+    if (!buffer) return 0;
+    SIZE_T count = 0;
+    for (WCHAR* text = buffer; *text; text += lstrlenW(text) + 1) ++count;
+    // Slot 0 keeps the buffer, then one slot per string, then the closing null.
+    WCHAR** slots = static_cast<WCHAR**>(HeapAlloc(GetProcessHeap(), 0, (count + 2) * sizeof(WCHAR*)));
+    if (!slots) return 0;
+    slots[0] = buffer;
+    SIZE_T slot = 1;
+    for (WCHAR* text = buffer; *text; text += lstrlenW(text) + 1) slots[slot++] = text;
+    slots[slot] = 0;
+    return slots + 1;
+}
+
+void DeviceDriverInstaller::FreeMultiSzList(WCHAR** list)
+{
+    if (!list) return;
+    WCHAR** slots = list - 1;
+    if (slots[0]) Release(slots[0]);
+    Release(slots);
+}

@@ -1,0 +1,599 @@
+// The Setup API and newdev over the simulated device tree and file system.
+#include "setupapi.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "devices.h"
+#include "kernel32.h"
+#include "machine.h"
+#include "ole32.h"
+
+namespace host {
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Device information sets
+
+struct DeviceInfoSet {
+    GUID classGuid = {};  // the class the set was built for; GUID_NULL for all classes
+    std::vector<DEVINST> members;
+    std::map<DEVINST, SP_REMOVEDEVICE_PARAMS> removeParams;  // class-install parameters set
+    std::map<DEVINST, DWORD> installFlags;                   // DI_* flags of each member
+};
+
+std::set<DeviceInfoSet*>& Sets()
+{
+    static std::set<DeviceInfoSet*> sets;
+    return sets;
+}
+
+DeviceInfoSet* SetOf(HDEVINFO handle)
+{
+    auto* set = static_cast<DeviceInfoSet*>(handle);
+    return Sets().count(set) ? set : nullptr;
+}
+
+// The member that a caller's SP_DEVINFO_DATA names, or null with the last error set.
+Device* MemberOf(DeviceInfoSet* set, PSP_DEVINFO_DATA data)
+{
+    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA) ||
+        std::find(set->members.begin(), set->members.end(), data->DevInst) == set->members.end()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    Device* device = Devices().Find(data->DevInst);
+    if (!device || device->removed) {
+        SetLastError(ERROR_NO_SUCH_DEVINST);
+        return nullptr;
+    }
+    return device;
+}
+
+HDEVINFO BuildSet(const GUID* classGuid, PCWSTR enumerator, DWORD flags, HDEVINFO existing, PCWSTR machineName)
+{
+    const DWORD knownFlags = DIGCF_DEFAULT | DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_PROFILE;
+    if (flags & ~knownFlags) { SetLastError(ERROR_INVALID_FLAGS); return INVALID_HANDLE_VALUE; }
+    if (!classGuid && !(flags & DIGCF_ALLCLASSES)) { SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE; }
+    if (machineName && *machineName) { SetLastError(ERROR_INVALID_MACHINENAME); return INVALID_HANDLE_VALUE; }
+    DeviceInfoSet* set = nullptr;
+    if (existing && existing != INVALID_HANDLE_VALUE) {
+        set = SetOf(existing);
+        if (!set) { SetLastError(ERROR_INVALID_HANDLE); return INVALID_HANDLE_VALUE; }
+    }
+    std::u16string prefix = enumerator ? Upper(std::u16string(enumerator)) + u"\\" : std::u16string();
+    std::vector<DEVINST> found;
+    for (const Device& device : Devices().devices) {
+        if (device.removed) continue;
+        if ((flags & DIGCF_PRESENT) && !device.present) continue;
+        if (!(flags & DIGCF_ALLCLASSES) && !IsEqualGUID(device.classGuid, *classGuid)) continue;
+        if (!prefix.empty() && Upper(device.instanceId).compare(0, prefix.size(), prefix) != 0) continue;
+        found.push_back(device.devInst);
+    }
+    if (!set) {
+        set = new DeviceInfoSet();
+        if (classGuid && !(flags & DIGCF_ALLCLASSES)) set->classGuid = *classGuid;
+        Sets().insert(set);
+        HandleOpened("devinfo");
+    }
+    for (DEVINST devInst : found)
+        if (std::find(set->members.begin(), set->members.end(), devInst) == set->members.end())
+            set->members.push_back(devInst);
+    return set;
+}
+
+void DestroySets(Machine&)
+{
+    for (DeviceInfoSet* set : Sets()) delete set;
+    Sets().clear();
+}
+
+// ---------------------------------------------------------------------------------------
+// INF files
+
+struct Inf {
+    // Section name (upper case) -> key (upper case) -> value.
+    std::map<std::u16string, std::map<std::u16string, std::u16string>> sections;
+
+    const std::u16string* Value(const std::u16string& section, const std::u16string& key) const
+    {
+        auto s = sections.find(Upper(section));
+        if (s == sections.end()) return nullptr;
+        auto k = s->second.find(Upper(key));
+        return k == s->second.end() ? nullptr : &k->second;
+    }
+};
+
+std::u16string Trim(const std::u16string& text)
+{
+    size_t begin = text.find_first_not_of(u" \t\r");
+    if (begin == std::u16string::npos) return std::u16string();
+    size_t end = text.find_last_not_of(u" \t\r");
+    return text.substr(begin, end - begin + 1);
+}
+
+// The text of an INF file: UTF-16LE after a byte-order mark, else bytes read as UTF-8.
+std::u16string InfText(const std::string& bytes)
+{
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE) {
+        std::u16string text;
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+            text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                 (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+        return text;
+    }
+    return U16(bytes);
+}
+
+Inf ParseInf(const std::u16string& text)
+{
+    Inf inf;
+    std::map<std::u16string, std::u16string>* section = nullptr;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(u'\n', start);
+        if (end == std::u16string::npos) end = text.size();
+        std::u16string line = text.substr(start, end - start);
+        start = end + 1;
+        // A ';' outside quotes starts a comment.
+        bool quoted = false;
+        for (size_t i = 0; i < line.size(); ++i) {
+            if (line[i] == u'"') quoted = !quoted;
+            else if (line[i] == u';' && !quoted) { line.resize(i); break; }
+        }
+        line = Trim(line);
+        if (line.empty()) continue;
+        if (line[0] == u'[') {
+            size_t close = line.find(u']');
+            section = &inf.sections[Upper(Trim(line.substr(1, close == std::u16string::npos ? std::u16string::npos : close - 1)))];
+            continue;
+        }
+        size_t equals = line.find(u'=');
+        if (!section || equals == std::u16string::npos) continue;
+        std::u16string value = Trim(line.substr(equals + 1));
+        if (value.size() >= 2 && value.front() == u'"' && value.back() == u'"') value = value.substr(1, value.size() - 2);
+        (*section)[Upper(Trim(line.substr(0, equals)))] = value;
+    }
+    return inf;
+}
+
+bool IsWindowsInf(const Inf& inf)
+{
+    const std::u16string* signature = inf.Value(u"Version", u"Signature");
+    if (!signature) return false;
+    std::u16string s = Upper(*signature);
+    return s == u"$WINDOWS NT$" || s == u"$CHICAGO$" || s == u"$WINDOWS 95$";
+}
+
+// Reads the INF at a full path; false with the last error set.
+bool ReadInf(const std::u16string& fullPath, Inf* inf, std::string* bytes = nullptr)
+{
+    Machine& m = CurrentMachine();
+    std::string hostPath = HostPath(Redirected(fullPath));
+    struct stat st;
+    if (hostPath.empty()) { SetLastError(ERROR_INVALID_NAME); return false; }
+    if (stat(hostPath.c_str(), &st) != 0) {
+        struct stat folder;
+        std::string parent = hostPath.substr(0, hostPath.rfind('/'));
+        SetLastError(stat(parent.c_str(), &folder) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) { SetLastError(ERROR_ACCESS_DENIED); return false; }
+    std::string content = m.ReadFile(fullPath);
+    *inf = ParseInf(InfText(content));
+    if (!IsWindowsInf(*inf)) { SetLastError(ERROR_WRONG_INF_STYLE); return false; }
+    if (bytes) *bytes = content;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// The driver store: oem<N>.inf with oem<N>.PNF in the inf folder of the Windows directory
+
+std::u16string StoreFolder() { return CurrentMachine().windowsDirectory + u"\\inf\\"; }
+
+bool IsStoreName(const std::u16string& name)
+{
+    std::u16string upper = Upper(name);
+    if (upper.size() < 8 || upper.compare(0, 3, u"OEM") != 0 || upper.compare(upper.size() - 4, 4, u".INF") != 0)
+        return false;
+    for (size_t i = 3; i < upper.size() - 4; ++i)
+        if (upper[i] < u'0' || upper[i] > u'9') return false;
+    return true;
+}
+
+std::u16string PnfName(const std::u16string& infName) { return infName.substr(0, infName.size() - 4) + u".PNF"; }
+
+// The store name of a staged copy with these bytes, or empty.
+std::u16string StagedCopy(const std::string& bytes)
+{
+    Machine& m = CurrentMachine();
+    for (const std::u16string& name : m.List(StoreFolder()))
+        if (IsStoreName(name) && m.ReadFile(StoreFolder() + name) == bytes) return name;
+    return std::u16string();
+}
+
+// The number of the first free oem<N>.inf.
+int NextStoreNumber()
+{
+    int n = 0;
+    while (CurrentMachine().Exists(StoreFolder() + u"oem" + U16(std::to_string(n)) + u".inf")) ++n;
+    return n;
+}
+
+// Stages a copy under the next free oem<N>.inf, with its PNF.
+std::u16string StageCopy(const std::u16string& source, const std::string& bytes)
+{
+    Machine& m = CurrentMachine();
+    std::u16string name = u"oem" + U16(std::to_string(NextStoreNumber())) + u".inf";
+    m.WriteFile(StoreFolder() + name, bytes);
+    m.WriteFile(StoreFolder() + PnfName(name), "PNF\x01" + U8(source));
+    return name;
+}
+
+// An identical staged copy, else a new one.
+std::u16string Stage(const std::u16string& source, const std::string& bytes)
+{
+    std::u16string name = StagedCopy(bytes);
+    return name.empty() ? StageCopy(source, bytes) : name;
+}
+
+void RegisterModules(Machine& m)
+{
+    m.AddModule(u"setupapi.dll").exports["SetupUninstallOEMInfW"] =
+        reinterpret_cast<FARPROC>(&SetupUninstallOEMInfW);
+    m.AddModule(u"newdev.dll").exports["UpdateDriverForPlugAndPlayDevicesW"] =
+        reinterpret_cast<FARPROC>(&UpdateDriverForPlugAndPlayDevicesW);
+}
+
+const bool registered = (Machine::OnReset(DestroySets), Machine::OnReset(RegisterModules), true);
+
+}  // namespace
+}  // namespace host
+
+using host::CurrentMachine;
+
+// -----------------------------------------------------------------------------------------
+// Device information sets
+
+HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags)
+{
+    (void)host::registered;
+    (void)parent;
+    DWORD code;
+    if (CurrentMachine().Enter("SetupDiGetClassDevsW", &code)) { SetLastError(code); return INVALID_HANDLE_VALUE; }
+    return host::BuildSet(classGuid, enumerator, flags, nullptr, nullptr);
+}
+
+HDEVINFO WINAPI SetupDiGetClassDevsExW(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags,
+                                       HDEVINFO existing, PCWSTR machineName, PVOID reserved)
+{
+    (void)parent;
+    DWORD code;
+    if (CurrentMachine().Enter("SetupDiGetClassDevsExW", &code)) { SetLastError(code); return INVALID_HANDLE_VALUE; }
+    if (reserved) { SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE; }
+    return host::BuildSet(classGuid, enumerator, flags, existing, machineName);
+}
+
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO devices, DWORD index, PSP_DEVINFO_DATA device)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("SetupDiEnumDeviceInfo", &code)) { SetLastError(code); return FALSE; }
+    host::DeviceInfoSet* set = host::SetOf(devices);
+    if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    if (!device || device->cbSize != sizeof(SP_DEVINFO_DATA)) { SetLastError(ERROR_INVALID_USER_BUFFER); return FALSE; }
+    if (index >= set->members.size()) { SetLastError(ERROR_NO_MORE_ITEMS); return FALSE; }
+    const host::Device* member = host::Devices().Find(set->members[index]);
+    device->ClassGuid = member->classGuid;
+    device->DevInst = member->devInst;
+    device->Reserved = static_cast<ULONG_PTR>(index) + 1;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO devices)
+{
+    CurrentMachine().Enter("SetupDiDestroyDeviceInfoList");
+    host::DeviceInfoSet* set = host::SetOf(devices);
+    if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    host::Sets().erase(set);
+    delete set;
+    host::HandleClosed("devinfo");
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiGetDeviceInfoListDetailW(HDEVINFO devices, PSP_DEVINFO_LIST_DETAIL_DATA_W detail)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("SetupDiGetDeviceInfoListDetailW", &code)) { SetLastError(code); return FALSE; }
+    host::DeviceInfoSet* set = host::SetOf(devices);
+    if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    if (!detail || detail->cbSize != sizeof(SP_DEVINFO_LIST_DETAIL_DATA_W)) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    detail->ClassGuid = set->classGuid;
+    detail->RemoteMachineHandle = nullptr;  // the local machine
+    detail->RemoteMachineName[0] = 0;
+    return TRUE;
+}
+
+// -----------------------------------------------------------------------------------------
+// Class installation
+
+BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA device,
+                                          PSP_CLASSINSTALL_HEADER params, DWORD size)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("SetupDiSetClassInstallParamsW", &code)) { SetLastError(code); return FALSE; }
+    host::DeviceInfoSet* set = host::SetOf(devices);
+    if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    if (!device) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }  // set-wide parameters: not kept here
+    if (!host::MemberOf(set, device)) return FALSE;
+    if (!params) {
+        set->removeParams.erase(device->DevInst);
+        set->installFlags[device->DevInst] &= ~static_cast<DWORD>(DI_CLASSINSTALLPARAMS);
+        return TRUE;
+    }
+    if (size < sizeof(SP_CLASSINSTALL_HEADER) || params->cbSize != sizeof(SP_CLASSINSTALL_HEADER)) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    if (params->InstallFunction != DIF_REMOVE || size != sizeof(SP_REMOVEDEVICE_PARAMS)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    SP_REMOVEDEVICE_PARAMS remove;
+    std::memcpy(&remove, params, sizeof remove);
+    if (remove.Scope != DI_REMOVEDEVICE_GLOBAL && remove.Scope != DI_REMOVEDEVICE_CONFIGSPECIFIC) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    set->removeParams[device->DevInst] = remove;
+    set->installFlags[device->DevInst] |= DI_CLASSINSTALLPARAMS;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO devices, PSP_DEVINFO_DATA device)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("SetupDiCallClassInstaller", &code)) { SetLastError(code); return FALSE; }
+    host::DeviceInfoSet* set = host::SetOf(devices);
+    if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    if (function != DIF_REMOVE) return TRUE;  // the default handlers of other functions change nothing here
+    if (!device) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    host::Device* member = host::MemberOf(set, device);
+    if (!member) return FALSE;
+    if (member->removalError) { SetLastError(member->removalError); return FALSE; }
+    // Without class-install parameters the removal is global, as with them set so.
+    member->removed = true;
+    set->installFlags[member->devInst] |= member->removalFlags;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA device,
+                                           PSP_DEVINSTALL_PARAMS_W params)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("SetupDiGetDeviceInstallParamsW", &code)) { SetLastError(code); return FALSE; }
+    host::DeviceInfoSet* set = host::SetOf(devices);
+    if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    if (!params || params->cbSize != sizeof(SP_DEVINSTALL_PARAMS_W)) { SetLastError(ERROR_INVALID_USER_BUFFER); return FALSE; }
+    DWORD flags = 0;
+    if (device) {
+        if (!device || device->cbSize != sizeof(SP_DEVINFO_DATA) ||
+            std::find(set->members.begin(), set->members.end(), device->DevInst) == set->members.end()) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        const host::Device* member = host::Devices().Find(device->DevInst);
+        if (member->installParamsError) { SetLastError(member->installParamsError); return FALSE; }
+        flags = set->installFlags[device->DevInst];
+    }
+    DWORD size = params->cbSize;
+    std::memset(params, 0, sizeof *params);
+    params->cbSize = size;
+    params->Flags = flags;
+    return TRUE;
+}
+
+// -----------------------------------------------------------------------------------------
+// Device registry properties
+
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO devices, PSP_DEVINFO_DATA device, DWORD property,
+                                              PDWORD type, PBYTE buffer, DWORD size, PDWORD required)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("SetupDiGetDeviceRegistryPropertyW", &code)) { SetLastError(code); return FALSE; }
+    host::DeviceInfoSet* set = host::SetOf(devices);
+    if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    host::Device* member = host::MemberOf(set, device);
+    if (!member) return FALSE;
+    if (property >= SPDRP_MAXIMUM_PROPERTY) { SetLastError(ERROR_INVALID_REG_PROPERTY); return FALSE; }
+    if (!buffer && size) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    auto it = member->properties.find(property);
+    if (it == member->properties.end()) { SetLastError(ERROR_INVALID_DATA); return FALSE; }
+    const host::DeviceProperty& value = it->second;
+    DWORD needed = static_cast<DWORD>(value.bytes.size());
+    if (type) *type = value.type;
+    if (required) *required = needed;
+    if (size < needed) { SetLastError(ERROR_INSUFFICIENT_BUFFER); return FALSE; }
+    if (needed) std::memcpy(buffer, value.bytes.data(), needed);
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO devices, PSP_DEVINFO_DATA device, DWORD property,
+                                              const BYTE* buffer, DWORD size)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("SetupDiSetDeviceRegistryPropertyW", &code)) { SetLastError(code); return FALSE; }
+    host::DeviceInfoSet* set = host::SetOf(devices);
+    if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    host::Device* member = host::MemberOf(set, device);
+    if (!member) return FALSE;
+    std::string bytes = buffer ? std::string(reinterpret_cast<const char*>(buffer), size) : std::string();
+    switch (property) {
+    case SPDRP_CONFIGFLAGS: {
+        if (!buffer || size != sizeof(DWORD)) { SetLastError(ERROR_INVALID_DATA); return FALSE; }
+        DWORD flags;
+        std::memcpy(&flags, buffer, sizeof flags);
+        member->ConfigFlags(flags);
+        member->configFlagsWritten.push_back(flags);
+        return TRUE;
+    }
+    case SPDRP_HARDWAREID:
+    case SPDRP_COMPATIBLEIDS:
+        if (!buffer || size == 0) member->properties.erase(property);
+        else member->Property(property, REG_MULTI_SZ, bytes);
+        return TRUE;
+    case SPDRP_DEVICEDESC:
+        member->Property(property, REG_SZ, bytes);
+        return TRUE;
+    default:
+        SetLastError(ERROR_INVALID_REG_PROPERTY);
+        return FALSE;
+    }
+}
+
+// -----------------------------------------------------------------------------------------
+// INF files and the driver store
+
+BOOL WINAPI SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR className, DWORD classNameSize,
+                                PDWORD required)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("SetupDiGetINFClassW", &code)) { SetLastError(code); return FALSE; }
+    if (!infName || !*infName || !classGuid) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    std::u16string name(infName);
+    // A bare name is looked for in the inf folder of the Windows directory.
+    std::u16string fullPath = name.find_first_of(u"\\/:") == std::u16string::npos
+                                  ? host::StoreFolder() + name
+                                  : host::FullPath(name);
+    host::Inf inf;
+    if (!host::ReadInf(fullPath, &inf)) return FALSE;
+    const std::u16string* guidText = inf.Value(u"Version", u"ClassGUID");
+    const std::u16string* classText = inf.Value(u"Version", u"Class");
+    GUID guid = {};
+    if (guidText) {
+        if (!host::ParseGuid(guidText->c_str(), &guid)) { SetLastError(ERROR_INVALID_CLASS); return FALSE; }
+    } else if (!classText) {
+        SetLastError(ERROR_NO_ASSOCIATED_CLASS);
+        return FALSE;
+    }
+    // A class named without its GUID is not installed on this machine: GUID_NULL.
+    std::u16string classNameText = classText ? *classText : std::u16string();
+    DWORD needed = static_cast<DWORD>(classNameText.size() + 1);
+    if (required) *required = needed;
+    if (!className || classNameSize < needed) { SetLastError(ERROR_INSUFFICIENT_BUFFER); return FALSE; }
+    std::copy(classNameText.begin(), classNameText.end(), className);
+    className[classNameText.size()] = 0;
+    *classGuid = guid;
+    return TRUE;
+}
+
+BOOL WINAPI SetupCopyOEMInfW(PCWSTR source, PCWSTR mediaLocation, DWORD mediaType, DWORD copyStyle,
+                             PWSTR destination, DWORD destinationSize, PDWORD required,
+                             PWSTR* destinationNamePart)
+{
+    (void)mediaLocation;
+    DWORD code;
+    if (CurrentMachine().Enter("SetupCopyOEMInfW", &code)) { SetLastError(code); return FALSE; }
+    const DWORD knownStyles = SP_COPY_NOOVERWRITE | SP_COPY_REPLACEONLY | SP_COPY_OEMINF_CATALOG_ONLY;
+    if (!source || !*source || mediaType > SPOST_URL || (!destination && destinationSize)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (copyStyle & ~knownStyles) { SetLastError(ERROR_INVALID_FLAGS); return FALSE; }
+    std::u16string fullPath = host::FullPath(source);
+    host::Inf inf;
+    std::string bytes;
+    if (!host::ReadInf(fullPath, &inf, &bytes)) return FALSE;
+    std::u16string name = host::StagedCopy(bytes);
+    bool existed = !name.empty();
+    if (!existed && (copyStyle & SP_COPY_REPLACEONLY)) { SetLastError(ERROR_FILE_NOT_FOUND); return FALSE; }
+    // The destination's length is known before staging: the store folder, "oem", the
+    // number and ".inf".
+    std::u16string destinationPath =
+        host::StoreFolder() + (existed ? name : u"oem" + host::U16(std::to_string(host::NextStoreNumber())) + u".inf");
+    DWORD needed = static_cast<DWORD>(destinationPath.size() + 1);
+    if (required) *required = needed;
+    if (destination && destinationSize < needed) { SetLastError(ERROR_INSUFFICIENT_BUFFER); return FALSE; }
+    if (!existed) name = host::StageCopy(fullPath, bytes);
+    if (destination) {
+        std::copy(destinationPath.begin(), destinationPath.end(), destination);
+        destination[destinationPath.size()] = 0;
+        if (destinationNamePart) *destinationNamePart = destination + (destinationPath.size() - name.size());
+    }
+    if (existed && (copyStyle & SP_COPY_NOOVERWRITE)) { SetLastError(ERROR_FILE_EXISTS); return FALSE; }
+    return TRUE;
+}
+
+BOOL WINAPI SetupUninstallOEMInfW(PCWSTR infName, DWORD flags, PVOID reserved)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("SetupUninstallOEMInfW", &code)) { SetLastError(code); return FALSE; }
+    if (!infName || !*infName || reserved) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    if (flags & ~static_cast<DWORD>(SUOI_FORCEDELETE)) { SetLastError(ERROR_INVALID_FLAGS); return FALSE; }
+    std::u16string name(infName);
+    if (name.find_first_of(u"\\/:") != std::u16string::npos) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    if (!host::IsStoreName(name)) { SetLastError(ERROR_NOT_AN_INSTALLED_OEM_INF); return FALSE; }
+    host::Machine& m = CurrentMachine();
+    if (!m.Exists(host::StoreFolder() + name)) { SetLastError(ERROR_FILE_NOT_FOUND); return FALSE; }
+    for (host::Device& device : host::Devices().devices) {
+        if (device.removed || host::Upper(device.driverInf) != host::Upper(name)) continue;
+        if (!(flags & SUOI_FORCEDELETE)) { SetLastError(ERROR_INF_IN_USE_BY_DEVICES); return FALSE; }
+    }
+    for (host::Device& device : host::Devices().devices)
+        if (host::Upper(device.driverInf) == host::Upper(name)) device.driverInf.clear();
+    m.Remove(host::StoreFolder() + name);
+    m.Remove(host::StoreFolder() + host::PnfName(name));
+    return TRUE;
+}
+
+// -----------------------------------------------------------------------------------------
+// newdev
+
+BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND parent, LPCWSTR hardwareId, LPCWSTR fullInfPath,
+                                               DWORD installFlags, PBOOL rebootRequired)
+{
+    (void)parent;
+    DWORD code;
+    if (CurrentMachine().Enter("UpdateDriverForPlugAndPlayDevicesW", &code)) { SetLastError(code); return FALSE; }
+    if (!hardwareId || !*hardwareId || !fullInfPath || !*fullInfPath) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    if (installFlags & ~static_cast<DWORD>(INSTALLFLAG_BITS)) { SetLastError(ERROR_INVALID_FLAGS); return FALSE; }
+    host::DeviceTree& tree = host::Devices();
+    tree.updates.push_back(host::UpdateCall{hardwareId, fullInfPath, installFlags});
+    std::u16string path(fullInfPath);
+    host::Inf inf;
+    std::string bytes;
+    if (!host::ReadInf(host::FullPath(path), &inf, &bytes)) return FALSE;
+    const host::UpdateOutcome outcome = tree.updateOutcomes.count(hardwareId) ? tree.updateOutcomes[hardwareId]
+                                                                               : host::UpdateOutcome();
+    if (outcome.error) { SetLastError(outcome.error); return FALSE; }
+
+    std::vector<host::Device*> matches;
+    for (host::Device& device : tree.devices) {
+        if (device.removed || !device.present) continue;
+        auto ids = device.properties.find(SPDRP_HARDWAREID);
+        if (ids == device.properties.end()) continue;
+        for (const std::u16string& id : host::MultiStrings(ids->second.bytes))
+            if (host::Upper(id) == host::Upper(hardwareId)) { matches.push_back(&device); break; }
+    }
+    if (matches.empty()) { SetLastError(ERROR_NO_SUCH_DEVINST); return FALSE; }
+    std::u16string staged = host::Stage(host::FullPath(path), bytes);
+    if (!(installFlags & INSTALLFLAG_FORCE)) {
+        bool better = false;
+        for (host::Device* device : matches)
+            if (host::Upper(device->driverInf) != host::Upper(staged)) better = true;
+        if (!better) { SetLastError(ERROR_NO_MORE_ITEMS); return FALSE; }
+    }
+    for (host::Device* device : matches) device->driverInf = staged;
+    if (rebootRequired) *rebootRequired = outcome.reboot ? TRUE : FALSE;
+    return TRUE;
+}
