@@ -7,7 +7,7 @@ set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno
 add_compile_options(-Wall -Wextra -Wno-cast-function-type -g -O1 ${SANITIZERS})
 add_link_options(${SANITIZERS})
 
-file(GLOB WINHOST_SOURCES "${CMAKE_SOURCE_DIR}/platform/host/*.cpp")
+file(GLOB WINHOST_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/platform/host/*.cpp")
 add_library(winhost OBJECT ${WINHOST_SOURCES})
 target_include_directories(winhost PUBLIC platform platform/host)
 
@@ -21,7 +21,7 @@ endif()
 
 add_executable(logread tools/logread/logread.cpp ${LOGREAD_SOURCES})
 
-file(GLOB HOST_TESTS "${CMAKE_SOURCE_DIR}/tests/host/*.cpp")
+file(GLOB HOST_TESTS CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/host/*.cpp")
 add_executable(host_tests ${HOST_TESTS} ${LOGREAD_SOURCES})
 target_include_directories(host_tests PRIVATE tests/host tools/logread)
 target_link_libraries(host_tests PRIVATE drvmate_host winhost GTest::gtest GTest::gtest_main)

@@ -27,7 +27,7 @@ target_link_options(logread PRIVATE ${STATIC_RUNTIME} -mconsole)
 
 # Test programs for the Wine bed; they are not deliverables.
 if(DIST_NAME STREQUAL "win64")
-    file(GLOB WINE_TESTS "${CMAKE_SOURCE_DIR}/tests/wine/*_test.cpp")
+    file(GLOB WINE_TESTS CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/wine/*_test.cpp")
     foreach(source ${WINE_TESTS})
         get_filename_component(name ${source} NAME_WE)
         add_executable(${name} ${source} tests/wine/check.cpp)

@@ -104,5 +104,6 @@ UINT WINAPI MsiSetMode(MSIHANDLE session, MSIRUNMODE mode, BOOL state)
     if (!host::IsSession(session)) return ERROR_INVALID_HANDLE;
     if (mode != MSIRUNMODE_REBOOTATEND && mode != MSIRUNMODE_REBOOTNOW) return ERROR_ACCESS_DENIED;
     Session().modes.emplace_back(mode, state);
+    if (CurrentMachine().RedirectionDisabled()) ++Session().modesWithRedirectionOff;
     return ERROR_SUCCESS;
 }

@@ -85,6 +85,7 @@ struct InstallerSession {
     std::deque<int> answers;        // what each message returns, in turn; 0 when none is left
     std::vector<Message> messages;  // every message handed over
     std::vector<std::pair<MSIRUNMODE, BOOL>> modes;  // every MsiSetMode, in order
+    int modesWithRedirectionOff = 0;  // of those, made while the thread's redirection was off
     int recordsCreated = 0;
     int recordsClosed = 0;
     int badCloses = 0;  // MsiCloseHandle on a handle that is not open
