@@ -37,6 +37,11 @@ if(DIST_NAME STREQUAL "win64")
         target_link_libraries(${name} PRIVATE setupapi cfgmgr32 ole32 msi advapi32 shlwapi newdev)
         set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/wine-tests")
     endforeach()
+    # The library exports only the custom actions: the device test calls the installer's
+    # operations directly, so it is built from the installer's sources without the exports.
+    set(INSTALLER_SOURCES ${DRVMATE_SOURCES})
+    list(REMOVE_ITEM INSTALLER_SOURCES "${CMAKE_SOURCE_DIR}/installer/exports.cpp")
+    target_sources(devices_test PRIVATE ${INSTALLER_SOURCES})
 endif()
 
 # The field runner: calls one export with a null session from next to a driver package.

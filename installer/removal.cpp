@@ -56,7 +56,9 @@ int DeviceDriverInstaller::RemoveDevice(HDEVINFO devices, SP_DEVINFO_DATA* devic
     SP_DEVINFO_LIST_DETAIL_DATA_W detail;
     detail.cbSize = sizeof(detail);
     if (!SetupDiGetDeviceInfoListDetailW(devices, &detail)) return 0;
-    WCHAR deviceId[MAX_DEVICE_ID_LEN];
+    // Zeroed first: a configuration manager that reports success without writing the ID
+    // (Wine's stub does) leaves an empty ID rather than whatever the stack held.
+    WCHAR deviceId[MAX_DEVICE_ID_LEN] = {0};
     if (CM_Get_Device_ID_ExW(device->DevInst, deviceId, MAX_DEVICE_ID_LEN, 0, detail.RemoteMachineHandle) !=
         CR_SUCCESS)
         return 0;

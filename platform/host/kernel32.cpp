@@ -23,6 +23,11 @@ thread_local bool redirectionDisabled = false;
 bool ThreadRedirectionDisabled() { return redirectionDisabled; }
 
 namespace {
+// A fresh machine starts with redirection on, also when a test left it off on this thread.
+const bool redirectionReset = (Machine::OnReset([](Machine&) { redirectionDisabled = false; }), true);
+}  // namespace
+
+namespace {
 
 // Copies text and its terminator into a caller's buffer of `size` characters, the way the
 // Get*Directory calls do: the length when it fits, else the size needed with the terminator.

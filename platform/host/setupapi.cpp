@@ -387,7 +387,7 @@ BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA de
     if (!params || params->cbSize != sizeof(SP_DEVINSTALL_PARAMS_W)) { SetLastError(ERROR_INVALID_USER_BUFFER); return FALSE; }
     DWORD flags = 0;
     if (device) {
-        if (!device || device->cbSize != sizeof(SP_DEVINFO_DATA) ||
+        if (device->cbSize != sizeof(SP_DEVINFO_DATA) ||
             std::find(set->members.begin(), set->members.end(), device->DevInst) == set->members.end()) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;

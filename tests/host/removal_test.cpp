@@ -114,6 +114,16 @@ TEST_F(RemoveDevices, AnInstanceIdThatFillsItsBufferIsRefused)
     EXPECT_FALSE(over.removed);
 }
 
+TEST_F(RemoveDevices, AnIdCallThatWritesNothingLogsAnEmptyId)
+{
+    host::Device& device = devices().Add(PackageClass);
+    m().Fail("CM_Get_Device_ID_ExW", CR_SUCCESS);  // success without touching the buffer
+    EXPECT_EQ(installer.RemoveDevices(PackageClass), RESULT_SUCCESS);
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{Header, Removing(device), "remove device: ",
+                                                    "remove device count: 1 error: 259"}));
+    EXPECT_TRUE(device.removed);
+}
+
 class MarkPhantoms : public DeviceTest {};
 
 TEST_F(MarkPhantoms, OnlyTheClassDevicesThatAreNotPresent)
