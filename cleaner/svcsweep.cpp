@@ -32,12 +32,12 @@ public:
     {
         if (handle_) CloseServiceHandle(handle_);
     }
+    ServiceHandle(const ServiceHandle&) = delete;
+    ServiceHandle& operator=(const ServiceHandle&) = delete;
     SC_HANDLE Get() const { return handle_; }
     bool IsOpen() const { return handle_ != NULL; }
 
 private:
-    ServiceHandle(const ServiceHandle&);
-    ServiceHandle& operator=(const ServiceHandle&);
     SC_HANDLE handle_;
 };
 
@@ -45,6 +45,8 @@ private:
 class OpenKey {
 public:
     OpenKey() : key_(NULL) {}
+    OpenKey(const OpenKey&) = delete;
+    OpenKey& operator=(const OpenKey&) = delete;
     ~OpenKey()
     {
         if (key_) RegCloseKey(key_);
@@ -58,8 +60,6 @@ public:
     }
 
 private:
-    OpenKey(const OpenKey&);
-    OpenKey& operator=(const OpenKey&);
     HKEY key_;
 };
 
