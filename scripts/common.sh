@@ -3,6 +3,7 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver64
 export WINEDEBUG=-all
 
 PACKAGES=(cmake ninja-build g++ libgtest-dev
@@ -51,6 +52,9 @@ new_prefix() {
     export WINEPREFIX="$1"
     rm -rf "$WINEPREFIX"
     "$WINE" wineboot -i >/dev/null 2>&1 || true
+    # Wine 8.0 leaves more than one services.exe behind the first boot; programs then reach
+    # one service control manager or another. A restarted prefix runs exactly one.
+    stop_prefix
 }
 
-stop_prefix() { [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1 || true; }
+stop_prefix() { [ -n "${WINEPREFIX:-}" ] && "$WINESERVER" -k >/dev/null 2>&1 || true; }

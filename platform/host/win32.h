@@ -9,3 +9,4 @@
 #include "ole32.h"
 #include "msi.h"
 #include "advapi32.h"
+#include "crt_narrow.h"

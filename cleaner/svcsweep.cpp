@@ -1,0 +1,153 @@
+#include "svcsweep.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "cleaner_log.h"
+#include "winapi.h"
+
+const char DEFAULT_SERVICE_NAME[] = "androidusb";
+
+namespace {
+
+const char ServicesKeyPrefix[] = "SYSTEM\\CurrentControlSet\\Services\\";
+const size_t ServicesKeyPrefixChars = sizeof ServicesKeyPrefix - 1;
+static_assert(ServicesKeyPrefixChars + MAX_SERVICE_NAME_CHARS + 1 == SERVICE_KEY_PATH_BYTES,
+              "the longest accepted name fills the key path exactly");
+
+// The manager with every right; the service with the standard rights (DELETE among them),
+// start and the two queries.
+const DWORD ManagerAccess = SC_MANAGER_ALL_ACCESS;
+const DWORD ServiceAccess = STANDARD_RIGHTS_REQUIRED | SERVICE_START | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG;
+const DWORD ExpectedManagerAccess = 0xF003F;
+const DWORD ExpectedServiceAccess = 0xF0015;
+static_assert(ManagerAccess == ExpectedManagerAccess, "SC_MANAGER_ALL_ACCESS");
+static_assert(ServiceAccess == ExpectedServiceAccess, "the service's access mask");
+
+// A service control manager handle, closed when it goes out of scope.
+class ServiceHandle {
+public:
+    explicit ServiceHandle(SC_HANDLE handle) : handle_(handle) {}
+    ~ServiceHandle()
+    {
+        if (handle_) CloseServiceHandle(handle_);
+    }
+    ServiceHandle(const ServiceHandle&) = delete;
+    ServiceHandle& operator=(const ServiceHandle&) = delete;
+    SC_HANDLE Get() const { return handle_; }
+    bool IsOpen() const { return handle_ != NULL; }
+
+private:
+    SC_HANDLE handle_;
+};
+
+// A registry key opened by Open, closed when it goes out of scope.
+class OpenKey {
+public:
+    OpenKey() : key_(NULL) {}
+    OpenKey(const OpenKey&) = delete;
+    OpenKey& operator=(const OpenKey&) = delete;
+    ~OpenKey()
+    {
+        if (key_) RegCloseKey(key_);
+    }
+    LONG Open(HKEY parent, const char* path)
+    {
+        HKEY key = NULL;
+        LONG status = RegOpenKeyA(parent, path, &key);
+        if (status == ERROR_SUCCESS) key_ = key;
+        return status;
+    }
+
+private:
+    HKEY key_;
+};
+
+// The key path of a service; false when it does not fit.
+bool BuildServiceKeyPath(const char* name, char* path)
+{
+    size_t length = strlen(name);
+    if (ServicesKeyPrefixChars + length + 1 > SERVICE_KEY_PATH_BYTES) return false;
+    memcpy(path, ServicesKeyPrefix, ServicesKeyPrefixChars);
+    memcpy(path + ServicesKeyPrefixChars, name, length + 1);
+    return true;
+}
+
+}  // namespace
+
+bool IsUsableServiceName(const char* name, char* reason, size_t reasonSize)
+{
+    size_t length = strlen(name);
+    if (length == 0) {
+        snprintf(reason, reasonSize, "The service name is empty: nothing is deleted\n");
+        return false;
+    }
+    if (length > MAX_SERVICE_NAME_CHARS) {
+        snprintf(reason, reasonSize, "The service name has %d characters, more than %d: nothing is deleted\n",
+                 static_cast<int>(length), static_cast<int>(MAX_SERVICE_NAME_CHARS));
+        return false;
+    }
+    if (strpbrk(name, "\\/")) {
+        snprintf(reason, reasonSize, "The service name %s holds a backslash or a slash: nothing is deleted\n", name);
+        return false;
+    }
+    return true;
+}
+
+void DeleteNamedService(const char* name)
+{
+    LogLine("Prepare delete the service: %s\n", name);
+
+    ServiceHandle manager(OpenSCManagerA(NULL, NULL, ManagerAccess));
+    if (!manager.IsOpen()) {
+        DWORD error = GetLastError();
+        LogLine("The Service Control Manager could not be opened: %d", static_cast<int>(error));
+        return;
+    }
+
+    ServiceHandle service(OpenServiceA(manager.Get(), name, ServiceAccess));
+    if (!service.IsOpen()) {
+        DWORD error = GetLastError();
+        LogLine("The %s Service could not be opened: %d\n", name, static_cast<int>(error));
+        return;
+    }
+
+    if (DeleteService(service.Get())) {
+        LogLine("Success to delete service %s\n", name);
+    } else {
+        DWORD error = GetLastError();
+        LogLine("The %s Service could not be deleted: %d\n", name, static_cast<int>(error));
+    }
+    // The service handle closes first, then the manager's (the reverse of their opening).
+}
+
+void DeleteServiceKey(const char* name)
+{
+    LogLine("Prepare clean the register for the service: %s\n", name);
+
+    char keyPath[SERVICE_KEY_PATH_BYTES];
+    // Names that do not fit are refused before this runs; a cut path would name another key.
+    if (!BuildServiceKeyPath(name, keyPath)) return;
+
+    // The open only serves the report; the deletion runs whatever it found.
+    {
+        OpenKey key;
+        LONG status = key.Open(HKEY_LOCAL_MACHINE, keyPath);
+        if (status != ERROR_SUCCESS)
+            LogLine(" failed to open the service-key: %s, error = %d\n", keyPath, static_cast<int>(status));
+    }
+
+    LONG status = RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath);
+    if (status == ERROR_SUCCESS) {
+        LogLine("RegDeleteKey success to delete service-key: %s\n", keyPath);
+        return;
+    }
+    LogLine("RegDeleteKey could not delete the service-key : %s error = %d\n", keyPath, static_cast<int>(status));
+
+    // Refused most often because the key has subkeys: delete it with all of them.
+    status = static_cast<LONG>(SHDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath));
+    if (status == ERROR_SUCCESS)
+        LogLine("SHDeleteKey success to delete service-key: %s\n", keyPath);
+    else
+        LogLine("SHDeleteKey could not delete the service-key : %s error = %d\n", keyPath, static_cast<int>(status));
+}

@@ -1,0 +1,26 @@
+// Svcsweep's operations: delete a service through the service control manager, then its
+// key under HKEY_LOCAL_MACHINE. Every step is reported through LogLine.
+#pragma once
+
+#include <stddef.h>
+
+// "SYSTEM\CurrentControlSet\Services\" (34 characters), the name and the terminator.
+const size_t SERVICE_KEY_PATH_BYTES = 260;
+const size_t MAX_SERVICE_NAME_CHARS = 225;
+// Room for the line that says why a name is refused.
+const size_t REFUSAL_TEXT_BYTES = 512;
+
+extern const char DEFAULT_SERVICE_NAME[];
+
+// True when the name can name a service key. Otherwise `reason` receives the line that
+// says why (ending with a newline): an empty name would name the Services key itself, a
+// backslash or slash another key, and a longer name does not fit the key path. The key
+// deletion ends in SHDeleteKeyA, which takes a whole subtree, so such a name must reach
+// neither the service control manager nor the registry.
+bool IsUsableServiceName(const char* name, char* reason, size_t reasonSize);
+
+// Asks the service control manager to delete the service.
+void DeleteNamedService(const char* name);
+// Deletes the service's key "SYSTEM\CurrentControlSet\Services\<name>", with its subkeys
+// when it has any.
+void DeleteServiceKey(const char* name);

@@ -1,0 +1,104 @@
+// Common ground of Svcsweep's host tests: a fresh machine whose current directory is
+// C:\Work, the program run in-process, and the texts of its console and its log.
+#pragma once
+
+#include "fixture.h"
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "winapi.h"
+
+// Svcsweep's main(), built into the tests under this name.
+int SvcsweepMain(int argc, char* argv[]);
+
+class CleanerTest : public MachineTest {
+protected:
+    static constexpr const char* Program = "C:\\Tools\\Svcsweep.exe";
+    static constexpr const char* LogName = "__Svcsweep__LOG.log";
+    // The machine's clock as local time in the line prefix.
+    static constexpr const char* Stamp = "[2024-05-17 09:41:27] ";
+    static constexpr const char* ServicesKey = "SYSTEM\\CurrentControlSet\\Services\\";
+
+    void SetUp() override
+    {
+        MachineTest::SetUp();
+        m().MakeFolder(u"C:\\Work");
+        m().currentDirectory = u"C:\\Work";
+    }
+
+    void CreateLog() { m().WriteFile(LogPath(), ""); }
+    static std::u16string LogPath() { return u"C:\\Work\\__Svcsweep__LOG.log"; }
+    std::string LogFile() const { return machine->ReadFile(LogPath()); }
+
+    // Runs the program as `Program` with these arguments; expects the exit code 0.
+    void Run(std::vector<std::string> arguments = {}, const char* program = Program)
+    {
+        std::vector<std::string> texts{program};
+        texts.insert(texts.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (auto& text : texts) argv.push_back(&text[0]);
+        argv.push_back(nullptr);
+        EXPECT_EQ(SvcsweepMain(static_cast<int>(texts.size()), argv.data()), 0);
+    }
+
+    static std::string Out() { return host::Console().out; }
+    static std::string Err() { return host::Console().err; }
+
+    // What the banner and the usage line print, before any step line.
+    static std::string Banner(const std::string& program = Program)
+    {
+        return "Svcsweep\nversion: 1.0.001\nsupport@tesmar.example\n\n\nUsage: " + program + " [servicename]\n\n";
+    }
+    // The lines every run logs first (the machine is Windows 10.0.19045).
+    static std::vector<std::string> Header(const std::string& version = "10.0.19045")
+    {
+        return {"Svcsweep\n", "version: 1.0.001\n", "support@tesmar.example\n", "OS version: " + version + "\n"};
+    }
+    // Lines as logged: each with the time prefix.
+    static std::string Logged(const std::vector<std::string>& lines)
+    {
+        std::string text;
+        for (const auto& line : lines) text += Stamp + line;
+        return text;
+    }
+    static std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b)
+    {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    }
+    // Text as a text-mode stream stores it: every newline as carriage return and line feed.
+    static std::string Crlf(const std::string& text)
+    {
+        std::string out;
+        for (char c : text) {
+            if (c == '\n') out.push_back('\r');
+            out.push_back(c);
+        }
+        return out;
+    }
+    // The steps of the key deletion when the key is missing.
+    static std::vector<std::string> MissingKeySteps(const std::string& name)
+    {
+        std::string key = ServicesKey + name;
+        return {"Prepare clean the register for the service: " + name + "\n",
+                " failed to open the service-key: " + key + ", error = 2\n",
+                "RegDeleteKey could not delete the service-key : " + key + " error = 2\n",
+                "SHDeleteKey could not delete the service-key : " + key + " error = 2\n"};
+    }
+    // Expects the log file and the console to hold exactly these step lines after the header.
+    void ExpectLogged(const std::vector<std::string>& steps)
+    {
+        std::string logged = Logged(Join(Header(), steps));
+        EXPECT_EQ(Out(), Banner() + logged);
+        EXPECT_EQ(LogFile(), Crlf(logged));
+    }
+    void ExpectNoHandlesLeft() const
+    {
+        EXPECT_EQ(machine->OpenHandles("scmanager"), 0);
+        EXPECT_EQ(machine->OpenHandles("service"), 0);
+        EXPECT_EQ(machine->OpenHandles("hkey"), 0);
+        EXPECT_EQ(machine->OpenHandles("stream"), 0);
+    }
+};
