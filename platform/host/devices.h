@@ -41,6 +41,7 @@ struct Device {
 
     // What happened to it.
     bool removed = false;
+    int removalsAsked = 0;  // successful DIF_REMOVE calls, also those that must wait for a restart
     std::vector<DWORD> configFlagsWritten;  // every SPDRP_CONFIGFLAGS value written, in order
     std::u16string driverInf;               // store name of the INF it was last updated to
 

@@ -371,8 +371,10 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO devices, PS
     host::Device* member = host::MemberOf(set, device);
     if (!member) return FALSE;
     if (member->removalError) { SetLastError(member->removalError); return FALSE; }
-    // Without class-install parameters the removal is global, as with them set so.
-    member->removed = true;
+    // Without class-install parameters the removal is global, as with them set so. A device
+    // whose removal needs a restart stays in the tree until that restart.
+    ++member->removalsAsked;
+    if (!(member->removalFlags & (DI_NEEDRESTART | DI_NEEDREBOOT))) member->removed = true;
     set->installFlags[member->devInst] |= member->removalFlags;
     return TRUE;
 }
