@@ -13,9 +13,9 @@ echo
 echo "=== demonstration under Wine (64-bit build) ==="
 new_prefix "$ROOT/build/wine-demo"
 trap stop_prefix EXIT
-temp="$ROOT/build/wine-demo-temp"
-rm -rf "$temp"; mkdir -p "$temp"
-export TEMP=$(winpath "$temp")   # Wine passes it on to the programs, so the log lands here
+# Wine gives its programs the TEMP of the prefix's user: the log lands there.
+temp="$WINEPREFIX/drive_c/users/$(id -un)/Temp"
+mkdir -p "$temp"
 dist=$(winpath "$ROOT/dist/win64")
 
 for command in wow64 rescan; do
@@ -27,7 +27,7 @@ rm -f "$temp/drvmate.log"
 echo
 echo "> msiexec /i drvmate-example.msi /qn"
 rc=0
-"$WINE" msiexec /i "$dist\\drvmate-example.msi" /qn /l*v "$TEMP\\install.txt" || rc=$?
+"$WINE" msiexec /i "$dist\\drvmate-example.msi" /qn /l*v "C:\\install.txt" || rc=$?
 echo "msiexec exit code: $rc (the shell sees the low byte: 3010 shows as 194, 1603 as 67)"
 echo "--- drvmate.log ---"
 "$ROOT/build/host/logread" "$temp/drvmate.log" || true
@@ -36,7 +36,7 @@ rm -f "$temp/drvmate.log"
 echo
 echo "> msiexec /x drvmate-example.msi /qn"
 rc=0
-"$WINE" msiexec /x "$dist\\drvmate-example.msi" /qn /l*v "$TEMP\\remove.txt" || rc=$?
+"$WINE" msiexec /x "$dist\\drvmate-example.msi" /qn /l*v "C:\\remove.txt" || rc=$?
 echo "msiexec exit code: $rc (the shell sees the low byte: 3010 shows as 194, 1603 as 67)"
 echo "--- drvmate.log ---"
 "$ROOT/build/host/logread" "$temp/drvmate.log" || true
