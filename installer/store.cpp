@@ -77,8 +77,7 @@ int DeviceDriverInstaller::GetInfClassGuid(const WCHAR* infPath, GUID* classGuid
 {
     if (!infPath || !classGuid) return RESULT_FAILURE;
     WCHAR fullPath[MAX_PATH];
-    DWORD length = GetFullPathNameW(infPath, MAX_PATH, fullPath, 0);
-    if (length == 0 || length >= MAX_PATH) return RESULT_FAILURE;
+    if (!ResolveFullPath(infPath, fullPath)) return RESULT_FAILURE;
     GUID guid;
     WCHAR className[MAX_CLASS_NAME_LEN];
     if (!SetupDiGetINFClassW(fullPath, &guid, className, MAX_CLASS_NAME_LEN, 0)) return RESULT_FAILURE;
@@ -94,8 +93,7 @@ int DeviceDriverInstaller::AddDriverPackage(const WCHAR* infPath)
     if (!infPath) return RESULT_FAILURE;
     WCHAR fullPath[MAX_PATH];
     WCHAR* filePart = 0;
-    DWORD length = GetFullPathNameW(infPath, MAX_PATH, fullPath, &filePart);
-    if (length == 0 || length >= MAX_PATH) {
+    if (!ResolveFullPath(infPath, fullPath, &filePart)) {
         LogMessage(W("GetFullPathName (%s) error: %d\n"), infPath, GetLastError());
         return RESULT_FAILURE;
     }
@@ -165,8 +163,7 @@ int DeviceDriverInstaller::DeleteDriverPackage(const WCHAR* infPath)
     if (!infPath) return RESULT_FAILURE;
     WCHAR fullPath[MAX_PATH];
     WCHAR* filePart = 0;
-    DWORD length = GetFullPathNameW(infPath, MAX_PATH, fullPath, &filePart);
-    if (length == 0 || length >= MAX_PATH || !filePart) return RESULT_FAILURE;
+    if (!ResolveFullPath(infPath, fullPath, &filePart) || !filePart) return RESULT_FAILURE;
 
     LibraryGuard setupapi(W("setupapi.dll"));
     if (!setupapi.Loaded()) return RESULT_FAILURE;

@@ -40,3 +40,9 @@ bool ContainsChar(const WCHAR* text, WCHAR c)
         if (*text == c) return true;
     return false;
 }
+
+bool ResolveFullPath(const WCHAR* path, WCHAR* fullPath, WCHAR** filePart)
+{
+    DWORD length = GetFullPathNameW(path, MAX_PATH, fullPath, filePart);
+    return length != 0 && length < MAX_PATH;
+}

@@ -15,6 +15,10 @@ bool CopyPathText(WCHAR* at, const WCHAR* text);
 // Appends `text` to the text that starts at `at`.
 bool AppendPathText(WCHAR* at, const WCHAR* text);
 
+// Resolves `path` into `fullPath` (MAX_PATH characters). False when it cannot be resolved or
+// the full path comes out at MAX_PATH characters or more; the last error is the system's.
+bool ResolveFullPath(const WCHAR* path, WCHAR* fullPath, WCHAR** filePart = 0);
+
 // Position of the last `c` in `text`, or null.
 WCHAR* FindLastChar(WCHAR* text, WCHAR c);
 const WCHAR* FindLastChar(const WCHAR* text, WCHAR c);

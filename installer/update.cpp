@@ -3,6 +3,7 @@
 #include "guards.h"
 #include "installer.h"
 #include "log.h"
+#include "text.h"
 
 namespace {
 
@@ -51,8 +52,7 @@ int DeviceDriverInstaller::UpdateDeviceDriver(const WCHAR* infPath)
 {
     if (!infPath) return RESULT_FAILURE;
     WCHAR fullPath[MAX_PATH];
-    DWORD length = GetFullPathNameW(infPath, MAX_PATH, fullPath, 0);
-    if (length == 0 || length >= MAX_PATH) return RESULT_FAILURE;
+    if (!ResolveFullPath(infPath, fullPath)) return RESULT_FAILURE;
     if (GetFileAttributesW(fullPath) == INVALID_FILE_ATTRIBUTES) return RESULT_FAILURE;
     GUID classGuid;
     int result = GetInfClassGuid(fullPath, &classGuid);
