@@ -28,7 +28,9 @@ ensure_packages() {
     fi
 }
 
-# Configures and builds one of the three builds: host, win32 or win64.
+# Configures and builds one of the three builds: host, win32 or win64. Compiler and linker
+# errors are shown; a failed step returns non-zero, and what an earlier build left in the
+# output folders is removed first, so that no test ever runs a binary from another build.
 build() {
     local name=$1 args=()
     case $name in
@@ -36,11 +38,30 @@ build() {
         win32) args=(-DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" -DDIST_NAME=win32 -DCMAKE_BUILD_TYPE=Release) ;;
         win64) args=(-DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" -DDIST_NAME=win64 -DCMAKE_BUILD_TYPE=Release) ;;
     esac
-    cmake -S "$ROOT" -B "$ROOT/build/$name" -G Ninja "${args[@]}" >/dev/null
-    ninja -C "$ROOT/build/$name" >/dev/null
+    local out="$ROOT/build/$name.out"
+    forget_outputs "$name"
+    if ! cmake -S "$ROOT" -B "$ROOT/build/$name" -G Ninja "${args[@]}" >"$out" 2>&1 ||
+       ! ninja -C "$ROOT/build/$name" >>"$out" 2>&1; then
+        # ninja prints the compiler's errors on standard output: show the failing steps.
+        grep -v '^\[[0-9]*/[0-9]*\] ' "$out" >&2 || cat "$out" >&2
+        echo "build $name failed (whole output: $out)" >&2
+        return 1
+    fi
     case $name in
         win32) "$ROOT/packaging/build-msi.sh" "$ROOT/dist/win32" x86 ;;
         win64) "$ROOT/packaging/build-msi.sh" "$ROOT/dist/win64" x64 ;;
+    esac
+}
+
+# Removes the programs and packages that a build makes, before it makes them again: a build
+# that fails then leaves nothing behind that a test could run.
+forget_outputs() {
+    local name=$1
+    case $name in
+        host) rm -f "$ROOT/build/host/host_tests" "$ROOT/build/host/logread" ;;
+        win32|win64)
+            rm -rf "$ROOT/dist/$name"
+            rm -f "$ROOT/build/$name"/wine-tests/*.exe ;;
     esac
 }
 
