@@ -39,6 +39,7 @@ build() {
         win64) args=(-DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" -DDIST_NAME=win64 -DCMAKE_BUILD_TYPE=Release) ;;
     esac
     local out="$ROOT/build/$name.out"
+    mkdir -p "$ROOT/build"
     forget_outputs "$name"
     if ! cmake -S "$ROOT" -B "$ROOT/build/$name" -G Ninja "${args[@]}" >"$out" 2>&1 ||
        ! ninja -C "$ROOT/build/$name" >>"$out" 2>&1; then
