@@ -34,9 +34,9 @@ grep '^\[  FAILED  \] [A-Za-z]' "$logs/host.txt" || true
 passed=$((passed + ${hp:-0})); failed=$((failed + ${hf:-0}))
 
 echo "shipped PE files ..."
-# Both builds ship: their PE files, each checked against its architecture.
+# Both builds ship: their PE files and example packages, each checked against its architecture.
 for build_arch in win32:x86 win64:x64; do
-    for check in pe_check; do
+    for check in pe_check msi_check; do
         bash "$ROOT/tests/$check.sh" "$ROOT/dist/${build_arch%:*}" "${build_arch#*:}" ||
             echo "[FAIL] $check.sh ${build_arch%:*} ${build_arch#*:} exited with $?"
     done
