@@ -19,6 +19,8 @@ case $arch in
     *) echo "msi_check.sh: architecture must be x86 or x64, not '$arch'" >&2; exit 2 ;;
 esac
 # DLL custom action stored in the Binary table (1), deferred (1024), without impersonation (2048).
+# The type is the same in both packages: Windows Installer runs a DLL custom action as 32-bit or
+# 64-bit code after the DLL's own machine (only script actions carry a 64-bit type bit).
 DEFERRED_DLL_NO_IMPERSONATE=3073
 ERROR_RETRY_PROMPT=25000
 
