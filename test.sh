@@ -34,7 +34,13 @@ grep '^\[  FAILED  \] [A-Za-z]' "$logs/host.txt" || true
 passed=$((passed + ${hp:-0})); failed=$((failed + ${hf:-0}))
 
 echo "shipped PE files ..."
-bash "$ROOT/tests/pe_check.sh" "$ROOT/dist/win32" > "$logs/pe.txt" 2>&1
+# Both builds ship: their PE files and example packages, each checked against its architecture.
+for build_arch in win32:x86 win64:x64; do
+    for check in pe_check msi_check; do
+        bash "$ROOT/tests/$check.sh" "$ROOT/dist/${build_arch%:*}" "${build_arch#*:}" ||
+            echo "[FAIL] $check.sh ${build_arch%:*} ${build_arch#*:} exited with $?"
+    done
+done > "$logs/pe.txt" 2>&1
 grep -v '^\[ OK \]' "$logs/pe.txt" || true
 count "$logs/pe.txt"
 

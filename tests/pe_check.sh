@@ -1,12 +1,29 @@
 #!/usr/bin/env bash
-# Checks the shipped 32-bit PE files: machine, exports, imports, resources and subsystem.
+# Checks the shipped PE files of one dist folder: machine, exports, imports, resources and
+# subsystem. Usage: pe_check.sh DIST x86|x64 (dist/win32 is x86, dist/win64 is x64).
 # Prints "[ OK ] name" or "[FAIL] name" for each check.
 set -u
-dist=${1:?dist/win32 folder}
+dist=${1:?dist folder}
+arch=${2:?x86 or x64}
+name=$(basename "$dist")
 dll="$dist/Drvmate.dll"
 exe="$dist/Svcsweep.exe"
-OBJDUMP=i686-w64-mingw32-objdump
-SYSTEM_DLLS="KERNEL32.dll msvcrt.dll SETUPAPI.dll CFGMGR32.dll ole32.dll msi.dll ADVAPI32.dll SHLWAPI.dll"
+tools=("$dist/drvrun.exe" "$dist/logread.exe")
+# Each architecture has its own objdump: the i686 one does not read 64-bit files at all, so
+# the machine is read from the file itself, never from which tool could open it.
+case $arch in
+    x86) OBJDUMP=i686-w64-mingw32-objdump
+         FORMAT=pei-i386 MACHINE=i386 MAGIC='010b	(PE32)' KIND="PE32 i386" ;;
+    x64) OBJDUMP=x86_64-w64-mingw32-objdump
+         FORMAT=pei-x86-64 MACHINE=i386:x86-64 MAGIC='020b	(PE32+)' KIND="PE32+ x86-64" ;;
+    *) echo "pe_check.sh: architecture must be x86 or x64, not '$arch'" >&2; exit 2 ;;
+esac
+SYSTEM_DLLS="kernel32.dll msvcrt.dll setupapi.dll cfgmgr32.dll ole32.dll msi.dll advapi32.dll shlwapi.dll"
+# The DLLs of a C++ runtime linked dynamically by mingw-w64.
+RUNTIME_DLLS='^(libstdc\+\+|libgcc|libwinpthread)'
+# Bound by name at run time, so that the library loads on Windows versions that lack them.
+BOUND_FUNCTIONS='^(IsWow64Process|Wow64DisableWow64FsRedirection|Wow64RevertWow64FsRedirection|SetupUninstallOEMInfW|UpdateDriverForPlugAndPlayDevicesW)$'
+EXPORTS="InstallDeviceDriver UninstallDeviceDriver UpgradeDeviceDriver _IsWow64System _RescanDevices"
 
 check() {  # name, then a command that succeeds when the check holds
     local name=$1; shift
@@ -17,20 +34,32 @@ exports() { $OBJDUMP -p "$1" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' 
 imported_dlls() { $OBJDUMP -p "$1" | sed -n 's/^\s*DLL Name: //p'; }
 imported_functions() { $OBJDUMP -p "$1" | awk '/DLL Name:/ {on=1; next} on && NF==3 && $1 ~ /^[0-9a-f]+$/ {print $3}'; }
 
-is_pe32() { $OBJDUMP -f "$1" | grep -q 'file format pei-i386'; }
-exact_exports() {
-    [ "$(exports "$dll" | sort)" = "$(printf '%s\n' InstallDeviceDriver UninstallDeviceDriver UpgradeDeviceDriver _IsWow64System _RescanDevices | sort)" ]
+# The file format, the COFF machine and the optional header's magic must all agree.
+is_arch() {
+    local f; f=$($OBJDUMP -f "$1") || return 1
+    echo "$f" | grep -q "file format $FORMAT\$" &&
+    echo "$f" | grep -q "^architecture: $MACHINE," &&
+    $OBJDUMP -p "$1" | grep -q "^Magic[[:space:]]*$MAGIC"
 }
-no_decorated_exports() { ! exports "$dll" | grep -q '@'; }
+exact_exports() {
+    local found; found=$(exports "$dll") || return 1
+    [ "$(echo "$found" | sort)" = "$(printf '%s\n' $EXPORTS | sort)" ]
+}
+no_decorated_exports() { exports "$dll" | grep -q . && ! exports "$dll" | grep -q '@'; }
 only_system_dlls() {
-    local d
-    for d in $(imported_dlls "$1"); do
-        case " $SYSTEM_DLLS " in *" $d "*) ;; *) echo "unexpected import $d"; return 1 ;; esac
+    local d dlls; dlls=$(imported_dlls "$1") && [ -n "$dlls" ] || return 1
+    for d in $dlls; do
+        case " $SYSTEM_DLLS " in *" ${d,,} "*) ;; *) echo "unexpected import $d"; return 1 ;; esac
     done
 }
+static_runtime() {
+    local dlls; dlls=$(imported_dlls "$1") && [ -n "$dlls" ] || return 1
+    ! echo "$dlls" | grep -qiE "$RUNTIME_DLLS"
+}
 no_bound_functions_imported() {
-    ! imported_dlls "$dll" | grep -qi newdev &&
-    ! imported_functions "$dll" | grep -qE '^(IsWow64Process|Wow64DisableWow64FsRedirection|Wow64RevertWow64FsRedirection|SetupUninstallOEMInfW|UpdateDriverForPlugAndPlayDevicesW)$'
+    local dlls functions
+    dlls=$(imported_dlls "$dll") && functions=$(imported_functions "$dll") && [ -n "$functions" ] || return 1
+    ! echo "$dlls" | grep -qi newdev && ! echo "$functions" | grep -qE "$BOUND_FUNCTIONS"
 }
 manifest() { wrestool -x --raw --type=24 --name="$2" "$1"; }
 drvmate_manifest() {
@@ -43,15 +72,20 @@ svcsweep_manifest() {
     echo "$m" | tr -d '\r\n ' | grep -q '<assemblyxmlns="urn:schemas-microsoft-com:asm.v1"manifestVersion="1.0"></assembly>' &&
     [ "$(wrestool -l --type=24 "$exe" | wc -l)" -eq 1 ]
 }
-console_subsystem() { $OBJDUMP -p "$exe" | grep -q 'Subsystem.*(Windows CUI)'; }
+console_subsystem() { $OBJDUMP -p "$1" | grep -q '^Subsystem.*(Windows CUI)'; }
 
-check "Drvmate.dll is a 32-bit PE" is_pe32 "$dll"
-check "Svcsweep.exe is a 32-bit PE" is_pe32 "$exe"
-check "Drvmate.dll exports exactly the five functions" exact_exports
-check "Drvmate.dll export names carry no @N decoration" no_decorated_exports
-check "Drvmate.dll imports only system DLLs" only_system_dlls "$dll"
-check "Svcsweep.exe imports only system DLLs" only_system_dlls "$exe"
-check "functions bound at run time are not imported" no_bound_functions_imported
-check "Drvmate.dll manifest: type 24, id 2, asInvoker, no uiAccess" drvmate_manifest
-check "Svcsweep.exe manifest: type 24, id 1, an empty assembly" svcsweep_manifest
-check "Svcsweep.exe is a console program" console_subsystem
+for f in "$dll" "$exe" "${tools[@]}"; do
+    check "$name/$(basename "$f") is $KIND" is_arch "$f"
+done
+check "$name/Drvmate.dll exports exactly the five functions" exact_exports
+check "$name/Drvmate.dll export names carry no @N decoration" no_decorated_exports
+for f in "$dll" "$exe" "${tools[@]}"; do
+    check "$name/$(basename "$f") imports only system DLLs" only_system_dlls "$f"
+    check "$name/$(basename "$f") has the C++ runtime linked in" static_runtime "$f"
+done
+check "$name/Drvmate.dll: functions bound at run time are not imported" no_bound_functions_imported
+check "$name/Drvmate.dll manifest: type 24, id 2, asInvoker, no uiAccess" drvmate_manifest
+check "$name/Svcsweep.exe manifest: type 24, id 1, an empty assembly" svcsweep_manifest
+for f in "$exe" "${tools[@]}"; do
+    check "$name/$(basename "$f") is a console program" console_subsystem "$f"
+done
