@@ -83,6 +83,10 @@ grep -v '^\[ OK \]' "$logs/pe.txt" || true
 count "$logs/pe.txt"
 bed_end
 
+# A test program that has not ended after this many seconds is stopped (it takes well under a
+# minute): a hung program must not eat the time of the beds after it.
+PROGRAM_TIMEOUT=300
+
 # One Wine bed: a fresh prefix of its kind, every test program of one build run in it with the
 # loader of that build, the prefix's wineserver stopped afterwards. The programs take the
 # folder of their build's deliverables and the bed's kind.
@@ -99,7 +103,7 @@ wine_bed() {
         dist=$(winpath "$ROOT/dist/$build")
         for program in "$ROOT/build/$build/wine-tests"/*_test.exe; do
             program_name=$(basename "$program" .exe)
-            (cd "$ROOT/build/$build/wine-tests" && timeout 600 "$loader" "$program" "$dist" "$kind") \
+            (cd "$ROOT/build/$build/wine-tests" && timeout "$PROGRAM_TIMEOUT" "$loader" "$program" "$dist" "$kind") \
                 > "$logs/$kind-$program_name.txt" 2>&1
             rc=$?
             grep -v '^\[ OK \]' "$logs/$kind-$program_name.txt" | grep -v 'passed, .* failed' || true
