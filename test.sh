@@ -1,21 +1,61 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: host unit tests, checks of the shipped PE files, and
-# the end-to-end tests under Wine. Ends with one line: N passed, N failed.
+# Builds everything and runs every test, bed by bed: the host unit tests, checks of the shipped
+# PE files, and the end-to-end test programs under Wine in three beds: 64-bit programs in a
+# 64-bit prefix (Wine x64), 32-bit programs in a 64-bit prefix (Wine WOW64) and in a 32-bit one
+# (Wine x86). The 32-bit beds need a kernel that runs 32-bit code; elsewhere they are skipped,
+# never counted as passed (DRVMATE_NO_32BIT=1 skips them anywhere). Ends with one line per bed
+# and then "test.sh: N passed, N failed", with ", N skipped" and the reason above it when cases
+# were skipped. Exits 0 when nothing failed.
 source "$(dirname "$0")/scripts/common.sh"
 set +e
 ensure_packages || exit 1
 start=$(date +%s)
+
+# Asked once per run; the answer holds for both 32-bit beds.
+if runs_32bit_code; then
+    ensure_wine32 || exit 1
+fi
+
 passed=0
 failed=0
-count() {  # reads "[ OK ] name" / "[FAIL] name" lines
-    local out=$1
-    passed=$((passed + $(grep -c '^\[ OK \]' "$out")))
-    failed=$((failed + $(grep -c '^\[FAIL\]' "$out")))
-}
+skipped=0
+summary=()
+skip_reasons=()
 logs="$ROOT/build/test-logs"
+rm -rf "$logs"
 mkdir -p "$logs"
 
-# A build that fails ends the run before any test: its tests would prove nothing.
+bed_begin() {
+    bed=$1
+    bed_passed=0
+    bed_failed=0
+    bed_skipped=0
+    bed_start=$(date +%s)
+}
+count() {  # reads "[ OK ] name" / "[FAIL] name" lines into the bed's counts
+    local out=$1
+    bed_passed=$((bed_passed + $(grep -c '^\[ OK \]' "$out")))
+    bed_failed=$((bed_failed + $(grep -c '^\[FAIL\]' "$out")))
+}
+bed_fail() {
+    echo "[FAIL] $bed: $1"
+    bed_failed=$((bed_failed + 1))
+}
+# The cases of one Wine bed, which are those of every test program: counted as skipped when
+# the bed cannot run them.
+bed_skip_cases() {
+    bed_skipped=$((bed_skipped + $(cat "$ROOT"/tests/wine/*_test.cpp | grep -c '^WINE_CASE(')))
+}
+bed_end() {
+    passed=$((passed + bed_passed))
+    failed=$((failed + bed_failed))
+    skipped=$((skipped + bed_skipped))
+    local counts="$bed_passed passed, $bed_failed failed"
+    [ "$bed_skipped" -eq 0 ] || counts+=", $bed_skipped skipped"
+    summary+=("$(printf '%-11s %s (%d s)' "$bed:" "$counts" $(($(date +%s) - bed_start)))")
+}
+
+# A failed build ends the run before any test: its tests would prove nothing.
 for b in host win32 win64; do
     echo "building $b ..."
     if ! build "$b"; then
@@ -23,7 +63,9 @@ for b in host win32 win64; do
         exit 1
     fi
 done
+echo "builds took $(( $(date +%s) - start )) s"
 
+bed_begin "host"
 echo "host unit tests ..."
 "$ROOT/build/host/host_tests" --gtest_brief=1 > "$logs/host.txt" 2>&1
 tail -n 5 "$logs/host.txt"
@@ -31,8 +73,10 @@ hp=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$logs/host.txt")
 hf=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) test.*/\1/p' "$logs/host.txt")
 grep -q '^\[==========\]' "$logs/host.txt" || hf=$((${hf:-0} + 1))  # it did not finish
 grep '^\[  FAILED  \] [A-Za-z]' "$logs/host.txt" || true
-passed=$((passed + ${hp:-0})); failed=$((failed + ${hf:-0}))
+bed_passed=$((bed_passed + ${hp:-0})); bed_failed=$((bed_failed + ${hf:-0}))
+bed_end
 
+bed_begin "PE files"
 echo "shipped PE files ..."
 # Both builds ship: their PE files and example packages, each checked against its architecture.
 for build_arch in win32:x86 win64:x64; do
@@ -43,23 +87,63 @@ for build_arch in win32:x86 win64:x64; do
 done > "$logs/pe.txt" 2>&1
 grep -v '^\[ OK \]' "$logs/pe.txt" || true
 count "$logs/pe.txt"
+bed_end
 
-echo "end-to-end tests under Wine ..."
-new_prefix "$ROOT/build/wine-test"
-trap stop_prefix EXIT
-dist=$(winpath "$ROOT/dist/win64")
-for program in "$ROOT"/build/win64/wine-tests/*_test.exe; do
-    name=$(basename "$program" .exe)
-    (cd "$ROOT/build/win64/wine-tests" && timeout 600 "$WINE" "$program" "$dist") > "$logs/$name.txt" 2>&1
-    rc=$?
-    grep -v '^\[ OK \]' "$logs/$name.txt" | grep -v 'passed, .* failed' || true
-    count "$logs/$name.txt"
-    if [ $rc -ne 0 ] && ! grep -q '^\[FAIL\]' "$logs/$name.txt"; then
-        echo "[FAIL] $name exited with $rc"; failed=$((failed + 1))
+# A test program that has not ended after this many seconds is stopped (it takes well under a
+# minute): a hung program must not eat the time of the beds after it.
+PROGRAM_TIMEOUT=300
+
+# One Wine bed: a fresh prefix of its kind, every test program of one build run in it with the
+# loader of that build, the prefix's wineserver stopped afterwards. The programs take the
+# folder of their build's deliverables and the bed's kind.
+wine_bed() {
+    local name=$1 kind=$2 loader=$3 build=$4
+    bed_begin "$name"
+    echo "end-to-end tests: $name ..."
+    if ! boot_prefix "$ROOT/build/wine-$kind" "$kind"; then
+        bed_fail "its prefix did not boot: $BOOT_FAILURE"
+        bed_skip_cases
+        skip_reasons+=("$name: its prefix did not boot")
+    else
+        local dist program program_name rc
+        dist=$(winpath "$ROOT/dist/$build")
+        for program in "$ROOT/build/$build/wine-tests"/*_test.exe; do
+            program_name=$(basename "$program" .exe)
+            (cd "$ROOT/build/$build/wine-tests" && timeout "$PROGRAM_TIMEOUT" "$loader" "$program" "$dist" "$kind") \
+                > "$logs/$kind-$program_name.txt" 2>&1
+            rc=$?
+            grep -v '^\[ OK \]' "$logs/$kind-$program_name.txt" | grep -v 'passed, .* failed' || true
+            count "$logs/$kind-$program_name.txt"
+            if [ $rc -ne 0 ] && ! grep -q '^\[FAIL\]' "$logs/$kind-$program_name.txt"; then
+                bed_fail "$program_name exited with $rc"
+            fi
+        done
     fi
-done
-stop_prefix
+    stop_prefix
+    bed_end
+}
+trap stop_prefix EXIT
+
+wine_bed "Wine x64" x64 "$WINE" win64
+if [ -z "$NO_32BIT_REASON" ]; then
+    wine_bed "Wine WOW64" wow64 "$WINE32" win32
+    wine_bed "Wine x86" x86 "$WINE32" win32
+else
+    for name in "Wine WOW64" "Wine x86"; do
+        bed_begin "$name"
+        echo "end-to-end tests: $name: skipped"
+        bed_skip_cases
+        bed_end
+    done
+    skip_reasons+=("Wine WOW64 and Wine x86: $NO_32BIT_REASON")
+fi
 
 echo "took $(( $(date +%s) - start )) s; logs in build/test-logs"
-echo "test.sh: $passed passed, $failed failed"
+printf '%s\n' "${summary[@]}"
+for reason in "${skip_reasons[@]}"; do echo "skipped: $reason"; done
+if [ "$skipped" -eq 0 ]; then
+    echo "test.sh: $passed passed, $failed failed"
+else
+    echo "test.sh: $passed passed, $failed failed, $skipped skipped"
+fi
 [ "$failed" -eq 0 ]

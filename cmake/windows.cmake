@@ -1,4 +1,4 @@
-# The Windows builds: the shipped 32-bit one and the 64-bit one that runs under Wine.
+# The Windows builds: the shipped 32-bit one and the 64-bit one.
 enable_language(RC)
 
 set(DIST_DIR "${CMAKE_SOURCE_DIR}/dist/${DIST_NAME}" CACHE PATH "where the deliverables go")
@@ -25,24 +25,23 @@ target_link_libraries(Svcsweep PRIVATE advapi32 shlwapi)
 add_executable(logread tools/logread/logread.cpp ${LOGREAD_SOURCES})
 target_link_options(logread PRIVATE ${STATIC_RUNTIME} -mconsole)
 
-# Test programs for the Wine bed; they are not deliverables.
-if(DIST_NAME STREQUAL "win64")
-    file(GLOB WINE_TESTS CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/wine/*_test.cpp")
-    foreach(source ${WINE_TESTS})
-        get_filename_component(name ${source} NAME_WE)
-        add_executable(${name} ${source} tests/wine/check.cpp)
-        target_include_directories(${name} PRIVATE platform installer tests/wine tools/logread)
-        target_sources(${name} PRIVATE ${LOGREAD_SOURCES})
-        target_link_options(${name} PRIVATE ${STATIC_RUNTIME} -mconsole -municode)
-        target_link_libraries(${name} PRIVATE setupapi cfgmgr32 ole32 msi advapi32 shlwapi newdev)
-        set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/wine-tests")
-    endforeach()
-    # The library exports only the custom actions: the device test calls the installer's
-    # operations directly, so it is built from the installer's sources without the exports.
-    set(INSTALLER_SOURCES ${DRVMATE_SOURCES})
-    list(REMOVE_ITEM INSTALLER_SOURCES "${CMAKE_SOURCE_DIR}/installer/exports.cpp")
-    target_sources(devices_test PRIVATE ${INSTALLER_SOURCES})
-endif()
+# Test programs for the Wine beds, built by both builds: the 64-bit ones run in a 64-bit prefix,
+# the 32-bit ones in a 64-bit prefix under WOW64 and in a 32-bit one. They are not deliverables.
+file(GLOB WINE_TESTS CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/wine/*_test.cpp")
+foreach(source ${WINE_TESTS})
+    get_filename_component(name ${source} NAME_WE)
+    add_executable(${name} ${source} tests/wine/check.cpp)
+    target_include_directories(${name} PRIVATE platform installer tests/wine tools/logread)
+    target_sources(${name} PRIVATE ${LOGREAD_SOURCES})
+    target_link_options(${name} PRIVATE ${STATIC_RUNTIME} -mconsole -municode)
+    target_link_libraries(${name} PRIVATE setupapi cfgmgr32 ole32 msi advapi32 shlwapi newdev)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/wine-tests")
+endforeach()
+# The library exports only the custom actions: the device test calls the installer's
+# operations directly, so it is built from the installer's sources without the exports.
+set(INSTALLER_SOURCES ${DRVMATE_SOURCES})
+list(REMOVE_ITEM INSTALLER_SOURCES "${CMAKE_SOURCE_DIR}/installer/exports.cpp")
+target_sources(devices_test PRIVATE ${INSTALLER_SOURCES})
 
 # The field runner: calls one export with a null session from next to a driver package.
 add_executable(drvrun tools/drvrun/drvrun.cpp ${LOGREAD_SOURCES})

@@ -72,6 +72,8 @@ const std::wstring& Argument(int index)
     return index < static_cast<int>(Arguments().size()) ? Arguments()[index] : none;
 }
 
+const std::wstring& BedName() { return Argument(1); }
+
 std::wstring DistFile(const wchar_t* name)
 {
     std::wstring folder = Argument(0);
@@ -98,6 +100,8 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes)
     bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return fclose(file) == 0 && ok;
 }
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::string Utf8(const std::wstring& text)
 {
@@ -144,6 +148,140 @@ std::wstring FreshFolder(const wchar_t* name)
     }
     CreateDirectoryW(folder.c_str(), 0);
     return folder;
+}
+
+bool Is64BitProcess() { return sizeof(void*) == 8; }
+
+bool IsWow64()
+{
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+bool Is64BitWindows() { return Is64BitProcess() || IsWow64(); }
+
+std::wstring SystemFolder()
+{
+    wchar_t folder[MAX_PATH];
+    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    return length && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
+}
+
+std::wstring Wow64SystemFolder()
+{
+    wchar_t folder[MAX_PATH];
+    UINT length = GetSystemWow64DirectoryW(folder, MAX_PATH);
+    return length && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
+}
+
+std::wstring SystemDriversFolder() { return SystemFolder() + L"\\drivers\\"; }
+
+std::wstring Wow64DriversFolder()
+{
+    std::wstring folder = Wow64SystemFolder();
+    return folder.empty() ? folder : folder + L"\\drivers\\";
+}
+
+NativeView::NativeView() : oldValue_(0), disabled_(FALSE)
+{
+    if (IsWow64()) disabled_ = Wow64DisableWow64FsRedirection(&oldValue_);
+}
+
+NativeView::~NativeView()
+{
+    if (disabled_) Wow64RevertWow64FsRedirection(oldValue_);
+}
+
+std::string PointerText(const void* pointer)
+{
+    // The runtime's own wide formatting, as Drvmate's log uses it.
+    wchar_t text[32];
+    _snwprintf(text, 32, L"%p", pointer);
+    text[31] = 0;
+    return Utf8(text);
+}
+
+bool MatchesShape(const std::string& line, const std::string& shape)
+{
+    const size_t pointerDigits = 2 * sizeof(void*);
+    size_t at = 0;
+    for (size_t i = 0; i < shape.size(); ++i) {
+        if (shape.compare(i, 2, "%P") == 0) {
+            for (size_t n = 0; n < pointerDigits; ++n, ++at) {
+                if (at >= line.size()) return false;
+                char c = line[at];
+                if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+            }
+            ++i;
+        } else if (at >= line.size() || line[at++] != shape[i]) {
+            return false;
+        }
+    }
+    return at == line.size();
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool StartsWith(const std::string& text, const std::string& start) { return text.compare(0, start.size(), start) == 0; }
+
+namespace {
+
+const DWORD ProgramTimeoutMs = 300000;
+
+HANDLE InheritableOutput(const std::wstring& path)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, 0, TRUE};
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, 0);
+}
+
+}  // namespace
+
+ProgramRun RunProgram(std::wstring commandLine, const std::wstring& folder, const std::function<void()>& whileRunning)
+{
+    ProgramRun run;
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring outPath = std::wstring(temp) + L"program-stdout.txt";
+    std::wstring errPath = std::wstring(temp) + L"program-stderr.txt";
+    HANDLE out = InheritableOutput(outPath), err = InheritableOutput(errPath);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    PROCESS_INFORMATION process = {};
+    run.started = CreateProcessW(0, &commandLine[0], 0, 0, TRUE, 0, 0, folder.empty() ? 0 : folder.c_str(), &startup,
+                                 &process);
+    CloseHandle(out);
+    CloseHandle(err);
+    if (run.started) {
+        if (whileRunning) {
+            DWORD started = GetTickCount();
+            while (WaitForSingleObject(process.hProcess, PollMs) == WAIT_TIMEOUT &&
+                   GetTickCount() - started < ProgramTimeoutMs)
+                whileRunning();
+        }
+        WaitForSingleObject(process.hProcess, ProgramTimeoutMs);
+        GetExitCodeProcess(process.hProcess, &run.exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    } else {
+        printf("  could not start: %s (error %lu)\n", Utf8(commandLine).c_str(), GetLastError());
+    }
+    run.out = ReadBytes(outPath);
+    run.err = ReadBytes(errPath);
+    return run;
 }
 
 int wmain(int argc, wchar_t** argv)

@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 typedef void (*CaseFunction)();
 
@@ -23,14 +25,68 @@ bool CheckEqual(const std::string& actual, const std::string& expected, const ch
                 int line);
 #define CHECK_EQ(actual, expected) CheckEqual((actual), (expected), #actual, __FILE__, __LINE__)
 
-// Arguments the program was started with, after its name.
+// Arguments the program was started with, after its name: test.sh passes the folder with the
+// deliverables of this program's build (dist/win64 or dist/win32), then the bed's name.
 const std::wstring& Argument(int index);
-// A file of the folder with the 64-bit deliverables, which test.sh passes as the first argument.
+// A file of the folder with the deliverables.
 std::wstring DistFile(const wchar_t* name);
+// The bed that test.sh says this program runs in: "x64", "wow64" or "x86".
+const std::wstring& BedName();
+
+// The Windows this program runs on, as it finds out at run time. The same sources are built
+// for x86_64 and i686 and run in three beds: a 64-bit process on 64-bit Windows, a 32-bit
+// process on 64-bit Windows (WOW64), and a 32-bit process on 32-bit Windows.
+bool Is64BitProcess();
+bool IsWow64();  // IsWow64Process says TRUE
+bool Is64BitWindows();
+std::wstring SystemFolder();       // GetSystemDirectoryW
+std::wstring Wow64SystemFolder();  // GetSystemWow64DirectoryW; empty on 32-bit Windows
+// The folders that Drvmate deletes driver binaries from, named as it names them, each ending
+// with a backslash: the system directory's "drivers" and, on 64-bit Windows, the WOW64 system
+// directory's (empty on 32-bit Windows). Under WOW64 the system directory's name reaches the
+// native folder only while redirection is off (NativeView), else the WOW64 one.
+std::wstring SystemDriversFolder();
+std::wstring Wow64DriversFolder();
+
+// Switches this thread's WOW64 file-system redirection off while it lives, so that the system
+// directory's name reaches the native folder; outside WOW64 there is nothing to switch.
+class NativeView {
+public:
+    NativeView();
+    ~NativeView();
+    NativeView(const NativeView&) = delete;
+    NativeView& operator=(const NativeView&) = delete;
+
+private:
+    void* oldValue_;
+    BOOL disabled_;
+};
+
+// A pointer as the Windows runtime prints %p: upper-case hexadecimal digits, two per byte.
+std::string PointerText(const void* pointer);
+// Whether a log line has the given shape, in which "%P" stands for a pointer printed by %p.
+bool MatchesShape(const std::string& line, const std::string& shape);
+// The lines of a text, without their line ends.
+std::vector<std::string> Lines(const std::string& text);
+bool StartsWith(const std::string& text, const std::string& start);
+
+// A program run to its end: its exit code and what it wrote to standard output and error.
+struct ProgramRun {
+    bool started = false;
+    DWORD exitCode = 0;
+    std::string out;
+    std::string err;
+};
+// Runs a command line in a folder (this program's own when empty) to its end; `whileRunning`,
+// when given, is called about every PollMs milliseconds until the program has ended.
+const DWORD PollMs = 20;
+ProgramRun RunProgram(std::wstring commandLine, const std::wstring& folder = std::wstring(),
+                      const std::function<void()>& whileRunning = std::function<void()>());
 
 // Files and text.
 std::string ReadBytes(const std::wstring& path);
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
+bool Exists(const std::wstring& path);
 std::string Utf8(const std::wstring& text);
 std::wstring Wide(const std::string& text);
 // The bytes that a wide text reaches a file with through a text-mode stream.

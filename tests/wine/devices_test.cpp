@@ -48,16 +48,14 @@ std::wstring Format(const wchar_t* format, ...)
     return text;
 }
 
-std::wstring SystemFolder(UINT(WINAPI* read)(LPWSTR, UINT))
+std::wstring ReadFolder(UINT(WINAPI* read)(LPWSTR, UINT))
 {
     wchar_t folder[MAX_PATH];
     UINT length = read(folder, MAX_PATH);
     return length && length < MAX_PATH ? std::wstring(folder) : std::wstring();
 }
 
-std::wstring InfFolder() { return SystemFolder(GetWindowsDirectoryW) + L"\\inf\\"; }
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+std::wstring InfFolder() { return ReadFolder(GetWindowsDirectoryW) + L"\\inf\\"; }
 
 // The package folder, the log and a fresh library state for one case.
 struct Bed {
@@ -129,7 +127,7 @@ WINE_CASE(device_of_the_class_is_updated_to_the_package)
     for (size_t i = 0; i < present; ++i) expected += L"update (" + inf + L") ok: " + HardwareId + L"(0)\n";
     expected += Format(L"SetupDiEnumDeviceInfo %ls devcount:%d error: 259\n", PackageClassLog, static_cast<int>(present));
     CHECK_EQ(bed.Log(), TextModeBytes(expected));
-    CHECK(Exists(SystemFolder(GetSystemDirectoryW) + L"\\drivers\\" + DriverName));
+    CHECK(Exists(SystemDriversFolder() + DriverName));
 }
 
 WINE_CASE(removal_is_refused_by_the_class_install_params_stub)
@@ -155,25 +153,50 @@ WINE_CASE(removal_is_refused_by_the_class_install_params_stub)
 
 WINE_CASE(driver_files_are_deleted_from_the_drivers_folders)
 {
+    // The operation leaves redirection as its caller has it (on, here). Under WOW64 the system
+    // directory's name then reaches the WOW64 folder: the copy there goes, the WOW64 name finds
+    // nothing any more, and the native copy stays. With redirection off, as the custom actions
+    // have it, both copies go.
     Bed bed(L"drvmate-files");
     CHECK(WriteBytes(bed.folder + L"\\" + DriverName, "driver binary"));
-    std::wstring native = SystemFolder(GetSystemDirectoryW) + L"\\drivers\\" + DriverName;
+    std::wstring native = SystemDriversFolder() + DriverName;
+    std::wstring wow64 = Is64BitWindows() ? Wow64DriversFolder() + DriverName : std::wstring();
     if (!Exists(native)) CHECK(WriteBytes(native, "installed"));
-    std::wstring wow64Folder = SystemFolder(GetSystemWow64DirectoryW);
+    if (IsWow64()) {
+        NativeView view;
+        CHECK(WriteBytes(native, "native copy"));
+    }
 
     DeviceDriverInstaller installer;
     std::wstring pattern = bed.folder + L"\\*.SYS";
     installer.DeleteDriverFiles(pattern.c_str());
     std::wstring expected = L"SearchSYS: " + pattern + L"\n" + L"delete driver file " + native + L": 0\n";
-    if (!wow64Folder.empty()) {
-        // A 64-bit process on 64-bit Windows has a WOW64 folder too; nothing of ours is there.
-        std::wstring wow64 = wow64Folder + L"\\drivers\\" + DriverName;
-        DWORD missing = Exists(wow64Folder + L"\\drivers") ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    if (Is64BitWindows()) {
+        // Nothing of ours lies in the WOW64 folder, or no longer under WOW64.
+        DWORD missing = Exists(Wow64DriversFolder()) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
         expected += Format(L"delete wow64 driver file %ls: %d\n", wow64.c_str(), static_cast<int>(missing));
     }
     CHECK_EQ(bed.Log(), TextModeBytes(expected));
     CHECK(!Exists(native));
     CHECK(Exists(bed.folder + L"\\" + DriverName));
+    if (!IsWow64()) return;
+
+    std::string nativeBytes;
+    {
+        NativeView view;
+        nativeBytes = ReadBytes(native);
+    }
+    CHECK_EQ(nativeBytes, "native copy");
+    CHECK(WriteBytes(wow64, "wow64 copy"));
+    DeleteFileW(bed.log.c_str());
+    {
+        NativeView view;
+        installer.DeleteDriverFiles(pattern.c_str());
+        CHECK(!Exists(native));
+    }
+    CHECK(!Exists(wow64));
+    CHECK_EQ(bed.Log(), TextModeBytes(L"SearchSYS: " + pattern + L"\n" + L"delete driver file " + native + L": 0\n" +
+                                      L"delete wow64 driver file " + wow64 + L": 0\n"));
 }
 
 WINE_CASE(store_packages_of_the_class_are_uninstalled)

@@ -1,5 +1,12 @@
 // The whole life of the example installer package under Wine's msiexec and msi.dll, and the
-// field runner's null-session install and uninstall of a package placed next to it.
+// field runner's null-session install, upgrade and uninstall of a package placed next to it.
+//
+// The same cases run in three beds. On 64-bit Windows the custom actions delete the package's
+// driver binaries from the system directory's "drivers" folder and from the WOW64 one; in a
+// 32-bit process there (WOW64) they switch file-system redirection off around their sequence,
+// so that the system directory's name reaches the native folder. The field runner calls the
+// exports with a null session, which leaves redirection on: there the system directory's name
+// reaches the WOW64 folder, and the native copy stays, as on Windows.
 #include "check.h"
 
 #include <setupapi.h>
@@ -14,6 +21,12 @@ namespace {
 const wchar_t CLASS_NAME[] = L"TesmarUsb";
 const GUID CLASS_GUID = {0xF72FE0D4, 0xCBCB, 0x407d, {0x88, 0x14, 0x9E, 0xD6, 0x73, 0xD0, 0xDD, 0x6B}};
 const wchar_t HARDWARE_ID[] = L"USB\\VID_1D6B&PID_7E57\0";
+const wchar_t DRIVER_NAME[] = L"tesmarsample.sys";
+const DWORD UPGRADE_PAUSE_MS = 2000;
+// How late the watch may see a line: its polling interval and a loaded machine's delays.
+const DWORD WATCH_LATENESS_MS = 500;
+const char NATIVE_COPY[] = "planted in the native drivers folder";
+const char WOW64_COPY[] = "planted in the WOW64 drivers folder";
 
 // Runs a command line and returns its exit code, or -1 when it could not start.
 DWORD Run(std::wstring commandLine, const std::wstring& folder = std::wstring())
@@ -43,6 +56,7 @@ bool CreateSampleDevice()
               SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID,
                                                 reinterpret_cast<const BYTE*>(HARDWARE_ID), sizeof HARDWARE_ID) &&
               SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &device);
+    if (!ok) printf("  creating the sample device failed: %lu\n", GetLastError());
     SetupDiDestroyDeviceInfoList(set);
     return ok;
 }
@@ -53,8 +67,6 @@ std::wstring WindowsFolder(const wchar_t* tail)
     GetWindowsDirectoryW(windows, MAX_PATH);
     return std::wstring(windows) + tail;
 }
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // The installer log as text; the log reader must find it valid.
 std::string LogText(const std::wstring& path)
@@ -71,11 +83,122 @@ bool Holds(const std::string& text, const std::string& line)
     return found;
 }
 
-std::string DriverFolder()
+bool Lacks(const std::string& text, const std::string& part)
 {
-    wchar_t system[MAX_PATH];
-    GetSystemDirectoryW(system, MAX_PATH);
-    return Utf8(std::wstring(system, 3)) + "Program Files\\Tesmar\\drivers\\";
+    bool absent = text.find(part) == std::string::npos;
+    if (!absent) printf("  the log holds: %s\n", part.c_str());
+    return absent;
+}
+
+std::string DriverFolder() { return Utf8(SystemFolder().substr(0, 3)) + "Program Files\\Tesmar\\drivers\\"; }
+
+std::wstring SystemDriver() { return SystemDriversFolder() + DRIVER_NAME; }
+std::wstring Wow64Driver() { return Wow64DriversFolder() + DRIVER_NAME; }
+
+// Plants a copy of the driver binary in each drivers folder that this Windows has, the native
+// one reached with redirection off; on 64-bit Windows the WOW64 one must exist beforehand, as
+// it does on Windows (test.sh makes it in a new prefix).
+void PlantDriverCopies()
+{
+    {
+        NativeView native;
+        if (!CHECK(WriteBytes(SystemDriver(), NATIVE_COPY)))
+            printf("  cannot plant %s\n", Utf8(SystemDriver()).c_str());
+    }
+    if (Is64BitWindows() && !CHECK(WriteBytes(Wow64Driver(), WOW64_COPY)))
+        printf("  cannot plant %s\n", Utf8(Wow64Driver()).c_str());
+}
+
+std::string NativeBytes(const std::wstring& path)
+{
+    NativeView native;
+    return ReadBytes(path);
+}
+
+bool ExistsNative(const std::wstring& path)
+{
+    NativeView native;
+    return Exists(path);
+}
+
+std::string DeletedLine(const char* what, const std::wstring& path, DWORD code)
+{
+    return std::string(what) + " " + Utf8(path) + ": " + std::to_string(code);
+}
+
+// The driver-file lines of a custom action, which runs with redirection off: every drivers
+// folder that this Windows has is reached, and each planted copy is deleted.
+void CheckCustomActionDeletions(const std::string& text)
+{
+    CHECK(Holds(text, DeletedLine("delete driver file", SystemDriver(), 0)));
+    if (Is64BitWindows())
+        CHECK(Holds(text, DeletedLine("delete wow64 driver file", Wow64Driver(), 0)));
+    else
+        CHECK(Lacks(text, "delete wow64 driver file"));
+}
+
+// The frame of a custom action with a session: the WOW64 check first; under WOW64 the disable
+// line right before the custom-action data line and the revert line, with the disable line's
+// number, right after the result line; elsewhere no redirection line at all.
+void CheckFrame(const std::string& text, const std::string& resultLine)
+{
+    std::vector<std::string> lines = Lines(text);
+    if (!CHECK(lines.size() >= 4)) return;
+    CHECK(MatchesShape(lines[0], "IsWow64Process: %P"));
+    const std::string data =
+        "IPROPNAME_CUSTOMACTIONDATA data {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}  \"" + DriverFolder() + "\"";
+    if (IsWow64()) {
+        CHECK(MatchesShape(lines[1], "_Wow64DisableWow64FsRedirection: %P 1"));
+        CHECK_EQ(lines[2], data);
+        CHECK_EQ(lines[lines.size() - 2], resultLine);
+        CHECK(MatchesShape(lines.back(), "_Wow64RevertWow64FsRedirection: %P 1"));
+        size_t redirectionLines = 0;
+        for (const std::string& line : lines) redirectionLines += StartsWith(line, "_Wow64") ? 1 : 0;
+        CHECK(redirectionLines == 2);
+    } else {
+        CHECK_EQ(lines[1], data);
+        CHECK_EQ(lines.back(), resultLine);
+        CHECK(Lacks(text, "_Wow64"));
+    }
+}
+
+// Runs the field runner, which prints the export's result first and exits with 0.
+bool RunsAndSays(const std::wstring& commandLine, const std::wstring& folder, const std::string& result,
+                 const std::function<void()>& whileRunning = std::function<void()>())
+{
+    ProgramRun run = RunProgram(commandLine, folder, whileRunning);
+    if (run.started && run.exitCode == 0 && StartsWith(run.out, result + "\r\n")) return true;
+    printf("  %s: exit code %lu, output:\n%s%s\n", Utf8(commandLine).c_str(), run.exitCode, run.out.c_str(),
+           run.err.c_str());
+    return false;
+}
+
+// Copies the field runner, the library and the sample package into a fresh folder.
+std::wstring FieldFolder()
+{
+    std::wstring folder = FreshFolder(L"field-runner");
+    SetEnvironmentVariableW(L"TEMP", folder.c_str());
+    for (const wchar_t* name : {L"drvrun.exe", L"Drvmate.dll"})
+        CHECK(CopyFileW(DistFile(name).c_str(), (folder + L"\\" + name).c_str(), FALSE));
+    for (const wchar_t* name : {L"tesmar-sample.inf", L"tesmarsample.sys"})
+        CHECK(CopyFileW((DistFile(L"sample-driver\\") + name).c_str(), (folder + L"\\" + name).c_str(), FALSE));
+    return folder;
+}
+
+// The driver-file lines of a null-session call, which leaves redirection as it is: on 64-bit
+// Windows without WOW64 both copies go; under WOW64 the system directory's name reaches the
+// WOW64 folder, whose copy goes, so the WOW64 name finds nothing, and the native copy stays.
+void CheckNullSessionDeletions(const std::string& text)
+{
+    if (!IsWow64()) {
+        CheckCustomActionDeletions(text);
+        CHECK(!Is64BitWindows() || !Exists(Wow64Driver()));
+        return;
+    }
+    CHECK(Holds(text, DeletedLine("delete driver file", SystemDriver(), 0)));
+    CHECK(Holds(text, DeletedLine("delete wow64 driver file", Wow64Driver(), ERROR_FILE_NOT_FOUND)));
+    CHECK(!Exists(Wow64Driver()));
+    CHECK(NativeBytes(SystemDriver()) == NATIVE_COPY);
 }
 
 }  // namespace
@@ -86,62 +209,117 @@ WINE_CASE(example_package_installs_and_removes_the_driver)
     SetEnvironmentVariableW(L"TEMP", temp.c_str());
     std::wstring log = temp + L"\\drvmate.log";
     CHECK(CreateSampleDevice());
+    PlantDriverCopies();
 
+    // The package of this program's build: msiexec found on the search path is the one of the
+    // system directory that this program sees, 32-bit under WOW64.
     std::wstring msi = DistFile(L"drvmate-example.msi");
     DWORD installed = Run(L"msiexec /i \"" + msi + L"\" /qn /l*v \"" + temp + L"\\install.txt\"");
     printf("  msiexec /i exited with %lu\n", installed);
     CHECK(installed == 0);
 
     std::string text = LogText(log);
-    CHECK(Holds(text, "IPROPNAME_CUSTOMACTIONDATA data {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}  \"" + DriverFolder() + "\""));
+    CheckFrame(text, "Install result: 0");
     CHECK(Holds(text, "Install ..."));
     CHECK(Holds(text, "Module filename: " + DriverFolder()));
     CHECK(Holds(text, "infFile: tesmar-sample.inf"));
+    CHECK(Holds(text, "SearchSYS: " + DriverFolder() + "*.SYS"));
+    CheckCustomActionDeletions(text);
     CHECK(Holds(text, "add package: " + DriverFolder() + "tesmar-sample.inf"));
     CHECK(Holds(text, "update device..."));
-    CHECK(Holds(text, "Install result: 0"));
-    CHECK(Exists(WindowsFolder(L"\\inf\\tesmar-sample.inf")));                // staged in the store
-    CHECK(Exists(WindowsFolder(L"\\system32\\drivers\\tesmarsample.sys")));  // the device got its driver
+    CHECK(Exists(WindowsFolder(L"\\inf\\tesmar-sample.inf")));  // staged in the store
+    // The device got its driver: the update ran with redirection off, so its copy reached the
+    // native folder, over the planted one; the WOW64 folder keeps nothing of it.
+    std::string driver = ReadBytes(DistFile(L"sample-driver\\tesmarsample.sys"));
+    CHECK(NativeBytes(SystemDriver()) == driver);
+    if (Is64BitWindows() && !CHECK(!Exists(Wow64Driver())))
+        printf("  the WOW64 folder holds %s\n", ReadBytes(Wow64Driver()) == driver ? "the driver" : "another file");
 
     DeleteFileW(log.c_str());
+    PlantDriverCopies();
     DWORD removed = Run(L"msiexec /x \"" + msi + L"\" /qn /l*v \"" + temp + L"\\remove.txt\"");
     printf("  msiexec /x exited with %lu\n", removed);
     CHECK(removed == 0);
     text = LogText(log);
-    CHECK(Holds(text, "IPROPNAME_CUSTOMACTIONDATA data {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}  \"" + DriverFolder() + "\""));
+    CheckFrame(text, "Uninstall result: 0");
     CHECK(Holds(text, "Uninstall ..."));
     CHECK(Holds(text, "Remove Device ..."));
     CHECK(Holds(text, "Uninstall modulefile: " + DriverFolder()));
-    CHECK(Holds(text, "Uninstall result: 0"));
-    CHECK(!Exists(WindowsFolder(L"\\system32\\drivers\\tesmarsample.sys")));
+    CheckCustomActionDeletions(text);
+    CHECK(!ExistsNative(SystemDriver()));
+    CHECK(!Is64BitWindows() || !Exists(Wow64Driver()));
     CHECK(!Exists(Wide(DriverFolder()) + L"tesmar-sample.inf"));  // msiexec removed the package's files
 }
 
 WINE_CASE(field_runner_installs_the_package_next_to_it)
 {
-    std::wstring folder = FreshFolder(L"field-runner");
-    SetEnvironmentVariableW(L"TEMP", folder.c_str());
-    for (const wchar_t* name : {L"drvrun.exe", L"Drvmate.dll"})
-        CHECK(CopyFileW(DistFile(name).c_str(), (folder + L"\\" + name).c_str(), FALSE));
-    for (const wchar_t* name : {L"tesmar-sample.inf", L"tesmarsample.sys"})
-        CHECK(CopyFileW((DistFile(L"sample-driver\\") + name).c_str(), (folder + L"\\" + name).c_str(), FALSE));
+    std::wstring folder = FieldFolder();
     std::wstring runner = L"\"" + folder + L"\\drvrun.exe\" ";
     std::wstring log = folder + L"\\drvmate.log";
+    PlantDriverCopies();
 
-    CHECK(Run(runner + L"install", folder) == 0);
+    CHECK(RunsAndSays(runner + L"install", folder, "InstallDeviceDriver returned 0"));
     std::string text = LogText(log);
     std::string folderText = Utf8(folder);
-    CHECK(text.find("IPROPNAME_CUSTOMACTIONDATA") == std::string::npos);  // a null session runs no frame
+    CHECK(Lacks(text, "IPROPNAME_CUSTOMACTIONDATA"));  // a null session runs no frame
+    CHECK(Lacks(text, "_Wow64"));                      // and leaves redirection alone
     CHECK(Holds(text, "Getting Module filename..."));
     CHECK(Holds(text, "Module filename: " + folderText + "\\drvrun.exe"));
+    CheckNullSessionDeletions(text);
     CHECK(Holds(text, "add package: " + folderText + "\\tesmar-sample.inf"));
-    CHECK(Exists(WindowsFolder(L"\\system32\\drivers\\tesmarsample.sys")));
+    // The update ran with redirection as this program has it: its copy is where this program
+    // finds the system directory's drivers folder.
+    CHECK(Exists(SystemDriver()));
 
     DeleteFileW(log.c_str());
-    CHECK(Run(runner + L"uninstall", folder) == 0);
+    PlantDriverCopies();
+    CHECK(RunsAndSays(runner + L"uninstall", folder, "UninstallDeviceDriver returned 0"));
     text = LogText(log);
+    CHECK(Lacks(text, "_Wow64"));
     CHECK(Holds(text, "Uninstall modulefile: " + folderText + "\\drvrun.exe"));
     CHECK(Holds(text, "DeleteDriverPackages..."));
-    CHECK(!Exists(WindowsFolder(L"\\system32\\drivers\\tesmarsample.sys")));
+    CheckNullSessionDeletions(text);
+    CHECK(!Exists(SystemDriver()));
     CHECK(Exists(folder + L"\\tesmarsample.sys"));  // the package folder itself is left alone
+    if (IsWow64()) {
+        NativeView native;
+        DeleteFileW(SystemDriver().c_str());
+    }
+}
+
+WINE_CASE(field_runner_upgrade_removes_then_installs_after_a_pause)
+{
+    std::wstring folder = FieldFolder();
+    std::wstring runner = L"\"" + folder + L"\\drvrun.exe\" ";
+    std::wstring log = folder + L"\\drvmate.log";
+    std::string folderText = Utf8(folder);
+
+    // The pause between the halves, seen by watching the log grow: from the uninstall half's
+    // driver-file search to the install half's first line.
+    DWORD searched = 0, installing = 0;
+    auto watch = [&]() {
+        std::string now = DecodeInstallerLog(ReadBytes(log)).text;
+        if (!searched && now.find("SearchSYS: ") != std::string::npos) searched = GetTickCount();
+        if (!installing && now.find("Getting Module filename...") != std::string::npos) installing = GetTickCount();
+    };
+    CHECK(RunsAndSays(runner + L"upgrade", folder, "UpgradeDeviceDriver returned 0", watch));
+    printf("  the halves of the upgrade lay %lu ms apart\n", installing - searched);
+    CHECK(searched && installing && installing - searched + WATCH_LATENESS_MS >= UPGRADE_PAUSE_MS);
+
+    std::string text = LogText(log);
+    CHECK(Lacks(text, "IPROPNAME_CUSTOMACTIONDATA"));
+    CHECK(Lacks(text, "_Wow64"));
+    // The uninstall half first, on the runner's folder; then the install half on the same folder.
+    size_t removal = text.find("Uninstall modulefile: " + folderText + "\\drvrun.exe\n");
+    size_t install = text.find("Getting Module filename...\nModule filename: " + folderText + "\\drvrun.exe\n");
+    CHECK(removal != std::string::npos && install != std::string::npos && removal < install);
+    CHECK(Holds(text, "INF: tesmar-sample.inf"));
+    CHECK(Holds(text, "add package: " + folderText + "\\tesmar-sample.inf"));
+    CHECK(Holds(text, "update device..."));
+    CHECK(Exists(SystemDriver()));
+
+    // Leave no device driver behind for the next cases.
+    DeleteFileW(log.c_str());
+    CHECK(RunsAndSays(runner + L"uninstall", folder, "UninstallDeviceDriver returned 0"));
+    CHECK(!Exists(SystemDriver()));
 }

@@ -1,21 +1,24 @@
-// Loads the 64-bit Drvmate.dll under Wine, calls its two utility exports and checks the
-// installer log's bytes as the real Windows runtime wrote them.
+// Loads Drvmate.dll into this program under Wine, calls its exports and checks the installer
+// log's bytes as the real Windows runtime wrote them. Built for x86_64 and for i686: what the
+// library reports about WOW64 follows from the Windows this program finds itself on.
 #include "check.h"
 
 #include <cfgmgr32.h>
 #include <msi.h>
+#include <msiquery.h>
 #include <stdio.h>
 
 namespace {
 
 typedef BOOL(WINAPI* IsWow64SystemFunction)();
 typedef UINT(WINAPI* RescanDevicesFunction)();
+typedef UINT(WINAPI* CustomAction)(MSIHANDLE);
 
-std::wstring Pointer(const void* p)
+std::wstring Pointer(const void* p) { return Wide(PointerText(p)); }
+
+void* Kernel32Function(const char* name)
 {
-    wchar_t text[32];
-    _snwprintf(text, 32, L"%p", p);
-    return text;
+    return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name));
 }
 
 // Points TEMP at a fresh folder, loads the library and returns its log path.
@@ -52,13 +55,16 @@ WINE_CASE(is_wow64_system_logs_the_function_address)
     if (!CHECK(library.module != 0)) return;
     auto isWow64System = reinterpret_cast<IsWow64SystemFunction>(GetProcAddress(library.module, "_IsWow64System"));
     if (!CHECK(isWow64System != 0)) return;
-    CHECK(isWow64System() == FALSE);  // a 64-bit process is never under WOW64
-    CHECK(isWow64System() == FALSE);
+    // TRUE only for a 32-bit process on 64-bit Windows; a 64-bit process is never under WOW64.
+    BOOL expected = IsWow64() ? TRUE : FALSE;
+    CHECK(isWow64System() == expected);
+    CHECK(isWow64System() == expected);
 
-    void* function = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process"));
+    void* function = Kernel32Function("IsWow64Process");
     std::wstring line = L"IsWow64Process: " + Pointer(function) + L"\n";
     CHECK_EQ(ReadBytes(library.log), TextModeBytes(line + line));
-    CHECK(Pointer(function).size() == 2 * sizeof(void*));
+    // %p: two upper-case hexadecimal digits per byte, eight in the shipped 32-bit build.
+    CHECK(MatchesShape(Utf8(line.substr(0, line.size() - 1)), "IsWow64Process: %P"));
 }
 
 WINE_CASE(rescan_devices_returns_zero_and_logs_only_failures)
@@ -101,4 +107,82 @@ WINE_CASE(null_session_install_without_a_package_returns_the_raw_failure)
     GetModuleFileNameW(0, program, MAX_PATH);
     CHECK_EQ(ReadBytes(library.log),
              TextModeBytes(L"Getting Module filename...\nModule filename: " + std::wstring(program) + L"\n"));
+}
+
+WINE_CASE(bed_is_the_windows_it_claims_to_be)
+{
+    // test.sh names the bed; the program's own findings must agree, or the bed tests another
+    // Windows than it says.
+    const std::wstring& bed = BedName();
+    printf("  bed %s: %d-bit process, IsWow64Process %d, system %s, WOW64 system %s\n", Utf8(bed).c_str(),
+           Is64BitProcess() ? 64 : 32, IsWow64() ? 1 : 0, Utf8(SystemFolder()).c_str(),
+           Utf8(Wow64SystemFolder()).c_str());
+    if (!CHECK(bed == L"x64" || bed == L"wow64" || bed == L"x86")) return;
+    CHECK(Is64BitProcess() == (bed == L"x64"));
+    CHECK(IsWow64() == (bed == L"wow64"));
+    // Under WOW64 too the system directory is called system32; the names' case is Wine's.
+    CHECK(lstrcmpiW(SystemFolder().c_str(), L"C:\\windows\\system32") == 0);
+    wchar_t folder[MAX_PATH];
+    SetLastError(ERROR_SUCCESS);
+    UINT length = GetSystemWow64DirectoryW(folder, MAX_PATH);
+    if (bed == L"x86") {
+        // 32-bit Windows has no WOW64 folder: the call fails as Microsoft documents it.
+        CHECK(length == 0);
+        CHECK(GetLastError() == ERROR_CALL_NOT_IMPLEMENTED);
+    } else {
+        CHECK(length != 0 && length < MAX_PATH && lstrcmpiW(folder, L"C:\\windows\\syswow64") == 0);
+    }
+}
+
+WINE_CASE(install_with_a_session_runs_its_sequence_inside_the_frame)
+{
+    // A real installer session of the example package; with no package in the driver folder
+    // the install sequence fails at once, so the log holds the frame and little else.
+    std::wstring driverFolder = SystemFolder().substr(0, 3) + L"Program Files\\Tesmar\\drivers\\";
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((driverFolder + L"*.inf").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    if (!CHECK(search == INVALID_HANDLE_VALUE)) {
+        printf("  an INF lies in %s: the example package was not removed\n", Utf8(driverFolder).c_str());
+        return;
+    }
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, 0);
+    MSIHANDLE session = 0;
+    UINT opened = MsiOpenPackageW(DistFile(L"drvmate-example.msi").c_str(), &session);
+    if (!CHECK(opened == ERROR_SUCCESS)) {
+        printf("  MsiOpenPackageW gave %u\n", opened);
+        return;
+    }
+    LoadedLibrary library(L"drvmate-frame");
+    auto install = reinterpret_cast<CustomAction>(
+        library.module ? GetProcAddress(library.module, "InstallDeviceDriver") : 0);
+    if (CHECK(install != 0)) {
+        CHECK(install(session) == ERROR_INSTALL_FAILURE);
+        std::wstring expected = L"IsWow64Process: " + Pointer(Kernel32Function("IsWow64Process")) + L"\n";
+        if (IsWow64())
+            expected += L"_Wow64DisableWow64FsRedirection: " +
+                        Pointer(Kernel32Function("Wow64DisableWow64FsRedirection")) + L" 1\n";
+        expected += L"IPROPNAME_CUSTOMACTIONDATA data {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}  \"" + driverFolder +
+                    L"\"\n";
+        expected += L"Install ...\nModule filename: " + driverFolder + L"\nInstall result: 2\n";
+        // The revert line carries the disable call's result.
+        if (IsWow64())
+            expected += L"_Wow64RevertWow64FsRedirection: " +
+                        Pointer(Kernel32Function("Wow64RevertWow64FsRedirection")) + L" 1\n";
+        CHECK_EQ(ReadBytes(library.log), TextModeBytes(expected));
+    }
+    MsiCloseHandle(session);
+
+    if (IsWow64()) {
+        // The custom action returned with this thread's redirection on again: the system
+        // directory's name reaches the WOW64 folder, not the native one.
+        std::wstring name = L"drvmate-frame-marker.txt";
+        CHECK(WriteBytes(Wow64DriversFolder() + name, "wow64"));
+        CHECK(ReadBytes(SystemDriversFolder() + name) == "wow64");
+        {
+            NativeView native;
+            CHECK(!Exists(SystemDriversFolder() + name));
+        }
+        DeleteFileW((Wow64DriversFolder() + name).c_str());
+    }
 }
