@@ -6,7 +6,7 @@ dist=${1:?dist/win32 folder}
 dll="$dist/Drvmate.dll"
 exe="$dist/Svcsweep.exe"
 OBJDUMP=i686-w64-mingw32-objdump
-SYSTEM_DLLS="KERNEL32.dll msvcrt.dll SETUPAPI.dll CFGMGR32.dll ole32.dll msi.dll ADVAPI32.dll SHLWAPI.dll"
+SYSTEM_DLLS="KERNEL32.dll msvcrt.dll SETUPAPI.dll CFGMGR32.dll ole32.dll msi.dll ADVAPI32.dll SHLWAPI.dll SHELL32.dll"
 
 check() {  # name, then a command that succeeds when the check holds
     local name=$1; shift
