@@ -4,7 +4,9 @@
 //
 // The banner and the usage line always reach the console; the step lines reach it, and the
 // log file, only when "__Svcsweep__LOG.log" exists in the current directory. The exit code
-// is 0 whatever happened.
+// is 0 whatever happened. A name is refused, with one line, when it cannot name exactly one
+// service key: empty, with a backslash or slash, too long for the key path, or not exact in
+// the ANSI code page.
 #include <string.h>
 
 #include "cleaner_log.h"
@@ -43,9 +45,11 @@ int main(int argc, char* argv[])
     LogLine("OS version: %d.%d.%d\n", static_cast<int>(version.dwMajorVersion),
             static_cast<int>(version.dwMinorVersion), static_cast<int>(version.dwBuildNumber));
 
-    const char* name = argc > 1 ? argv[1] : DEFAULT_SERVICE_NAME;
+    // The name comes from the wide command line: argv holds it in the ANSI code page with
+    // best-fit mapping, where another service's name may stand in for it.
+    char name[SERVICE_NAME_BYTES];
     char reason[REFUSAL_TEXT_BYTES];
-    if (!IsUsableServiceName(name, reason, sizeof reason)) {
+    if (!TakeServiceName(name, reason, sizeof reason) || !IsUsableServiceName(name, reason, sizeof reason)) {
         LogLine("%s", reason);
         fputs(reason, stderr);
         return 0;

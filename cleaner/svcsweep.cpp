@@ -63,6 +63,93 @@ private:
     HKEY key_;
 };
 
+// The list CommandLineToArgvW made, freed with LocalFree when it goes out of scope.
+class ArgumentList {
+public:
+    explicit ArgumentList(LPWSTR* list) : list_(list) {}
+    ~ArgumentList()
+    {
+        if (list_) LocalFree(list_);
+    }
+    ArgumentList(const ArgumentList&) = delete;
+    ArgumentList& operator=(const ArgumentList&) = delete;
+
+private:
+    LPWSTR* list_;
+};
+
+// The names are converted without best fit: a character that the code page does not hold
+// becomes the default character, and the call says so.
+const DWORD ExactConversion = WC_NO_BEST_FIT_CHARS;
+const int TerminatedText = -1;  // the text runs to its terminator, which is converted too
+
+void RefuseTooLong(size_t length, char* reason, size_t reasonSize)
+{
+    snprintf(reason, reasonSize, "The service name has %d characters, more than %d: nothing is deleted\n",
+             static_cast<int>(length), static_cast<int>(MAX_SERVICE_NAME_CHARS));
+}
+
+void RefuseInexact(char* reason, size_t reasonSize)
+{
+    snprintf(reason, reasonSize, "The service name does not convert exactly to the ANSI code page: nothing is deleted\n");
+}
+
+void RefuseUnconverted(DWORD error, char* reason, size_t reasonSize)
+{
+    snprintf(reason, reasonSize,
+             "The service name could not be converted to the ANSI code page, error = %d: nothing is deleted\n",
+             static_cast<int>(error));
+}
+
+// Converts a wide name to the ANSI code page into `name` (SERVICE_NAME_BYTES), but only
+// when every character has its own byte there and the bytes convert back to the same wide
+// text; false with the refusal line otherwise.
+bool ToExactAnsi(LPCWSTR wide, char* name, char* reason, size_t reasonSize)
+{
+    // The size first: it also tells whether a character had no byte of its own.
+    BOOL usedDefault = FALSE;
+    int bytes = WideCharToMultiByte(CP_ACP, ExactConversion, wide, TerminatedText, NULL, 0, NULL, &usedDefault);
+    if (bytes == 0) {
+        RefuseUnconverted(GetLastError(), reason, reasonSize);
+        return false;
+    }
+    if (usedDefault) {
+        RefuseInexact(reason, reasonSize);
+        return false;
+    }
+    size_t length = static_cast<size_t>(bytes) - 1;
+    if (length > MAX_SERVICE_NAME_CHARS) {
+        RefuseTooLong(length, reason, reasonSize);
+        return false;
+    }
+
+    usedDefault = FALSE;
+    int written = WideCharToMultiByte(CP_ACP, ExactConversion, wide, TerminatedText, name,
+                                      static_cast<int>(SERVICE_NAME_BYTES), NULL, &usedDefault);
+    if (written == 0) {
+        RefuseUnconverted(GetLastError(), reason, reasonSize);
+        return false;
+    }
+    if (usedDefault || written != bytes) {
+        RefuseInexact(reason, reasonSize);
+        return false;
+    }
+
+    // Back again: the bytes must give the very text the command line held.
+    WCHAR back[SERVICE_NAME_BYTES];
+    int chars = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, TerminatedText, back,
+                                    static_cast<int>(SERVICE_NAME_BYTES));
+    if (chars == 0) {
+        RefuseUnconverted(GetLastError(), reason, reasonSize);
+        return false;
+    }
+    if (chars != lstrlenW(wide) + 1 || memcmp(back, wide, static_cast<size_t>(chars) * sizeof(WCHAR)) != 0) {
+        RefuseInexact(reason, reasonSize);
+        return false;
+    }
+    return true;
+}
+
 // The key path of a service; false when it does not fit.
 bool BuildServiceKeyPath(const char* name, char* path)
 {
@@ -75,6 +162,25 @@ bool BuildServiceKeyPath(const char* name, char* path)
 
 }  // namespace
 
+bool TakeServiceName(char* name, char* reason, size_t reasonSize)
+{
+    int count = 0;
+    LPWSTR* list = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!list) {
+        DWORD error = GetLastError();
+        snprintf(reason, reasonSize, "The command line could not be read, error = %d: nothing is deleted\n",
+                 static_cast<int>(error));
+        return false;
+    }
+    ArgumentList owner(list);
+    if (count < 2) {
+        static_assert(sizeof DEFAULT_SERVICE_NAME <= SERVICE_NAME_BYTES, "the default name fits");
+        memcpy(name, DEFAULT_SERVICE_NAME, sizeof DEFAULT_SERVICE_NAME);
+        return true;
+    }
+    return ToExactAnsi(list[1], name, reason, reasonSize);
+}
+
 bool IsUsableServiceName(const char* name, char* reason, size_t reasonSize)
 {
     size_t length = strlen(name);
@@ -83,8 +189,7 @@ bool IsUsableServiceName(const char* name, char* reason, size_t reasonSize)
         return false;
     }
     if (length > MAX_SERVICE_NAME_CHARS) {
-        snprintf(reason, reasonSize, "The service name has %d characters, more than %d: nothing is deleted\n",
-                 static_cast<int>(length), static_cast<int>(MAX_SERVICE_NAME_CHARS));
+        RefuseTooLong(length, reason, reasonSize);
         return false;
     }
     if (strpbrk(name, "\\/")) {

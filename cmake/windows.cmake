@@ -20,7 +20,7 @@ add_executable(Svcsweep ${SVCSWEEP_MAIN} ${SVCSWEEP_SOURCES} cleaner/Svcsweep.rc
 target_include_directories(Svcsweep PRIVATE platform cleaner)
 target_compile_options(Svcsweep PRIVATE -UUNICODE -U_UNICODE)
 target_link_options(Svcsweep PRIVATE ${STATIC_RUNTIME} -mconsole)
-target_link_libraries(Svcsweep PRIVATE advapi32 shlwapi)
+target_link_libraries(Svcsweep PRIVATE advapi32 shlwapi shell32)
 
 add_executable(logread tools/logread/logread.cpp ${LOGREAD_SOURCES})
 target_link_options(logread PRIVATE ${STATIC_RUNTIME} -mconsole)
@@ -34,7 +34,7 @@ foreach(source ${WINE_TESTS})
     target_include_directories(${name} PRIVATE platform installer tests/wine tools/logread)
     target_sources(${name} PRIVATE ${LOGREAD_SOURCES})
     target_link_options(${name} PRIVATE ${STATIC_RUNTIME} -mconsole -municode)
-    target_link_libraries(${name} PRIVATE setupapi cfgmgr32 ole32 msi advapi32 shlwapi newdev)
+    target_link_libraries(${name} PRIVATE setupapi cfgmgr32 ole32 msi advapi32 shlwapi shell32 newdev)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/wine-tests")
 endforeach()
 # The library exports only the custom actions: the device test calls the installer's

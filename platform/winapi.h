@@ -16,6 +16,7 @@
 #include <msi.h>
 #include <msiquery.h>
 #include <shlwapi.h>
+#include <shellapi.h>
 #include <io.h>
 #include <share.h>
 #include <stdio.h>

@@ -18,7 +18,7 @@ case $arch in
          FORMAT=pei-x86-64 MACHINE=i386:x86-64 MAGIC='020b	(PE32+)' KIND="PE32+ x86-64" ;;
     *) echo "pe_check.sh: architecture must be x86 or x64, not '$arch'" >&2; exit 2 ;;
 esac
-SYSTEM_DLLS="kernel32.dll msvcrt.dll setupapi.dll cfgmgr32.dll ole32.dll msi.dll advapi32.dll shlwapi.dll"
+SYSTEM_DLLS="kernel32.dll msvcrt.dll setupapi.dll cfgmgr32.dll ole32.dll msi.dll advapi32.dll shlwapi.dll shell32.dll"
 # The DLLs of a C++ runtime linked dynamically by mingw-w64.
 RUNTIME_DLLS='^(libstdc\+\+|libgcc|libwinpthread)'
 # Bound by name at run time, so that the library loads on Windows versions that lack them.

@@ -1,11 +1,17 @@
-// The Windows runtime's narrow file, console and time calls over the simulated machine.
+// The Windows runtime's narrow file, console and time calls over the simulated machine, and
+// the process's command line and ANSI code page that narrow text rests on.
 #include "crt_narrow.h"
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <set>
 
 #include "crt.h"
+#include "kernel32.h"
 #include "machine.h"
 
 namespace host {
@@ -18,6 +24,8 @@ const int ReadMode = 4;
 struct State {
     ConsoleText console;
     LocalClock clock;
+    std::u16string commandLine;
+    std::set<void*> localBlocks;  // CommandLineToArgvW's blocks that LocalFree has not freed
 };
 
 State& Current()
@@ -26,16 +34,173 @@ State& Current()
     return state;
 }
 
-const bool registered = (Machine::OnReset([](Machine&) { Current() = State(); }), true);
+void Reset(Machine& machine)
+{
+    for (void* block : Current().localBlocks) std::free(block);
+    Current() = State();
+    Current().commandLine = u"\"" + machine.moduleFileName + u"\"";
+}
 
-// Narrow text is in the ANSI code page; the machine's is Windows-1252, taken here as
-// Latin-1: each byte is the code unit of the same value.
+const bool registered = (Machine::OnReset(Reset), true);
+
+// ---------------------------------------------------------------------------------------
+// The ANSI code page: Windows-1252
+
+const UINT Windows1252 = 1252;
+const char DefaultChar = '?';
+const unsigned char FirstHighControl = 0x80;
+const unsigned char LastHighControl = 0x9F;
+// The bytes 0x80 to 0x9F. The five that Windows-1252 leaves unassigned (0x81, 0x8D, 0x8F,
+// 0x90, 0x9D) stand for the C1 control of the same value, both ways, as on Windows.
+const char16_t HighControlUnits[LastHighControl - FirstHighControl + 1] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+// Best fit: of Windows' best-fit table for this code page the layer models the fullwidth
+// forms of ASCII (U+FF01 to U+FF5E become 0x21 to 0x7E); every other unit outside the code
+// page becomes the default character.
+const char16_t FirstFullwidth = 0xFF01;
+const char16_t LastFullwidth = 0xFF5E;
+const char16_t FullwidthOffset = 0xFF01 - 0x21;
+
+bool IsAnsiCodePage(UINT codePage)
+{
+    return codePage == CP_ACP || codePage == CP_THREAD_ACP || codePage == Windows1252;
+}
+
+char16_t AnsiToWide(char byte)
+{
+    unsigned char value = static_cast<unsigned char>(byte);
+    if (value >= FirstHighControl && value <= LastHighControl) return HighControlUnits[value - FirstHighControl];
+    return static_cast<char16_t>(value);
+}
+
+// The byte that stands for the unit exactly; false when the code page has none.
+bool WideToAnsi(char16_t unit, char* byte)
+{
+    if (unit < FirstHighControl || (unit > LastHighControl && unit <= 0xFF)) {
+        *byte = static_cast<char>(unit);
+        return true;
+    }
+    for (size_t i = 0; i < sizeof HighControlUnits / sizeof HighControlUnits[0]; ++i) {
+        if (HighControlUnits[i] == unit) {
+            *byte = static_cast<char>(FirstHighControl + i);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool BestFitOf(char16_t unit, char* byte)
+{
+    if (unit < FirstFullwidth || unit > LastFullwidth) return false;
+    *byte = static_cast<char>(unit - FullwidthOffset);
+    return true;
+}
+
+// The bytes of `length` units, one for each unit: a surrogate pair, like any unit outside the
+// code page, becomes default characters (two of them).
+std::string ToAnsi(const char16_t* text, size_t length, bool bestFit, char fallback, bool* usedDefault)
+{
+    std::string out;
+    *usedDefault = false;
+    for (size_t i = 0; i < length; ++i) {
+        char byte;
+        if (WideToAnsi(text[i], &byte) || (bestFit && BestFitOf(text[i], &byte))) {
+            out.push_back(byte);
+        } else {
+            out.push_back(fallback);
+            *usedDefault = true;
+        }
+    }
+    return out;
+}
+
+// Narrow text is in the ANSI code page.
 std::u16string Widen(const char* text)
 {
     std::u16string wide;
-    for (; *text; ++text) wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(*text)));
+    for (; *text; ++text) wide.push_back(AnsiToWide(*text));
     return wide;
 }
+
+// ---------------------------------------------------------------------------------------
+// The command line
+
+bool IsBlank(char16_t unit) { return unit == u' ' || unit == u'\t'; }
+
+// Backslashes followed by a quote: each pair gives one backslash, an odd one makes the quote
+// literal. Returns true when the quote (now consumed) toggles quoting.
+bool TakeBackslashes(const char16_t*& p, std::u16string& argument)
+{
+    size_t count = 0;
+    while (*p == u'\\') { ++count; ++p; }
+    if (*p != u'"') {
+        argument.append(count, u'\\');
+        return false;
+    }
+    argument.append(count / 2, u'\\');
+    ++p;
+    if (count % 2) {
+        argument.push_back(u'"');
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::u16string> SplitCommandLine(const std::u16string& line)
+{
+    std::vector<std::u16string> arguments;
+    if (line.empty()) return {CurrentMachine().moduleFileName};
+    const char16_t* p = line.c_str();
+
+    // The program name ends at the closing quote, or unquoted at the first blank (a line
+    // that starts with a blank has an empty one); a backslash is a path separator in it.
+    std::u16string program;
+    if (*p == u'"') {
+        for (++p; *p && *p != u'"'; ++p) program.push_back(*p);
+        if (*p) ++p;
+    } else {
+        for (; *p && !IsBlank(*p); ++p) program.push_back(*p);
+    }
+    arguments.push_back(program);
+
+    // Then blanks outside quotes part the arguments; blanks at the end are dropped.
+    for (;;) {
+        while (IsBlank(*p)) ++p;
+        if (!*p) break;
+        std::u16string argument;
+        bool quoted = false;
+        while (*p && (quoted || !IsBlank(*p))) {
+            if (*p == u'\\') {
+                if (TakeBackslashes(p, argument)) quoted = !quoted;
+            } else if (*p == u'"') {
+                quoted = !quoted;
+                ++p;
+            } else {
+                argument.push_back(*p++);
+            }
+        }
+        arguments.push_back(argument);
+    }
+    return arguments;
+}
+
+std::u16string& CommandLine()
+{
+    (void)registered;
+    return Current().commandLine;
+}
+
+std::string BestFitAnsi(const std::u16string& text)
+{
+    bool usedDefault;
+    return ToAnsi(text.c_str(), text.size(), true, DefaultChar, &usedDefault);
+}
+
+namespace {
 
 std::string Format(const char* format, va_list args)
 {
@@ -152,4 +317,103 @@ struct tm* _localtime64(const __time64_t* time)
     time_t shifted = static_cast<time_t>(*time + host::Clock().utcOffsetSeconds);
     if (!gmtime_r(&shifted, &local)) { errno = EINVAL; return nullptr; }
     return &local;
+}
+
+// ---------------------------------------------------------------------------------------
+// The command line and the ANSI code page
+
+LPWSTR WINAPI GetCommandLineW()
+{
+    CurrentMachine().Enter("GetCommandLineW");
+    return &host::CommandLine()[0];
+}
+
+LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR commandLine, int* count)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("CommandLineToArgvW", &code)) { SetLastError(code); return nullptr; }
+    if (!commandLine || !count) { SetLastError(ERROR_INVALID_PARAMETER); return nullptr; }
+    std::vector<std::u16string> arguments = host::SplitCommandLine(commandLine);
+
+    // One block: the pointers (and a null one after them), then the texts they point to.
+    size_t pointerBytes = (arguments.size() + 1) * sizeof(LPWSTR);
+    size_t bytes = pointerBytes;
+    for (const auto& argument : arguments) bytes += (argument.size() + 1) * sizeof(WCHAR);
+    void* block = std::malloc(bytes);
+    if (!block) { SetLastError(ERROR_NOT_ENOUGH_MEMORY); return nullptr; }
+    LPWSTR* list = static_cast<LPWSTR*>(block);
+    WCHAR* text = reinterpret_cast<WCHAR*>(static_cast<char*>(block) + pointerBytes);
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        list[i] = text;
+        std::copy(arguments[i].begin(), arguments[i].end(), text);
+        text += arguments[i].size();
+        *text++ = 0;
+    }
+    list[arguments.size()] = nullptr;
+    host::Current().localBlocks.insert(block);
+    host::HandleOpened("local");
+    *count = static_cast<int>(arguments.size());
+    return list;
+}
+
+HLOCAL WINAPI LocalFree(HLOCAL memory)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("LocalFree", &code)) { SetLastError(code); return memory; }
+    if (!memory) return nullptr;
+    auto& blocks = host::Current().localBlocks;
+    auto it = blocks.find(memory);
+    if (it == blocks.end()) { SetLastError(ERROR_INVALID_HANDLE); return memory; }
+    blocks.erase(it);
+    std::free(memory);
+    host::HandleClosed("local");
+    return nullptr;
+}
+
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideChars, LPSTR bytes, int byteCount,
+                               LPCSTR defaultChar, LPBOOL usedDefaultChar)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("WideCharToMultiByte", &code)) { SetLastError(code); return 0; }
+    if (!host::IsAnsiCodePage(codePage)) { SetLastError(ERROR_INVALID_PARAMETER); return 0; }
+    if (flags & ~static_cast<DWORD>(WC_NO_BEST_FIT_CHARS)) { SetLastError(ERROR_INVALID_FLAGS); return 0; }
+    if (!wide || wideChars == 0 || wideChars < -1 || byteCount < 0 || (byteCount > 0 && !bytes) ||
+        (bytes && static_cast<const void*>(bytes) == static_cast<const void*>(wide))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    // -1: the text up to its terminator, the terminator included.
+    size_t length = wideChars == -1 ? static_cast<size_t>(lstrlenW(wide)) + 1 : static_cast<size_t>(wideChars);
+    bool usedDefault;
+    std::string out = host::ToAnsi(wide, length, !(flags & WC_NO_BEST_FIT_CHARS),
+                                   defaultChar ? *defaultChar : host::DefaultChar, &usedDefault);
+    if (byteCount > 0) {
+        // What fits is written all the same; the call fails.
+        size_t written = std::min(out.size(), static_cast<size_t>(byteCount));
+        std::memcpy(bytes, out.data(), written);
+        if (written < out.size()) { SetLastError(ERROR_INSUFFICIENT_BUFFER); return 0; }
+    }
+    if (usedDefaultChar) *usedDefaultChar = usedDefault ? TRUE : FALSE;
+    return static_cast<int>(out.size());
+}
+
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int byteCount, LPWSTR wide, int wideChars)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("MultiByteToWideChar", &code)) { SetLastError(code); return 0; }
+    if (!host::IsAnsiCodePage(codePage)) { SetLastError(ERROR_INVALID_PARAMETER); return 0; }
+    // Every byte of Windows-1252 stands for one character, so MB_ERR_INVALID_CHARS never
+    // finds an invalid one; composition is not modelled.
+    if (flags & ~static_cast<DWORD>(MB_PRECOMPOSED | MB_ERR_INVALID_CHARS)) { SetLastError(ERROR_INVALID_FLAGS); return 0; }
+    if (!bytes || byteCount == 0 || byteCount < -1 || wideChars < 0 || (wideChars > 0 && !wide) ||
+        (wide && static_cast<const void*>(bytes) == static_cast<const void*>(wide))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t length = byteCount == -1 ? std::strlen(bytes) + 1 : static_cast<size_t>(byteCount);
+    if (wideChars == 0) return static_cast<int>(length);
+    size_t written = std::min(length, static_cast<size_t>(wideChars));
+    for (size_t i = 0; i < written; ++i) wide[i] = host::AnsiToWide(bytes[i]);
+    if (written < length) { SetLastError(ERROR_INSUFFICIENT_BUFFER); return 0; }
+    return static_cast<int>(length);
 }

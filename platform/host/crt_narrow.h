@@ -1,5 +1,5 @@
 // The Windows C runtime's narrow (ANSI) file, console and time calls, over the simulated
-// machine.
+// machine, and below them the process's command line and its ANSI code page (Windows-1252).
 //
 // _access and fopen take a Windows path; a relative one names a file in the machine's
 // current directory. A stream opened for writing in text mode stores every 0x0A as
@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "types.h"
 
@@ -48,6 +49,15 @@ struct LocalClock {
     int32_t utcOffsetSeconds = 0;
 };
 LocalClock& Clock();
+
+// The command line the process was started with, as GetCommandLineW gives it. A reset makes
+// it the module file name in quotes, as a program started by its full path sees it.
+std::u16string& CommandLine();
+// The arguments CommandLineToArgvW makes of a command line, without the call's bookkeeping.
+std::vector<std::u16string> SplitCommandLine(const std::u16string& line);
+// Text in the ANSI code page as WideCharToMultiByte makes it without WC_NO_BEST_FIT_CHARS:
+// what the runtime hands a narrow main() as its arguments.
+std::string BestFitAnsi(const std::u16string& text);
 
 FILE* NarrowOpen(const char* path, const char* mode);
 int ConsolePrintf(const char* format, ...);

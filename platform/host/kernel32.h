@@ -63,6 +63,25 @@ UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size);
 UINT WINAPI GetSystemWow64DirectoryW(LPWSTR buffer, UINT size);
 DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 
+// The command line and the ANSI code page (crt_narrow.cpp). The machine's ANSI code page is
+// Windows-1252; CP_ACP, CP_THREAD_ACP and 1252 name it, and it is the only one modelled.
+typedef HANDLE HLOCAL;
+typedef BOOL* LPBOOL;
+#define CP_ACP 0
+#define CP_THREAD_ACP 3
+#define WC_NO_BEST_FIT_CHARS 0x00000400
+#define MB_PRECOMPOSED 0x00000001
+#define MB_ERR_INVALID_CHARS 0x00000008
+#define ERROR_INVALID_FLAGS 1004L
+// GetCommandLineW cannot fail: the text lives as long as the process.
+LPWSTR WINAPI GetCommandLineW();
+// shell32: the arguments in one block of local memory, freed with one LocalFree.
+LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR commandLine, int* count);
+HLOCAL WINAPI LocalFree(HLOCAL memory);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideChars, LPSTR bytes, int byteCount,
+                               LPCSTR defaultChar, LPBOOL usedDefaultChar);
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int byteCount, LPWSTR wide, int wideChars);
+
 // Files.
 DWORD WINAPI GetFullPathNameW(LPCWSTR path, DWORD size, LPWSTR buffer, LPWSTR* filePart);
 DWORD WINAPI GetFileAttributesW(LPCWSTR path);

@@ -1,5 +1,6 @@
 // Common ground of Svcsweep's host tests: a fresh machine whose current directory is
-// C:\Work, the program run in-process, and the texts of its console and its log.
+// C:\Work, the program run in-process with a command line, and the texts of its console and
+// its log.
 #pragma once
 
 #include "fixture.h"
@@ -32,16 +33,47 @@ protected:
     static std::u16string LogPath() { return u"C:\\Work\\__Svcsweep__LOG.log"; }
     std::string LogFile() const { return machine->ReadFile(LogPath()); }
 
-    // Runs the program as `Program` with these arguments; expects the exit code 0.
+    // Runs the program as `program` with these arguments (UTF-8), each quoted on the command
+    // line where it needs to be; expects the exit code 0.
     void Run(std::vector<std::string> arguments = {}, const char* program = Program)
     {
-        std::vector<std::string> texts{program};
-        texts.insert(texts.end(), arguments.begin(), arguments.end());
+        std::u16string line = host::U16(program);
+        if (line.find_first_of(u" \t") != std::u16string::npos) line = u"\"" + line + u"\"";
+        for (const auto& argument : arguments) line += u" " + Quoted(host::U16(argument));
+        RunCommandLine(line);
+    }
+    // Runs the program started with this command line; expects the exit code 0. main() gets
+    // the narrow arguments the runtime makes of it: each in the ANSI code page, best fit.
+    void RunCommandLine(const std::u16string& line)
+    {
+        host::CommandLine() = line;
+        narrowArguments.clear();
+        for (const auto& argument : host::SplitCommandLine(line))
+            narrowArguments.push_back(host::BestFitAnsi(argument));
+        std::vector<std::string> texts = narrowArguments;
         std::vector<char*> argv;
         for (auto& text : texts) argv.push_back(&text[0]);
         argv.push_back(nullptr);
         EXPECT_EQ(SvcsweepMain(static_cast<int>(texts.size()), argv.data()), 0);
     }
+    // An argument as a command line holds it: in quotes when it is empty or has blanks or
+    // quotes, with the backslashes before a quote or the closing quote doubled.
+    static std::u16string Quoted(const std::u16string& argument)
+    {
+        if (!argument.empty() && argument.find_first_of(u" \t\"") == std::u16string::npos) return argument;
+        std::u16string out = u"\"";
+        size_t backslashes = 0;
+        for (char16_t c : argument) {
+            if (c == u'\\') { ++backslashes; continue; }
+            out.append(c == u'"' ? 2 * backslashes + 1 : backslashes, u'\\');
+            backslashes = 0;
+            out.push_back(c);
+        }
+        out.append(2 * backslashes, u'\\');
+        return out + u"\"";
+    }
+    // The narrow argument vector main() got in the last run.
+    std::vector<std::string> narrowArguments;
 
     static std::string Out() { return host::Console().out; }
     static std::string Err() { return host::Console().err; }
@@ -100,5 +132,6 @@ protected:
         EXPECT_EQ(machine->OpenHandles("service"), 0);
         EXPECT_EQ(machine->OpenHandles("hkey"), 0);
         EXPECT_EQ(machine->OpenHandles("stream"), 0);
+        EXPECT_EQ(machine->OpenHandles("local"), 0);
     }
 };

@@ -159,3 +159,198 @@ TEST_F(Svcsweep, LongestNameFitsTheKeyPath)
     EXPECT_FALSE(host::Registry().HasKey(Key(name)));
     EXPECT_NE(LogFile().find("RegDeleteKey success to delete service-key: " + Key(name) + "\r\n"), std::string::npos);
 }
+
+// Names that the ANSI code page (Windows-1252) cannot hold exactly. The narrow argument
+// vector holds their best fit, which for the first two names another key.
+struct InexactName {
+    const char* label;
+    std::u16string wide;
+    std::string bestFit;  // what main() finds in argv
+};
+
+void PrintTo(const InexactName& name, std::ostream* out) { *out << name.label; }
+
+class SvcsweepInexactName : public CleanerTest, public ::testing::WithParamInterface<InexactName> {};
+
+TEST_P(SvcsweepInexactName, IsRefusedBeforeTheServiceItsBestFitNamesIsReached)
+{
+    const std::string reason = "The service name does not convert exactly to the ANSI code page: nothing is deleted\n";
+    host::Services().Add("victim");
+    host::Registry().AddKey(Key("victim\\Enum"));
+    CreateLog();
+    Run({host::U8(GetParam().wide)});
+    EXPECT_EQ(narrowArguments.at(1), GetParam().bestFit);
+    EXPECT_EQ(Err(), reason);
+    ExpectLogged({reason});
+    for (const char* api : {"OpenSCManagerA", "OpenServiceA", "DeleteService", "RegOpenKeyA", "RegDeleteKeyA",
+                            "SHDeleteKeyA"})
+        EXPECT_EQ(m().Calls(api), 0) << api;
+    EXPECT_TRUE(host::Services().Has("victim"));
+    EXPECT_TRUE(host::Registry().HasKey(Key("victim\\Enum")));
+    ExpectNoHandlesLeft();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, SvcsweepInexactName,
+    ::testing::Values(InexactName{"FullwidthLetters", u"\uFF56\uFF49\uFF43\uFF54\uFF49\uFF4D", "victim"},
+                      InexactName{"FullwidthBackslash", u"victim\uFF3CEnum", "victim\\Enum"},
+                      InexactName{"HyphenOutsideTheCodePage", u"victim\u2010x", "victim?x"},
+                      InexactName{"SurrogatePair", u"victim\U0001F600", "victim??"}),
+    [](const ::testing::TestParamInfo<InexactName>& info) { return std::string(info.param.label); });
+
+TEST_F(Svcsweep, NameExactInTheCodePageReachesManagerAndRegistryAsItsAnsiBytes)
+{
+    // e acute is 0xE9 and the per mille sign 0x89 in Windows-1252.
+    const std::string ansi = "caf\xE9\x89";
+    host::Services().Add(ansi);
+    host::Registry().AddKey(Key(ansi + "\\Enum"));
+    host::Registry().AddKey(Key("cafe"));
+    CreateLog();
+    Run({host::U8(u"caf\u00E9\u2030")});
+    ExpectLogged({"Prepare delete the service: " + ansi + "\n", "Success to delete service " + ansi + "\n",
+                  "Prepare clean the register for the service: " + ansi + "\n",
+                  " failed to open the service-key: " + Key(ansi) + ", error = 2\n",
+                  "RegDeleteKey could not delete the service-key : " + Key(ansi) + " error = 2\n",
+                  "SHDeleteKey could not delete the service-key : " + Key(ansi) + " error = 2\n"});
+    EXPECT_FALSE(host::Services().Has(ansi));
+    EXPECT_EQ(host::Registry().Subkeys(Key("")), std::vector<std::string>{"cafe"});
+    EXPECT_EQ(Err(), "");
+    ExpectNoHandlesLeft();
+}
+
+TEST_F(Svcsweep, TheNameIsTheFirstArgumentAsTheWideCommandLineQuotesIt)
+{
+    host::Services().Add("usb hub");
+    host::Services().Add("usb");
+    CreateLog();
+    RunCommandLine(u"\"C:\\Program Files\\Svcsweep.exe\" \"usb hub\" usb");
+    EXPECT_FALSE(host::Services().Has("usb hub"));
+    EXPECT_TRUE(host::Services().Has("usb"));
+    EXPECT_EQ(Out().substr(0, Banner("C:\\Program Files\\Svcsweep.exe").size()),
+              Banner("C:\\Program Files\\Svcsweep.exe"));
+    ExpectNoHandlesLeft();
+}
+
+// A failed call on the way to the name: the default name must not stand in for it.
+struct FailedStep {
+    const char* api;
+    DWORD error;
+    std::vector<std::string> arguments;
+    std::string reason;
+};
+
+void PrintTo(const FailedStep& step, std::ostream* out) { *out << step.api; }
+
+class SvcsweepFailedStep : public CleanerTest, public ::testing::WithParamInterface<FailedStep> {};
+
+TEST_P(SvcsweepFailedStep, RefusesTheNameAndDeletesNothing)
+{
+    host::Services().Add("androidusb");
+    CreateLog();
+    m().Fail(GetParam().api, GetParam().error);
+    Run(GetParam().arguments);
+    EXPECT_EQ(Err(), GetParam().reason);
+    ExpectLogged({GetParam().reason});
+    EXPECT_TRUE(host::Services().Has("androidusb"));
+    EXPECT_TRUE(host::Registry().HasKey(Key("androidusb")));
+    EXPECT_EQ(m().Calls("OpenSCManagerA"), 0);
+    ExpectNoHandlesLeft();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, SvcsweepFailedStep,
+    ::testing::Values(
+        FailedStep{"CommandLineToArgvW", ERROR_NOT_ENOUGH_MEMORY, {},
+                   "The command line could not be read, error = 8: nothing is deleted\n"},
+        FailedStep{"WideCharToMultiByte", ERROR_INVALID_PARAMETER, {"androidusb"},
+                   "The service name could not be converted to the ANSI code page, error = 87: nothing is deleted\n"},
+        FailedStep{"MultiByteToWideChar", ERROR_NOT_ENOUGH_MEMORY, {"androidusb"},
+                   "The service name could not be converted to the ANSI code page, error = 8: nothing is deleted\n"}),
+    [](const ::testing::TestParamInfo<FailedStep>& info) { return std::string(info.param.api); });
+
+// The layer's command line and ANSI code page, as Microsoft documents them.
+class CommandLineAndCodePage : public MachineTest {
+protected:
+    std::vector<std::u16string> Split(const std::u16string& line)
+    {
+        int count = -1;
+        LPWSTR* list = CommandLineToArgvW(line.c_str(), &count);
+        std::vector<std::u16string> arguments;
+        if (!list) return arguments;
+        for (int i = 0; i < count; ++i) arguments.push_back(list[i]);
+        EXPECT_EQ(LocalFree(list), nullptr);
+        return arguments;
+    }
+    static std::string Convert(const std::u16string& text, DWORD flags, BOOL* usedDefault)
+    {
+        char bytes[64] = {};
+        int written = WideCharToMultiByte(CP_ACP, flags, text.c_str(), -1, bytes, sizeof bytes, nullptr, usedDefault);
+        return written > 0 ? std::string(bytes, written - 1) : "(failed)";
+    }
+};
+
+TEST_F(CommandLineAndCodePage, CommandLineToArgvWSplitsAsDocumented)
+{
+    using Args = std::vector<std::u16string>;
+    EXPECT_EQ(Split(u"\"C:\\Program Files\\x.exe\" a\tb  "), (Args{u"C:\\Program Files\\x.exe", u"a", u"b"}));
+    EXPECT_EQ(Split(u"x.exe \"a b\" \"\""), (Args{u"x.exe", u"a b", u""}));
+    // 2n+1 backslashes and a quote: n backslashes and a literal quote; 2n and a quote: n and
+    // a toggle of the quoting; backslashes without a quote stay as they are.
+    EXPECT_EQ(Split(u"x.exe a\\\\\\\"b"), (Args{u"x.exe", u"a\\\"b"}));
+    EXPECT_EQ(Split(u"x.exe a\\\\\\\\\"b c\""), (Args{u"x.exe", u"a\\\\b c"}));
+    EXPECT_EQ(Split(u"x.exe a\\b c\\\\"), (Args{u"x.exe", u"a\\b", u"c\\\\"}));
+    // A line that starts with a blank has an empty first argument.
+    EXPECT_EQ(Split(u"  x.exe a"), (Args{u"", u"x.exe", u"a"}));
+    // An empty line gives the path of the executable.
+    EXPECT_EQ(Split(u""), (Args{m().moduleFileName}));
+    EXPECT_EQ(m().OpenHandles("local"), 0);
+
+    int count = 0;
+    EXPECT_EQ(CommandLineToArgvW(u"x.exe", nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    m().Fail("CommandLineToArgvW", ERROR_NOT_ENOUGH_MEMORY, 1);
+    EXPECT_EQ(CommandLineToArgvW(u"x.exe", &count), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(LocalFree(nullptr), nullptr);
+
+    // The process's own line: the module file name in quotes until a test sets another.
+    EXPECT_EQ(std::u16string(GetCommandLineW()), u"\"" + m().moduleFileName + u"\"");
+}
+
+TEST_F(CommandLineAndCodePage, WithoutNoBestFitFullwidthLettersBecomeAsciiUnnoticed)
+{
+    const std::u16string fullwidth = u"\uFF56\uFF49\uFF43\uFF54\uFF49\uFF4D";
+    BOOL usedDefault = TRUE;
+    EXPECT_EQ(Convert(fullwidth, 0, &usedDefault), "victim");
+    EXPECT_FALSE(usedDefault);
+    EXPECT_EQ(Convert(fullwidth, WC_NO_BEST_FIT_CHARS, &usedDefault), "??????");
+    EXPECT_TRUE(usedDefault);
+    // Characters of the code page keep their own bytes either way; each unit of a surrogate
+    // pair becomes a default character.
+    EXPECT_EQ(Convert(u"\u00E9\u20AC\u0081\u2030", WC_NO_BEST_FIT_CHARS, &usedDefault), "\xE9\x80\x81\x89");
+    EXPECT_FALSE(usedDefault);
+    EXPECT_EQ(Convert(u"a\U0001F600b", WC_NO_BEST_FIT_CHARS, &usedDefault), "a??b");
+    EXPECT_TRUE(usedDefault);
+
+    // The size with the terminator; a given length converts no terminator; a short buffer
+    // fails; a default character of the caller's.
+    char bytes[8];
+    const char hash = '#';
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth.c_str(), -1, nullptr, 0, nullptr, nullptr), 7);
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth.c_str(), 2, bytes, sizeof bytes, &hash,
+                                  &usedDefault),
+              2);
+    EXPECT_EQ(std::string(bytes, 2), "##");
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, fullwidth.c_str(), -1, bytes, 6, nullptr, nullptr), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, fullwidth.c_str(), 0, bytes, 6, nullptr, nullptr), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+    // And back: every byte is one character.
+    WCHAR wide[8];
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, "\xE9\x80\x81", -1, wide, 8), 4);
+    EXPECT_EQ(std::u16string(wide), u"\u00E9\u20AC\u0081");
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", -1, nullptr, 0), 4);
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", -1, wide, 3), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+}

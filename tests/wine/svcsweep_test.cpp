@@ -3,7 +3,9 @@
 // its console output and the bytes of its log file.
 #include "check.h"
 
+#include <shellapi.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <vector>
 
@@ -269,4 +271,114 @@ WINE_CASE(without_a_log_file_only_the_banner_reaches_the_console)
     CHECK_EQ(run.out, Crlf(Banner(run.program)));
     CHECK_EQ(run.err, "");
     CHECK(GetFileAttributesW((folder + L"\\" + LogName).c_str()) == INVALID_FILE_ATTRIBUTES);
+}
+
+WINE_CASE(a_fullwidth_name_is_refused_and_the_service_it_best_fits_to_stays)
+{
+    const wchar_t victim[] = L"victim";
+    SC_HANDLE manager = OpenSCManagerW(0, 0, SC_MANAGER_ALL_ACCESS);
+    if (!CHECK(manager != 0)) return;
+    SC_HANDLE service = CreateServiceW(manager, victim, victim, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                                       L"C:\\windows\\system32\\drivers\\victim.sys", 0, 0, 0, 0, 0);
+    CHECK(service != 0);
+    if (service) CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    if (!CHECK(MakeKey(KeyOf(victim) + L"\\Enum"))) return;
+
+    // "victim" in fullwidth letters: the narrow command line holds their best fit, "victim".
+    const std::string reason = "The service name does not convert exactly to the ANSI code page: nothing is deleted\n";
+    std::wstring folder = FolderWithLog(L"svcsweep-fullwidth");
+    Run run = RunSvcsweep(folder, L"\xFF56\xFF49\xFF43\xFF54\xFF49\xFF4D");
+    if (!CHECK(run.started)) return;
+    CHECK(run.exitCode == 0);
+    CHECK_EQ(run.err, Crlf(reason));
+    CHECK_EQ(MaskStamps(ReadBytes(folder + L"\\" + LogName)), Crlf(Logged({reason})));
+    CHECK(OpenServiceError(victim) == 0);
+    CHECK(KeyExists(KeyOf(victim) + L"\\Enum"));
+
+    // The plain name still deletes the service and its key.
+    folder = FolderWithLog(L"svcsweep-victim");
+    run = RunSvcsweep(folder, victim);
+    if (!CHECK(run.started)) return;
+    CHECK(run.exitCode == 0);
+    CHECK_EQ(run.err, "");
+    std::string steps = Crlf(Logged({"Prepare delete the service: victim\n", "Success to delete service victim\n"}));
+    CHECK_EQ(MaskStamps(ReadBytes(folder + L"\\" + LogName)).substr(0, steps.size()), steps);
+    CHECK(OpenServiceError(victim) == ERROR_SERVICE_DOES_NOT_EXIST);
+    CHECK(!KeyExists(KeyOf(victim)));
+}
+
+// What Svcsweep's host tests take for granted of the ANSI code page and of the parsing of the
+// command line, as this Wine does it.
+WINE_CASE(the_code_page_and_the_command_line_behave_as_the_host_layer_has_them)
+{
+    CHECK(GetACP() == 1252);
+    const wchar_t fullwidth[] = L"\xFF56\xFF49\xFF43\xFF54\xFF49\xFF4D";
+    char bytes[16] = {};
+    BOOL usedDefault = TRUE;
+    CHECK(WideCharToMultiByte(CP_ACP, 0, fullwidth, -1, bytes, sizeof bytes, 0, &usedDefault) == 7);
+    CHECK_EQ(bytes, "victim");
+    CHECK(!usedDefault);
+    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth, -1, bytes, sizeof bytes, 0, &usedDefault) == 7);
+    CHECK_EQ(bytes, "??????");
+    CHECK(usedDefault);
+    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"\x00E9\x20AC\x0081\x2030", -1, bytes, sizeof bytes, 0,
+                              &usedDefault) == 5);
+    CHECK_EQ(bytes, "\xE9\x80\x81\x89");
+    CHECK(!usedDefault);
+    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"a\xD83D\xDE00" L"b", -1, bytes, sizeof bytes, 0,
+                              &usedDefault) == 5);
+    CHECK_EQ(bytes, "a??b");
+    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth, -1, 0, 0, 0, 0) == 7);
+    const char hash = '#';
+    memset(bytes, 0, sizeof bytes);
+    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth, 2, bytes, sizeof bytes, &hash, &usedDefault) == 2);
+    CHECK_EQ(bytes, "##");
+    CHECK(WideCharToMultiByte(CP_ACP, 0, fullwidth, -1, bytes, 6, 0, 0) == 0);
+    CHECK(GetLastError() == ERROR_INSUFFICIENT_BUFFER);
+    CHECK(WideCharToMultiByte(CP_ACP, 0, fullwidth, 0, bytes, 6, 0, 0) == 0);
+    CHECK(GetLastError() == ERROR_INVALID_PARAMETER);
+    wchar_t wide[8] = {};
+    CHECK(MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, "\xE9\x80\x81", -1, wide, 8) == 4);
+    CHECK(std::wstring(wide) == L"\x00E9\x20AC\x0081");
+    CHECK(MultiByteToWideChar(CP_ACP, 0, "abc", -1, 0, 0) == 4);
+    CHECK(MultiByteToWideChar(CP_ACP, 0, "abc", -1, wide, 3) == 0);
+    CHECK(GetLastError() == ERROR_INSUFFICIENT_BUFFER);
+
+    // An empty line gives the path of the executable.
+    wchar_t module[MAX_PATH];
+    GetModuleFileNameW(0, module, MAX_PATH);
+    int count = 0;
+    LPWSTR* list = CommandLineToArgvW(L"", &count);
+    if (CHECK(list != 0)) {
+        CHECK(count == 1);
+        CHECK_EQ(Utf8(list[0]), Utf8(module));
+        LocalFree(list);
+    }
+
+    // The documented rules: blanks part arguments outside quotes; 2n+1 backslashes and a
+    // quote give n backslashes and a quote, 2n and a quote n and a toggle of the quoting;
+    // other backslashes stay; a leading blank makes an empty first argument.
+    struct Split {
+        const wchar_t* line;
+        std::vector<std::wstring> arguments;
+    };
+    const Split splits[] = {
+        {L"\"C:\\Program Files\\x.exe\" a\tb  ", {L"C:\\Program Files\\x.exe", L"a", L"b"}},
+        {L"x.exe \"a b\" \"\"", {L"x.exe", L"a b", L""}},
+        {L"x.exe a\\\\\\\"b", {L"x.exe", L"a\\\"b"}},
+        {L"x.exe a\\\\\\\\\"b c\"", {L"x.exe", L"a\\\\b c"}},
+        {L"x.exe a\\b c\\\\", {L"x.exe", L"a\\b", L"c\\\\"}},
+        {L"  x.exe a", {L"", L"x.exe", L"a"}},
+    };
+    for (const Split& split : splits) {
+        list = CommandLineToArgvW(split.line, &count);
+        if (!CHECK(list != 0)) continue;
+        std::string seen, expected;
+        for (int i = 0; i < count; ++i) seen += "[" + Utf8(list[i]) + "]";
+        for (const auto& argument : split.arguments) expected += "[" + Utf8(argument) + "]";
+        CHECK_EQ(seen, expected);
+        CHECK(LocalFree(list) == 0);
+    }
 }
