@@ -215,7 +215,7 @@ BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64)
     DWORD code;
     if (CurrentMachine().Enter("IsWow64Process", &code)) { SetLastError(code); return FALSE; }
     if (!process || !wow64) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
-    *wow64 = CurrentMachine().windows64 ? TRUE : FALSE;
+    *wow64 = CurrentMachine().UnderWow64() ? TRUE : FALSE;
     return TRUE;
 }
 

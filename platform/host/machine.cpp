@@ -416,7 +416,7 @@ bool Machine::RedirectionDisabled() const
 std::u16string Redirected(const std::u16string& fullPath)
 {
     const Machine& m = CurrentMachine();
-    if (!m.windows64 || m.RedirectionDisabled()) return fullPath;
+    if (!m.UnderWow64() || m.RedirectionDisabled()) return fullPath;
     std::u16string upper = Upper(fullPath);
     std::u16string system = Upper(m.systemDirectory);
     if (upper.compare(0, system.size(), system) != 0) return fullPath;

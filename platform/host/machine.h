@@ -49,7 +49,8 @@ public:
     std::string root;
 
     // Windows as the process sees it.
-    bool windows64 = false;  // 64-bit Windows: the 32-bit process runs under WOW64
+    bool windows64 = false;  // 64-bit Windows: a 32-bit process runs under WOW64
+    bool process64 = false;  // with windows64: the process is a 64-bit one, not under WOW64
     std::u16string windowsDirectory = u"C:\\Windows";
     std::u16string systemDirectory = u"C:\\Windows\\system32";
     std::u16string currentDirectory = u"C:\\";
@@ -64,6 +65,9 @@ public:
     // such as "D:\\Windows".
     void InstallWindowsAt(const std::u16string& windowsFolder);
     std::u16string Wow64Directory() const { return windowsDirectory + u"\\SysWOW64"; }
+    // A 32-bit process on 64-bit Windows: IsWow64Process says TRUE, file-system redirection
+    // applies and device installation is refused.
+    bool UnderWow64() const { return windows64 && !process64; }
 
     // Failure injection and call counts.
     void Fail(const std::string& api, DWORD code, int times = -1);

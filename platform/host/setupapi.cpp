@@ -364,6 +364,8 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO devices, PS
 {
     DWORD code;
     if (CurrentMachine().Enter("SetupDiCallClassInstaller", &code)) { SetLastError(code); return FALSE; }
+    // A 32-bit process may not run the class installers of 64-bit Windows.
+    if (CurrentMachine().UnderWow64()) { SetLastError(ERROR_IN_WOW64); return FALSE; }
     host::DeviceInfoSet* set = host::SetOf(devices);
     if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
     if (function != DIF_REMOVE) return TRUE;  // the default handlers of other functions change nothing here
@@ -567,6 +569,9 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND parent, LPCWSTR hardwareId, 
     (void)parent;
     DWORD code;
     if (CurrentMachine().Enter("UpdateDriverForPlugAndPlayDevicesW", &code)) { SetLastError(code); return FALSE; }
+    // A 32-bit process may not update drivers on 64-bit Windows; the 64-bit version of the
+    // application has to do it.
+    if (CurrentMachine().UnderWow64()) { SetLastError(ERROR_IN_WOW64); return FALSE; }
     if (!hardwareId || !*hardwareId || !fullInfPath || !*fullInfPath) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
     if (installFlags & ~static_cast<DWORD>(INSTALLFLAG_BITS)) { SetLastError(ERROR_INVALID_FLAGS); return FALSE; }
     host::DeviceTree& tree = host::Devices();
