@@ -19,6 +19,9 @@ std::string Kernel32Export(const char* name)
     return MachineTest::Hex8(host::CurrentMachine().modules[u"kernel32.dll"].exports[name]);
 }
 
+// A line as the log keeps it: a long message is cut to the log's limit (ASCII text here).
+std::string Logged(const std::string& line) { return line.substr(0, MESSAGE_TEXT_LIMIT); }
+
 std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts)
 {
     std::vector<std::string> all;
@@ -243,6 +246,37 @@ TEST_F(Install, FolderThatIsNotAPathIsRefused)
     EXPECT_EQ(installer.InstallPackage(nullptr, reinterpret_cast<const WCHAR*>(tooLong.c_str())), RESULT_FAILURE);
     EXPECT_EQ(LogLines().size(), 3u);
     EXPECT_FALSE(device->removed);
+}
+
+// A package folder of 255 characters holds an INF path of 259 ("<folder>.inf"), but the
+// driver-file pattern "<folder>*.SYS" would take 260: the folder is refused before anything is
+// removed. One character less and the whole road runs.
+TEST_F(Install, PackageFolderWithoutRoomForTheDriverFilePatternIsRefused)
+{
+    std::u16string folder = u"C:\\" + std::u16string(251, u'p') + u"\\";
+    m().WriteFile(folder + u".inf", InfOfClass(PackageClassText));
+    m().moduleFileName = folder + u"d.x";  // 258 characters: the executable's path is whole
+    EXPECT_EQ(InstallDeviceDriver(0), static_cast<UINT>(RESULT_FAILURE));
+    EXPECT_EQ(installer.InstallPackage(nullptr, reinterpret_cast<const WCHAR*>(folder.c_str())), RESULT_FAILURE);
+    std::string refusal = "package folder too long: " + host::U8(folder.substr(0, 200)) + "...";
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"Getting Module filename...",
+                                                    Logged("Module filename: " + host::U8(folder) + "d.x"), refusal,
+                                                    Logged("Module filename: " + host::U8(folder)), refusal}));
+    EXPECT_FALSE(device->removed);
+    EXPECT_TRUE(m().Exists(u"C:\\Windows\\inf\\oem3.inf"));
+    EXPECT_TRUE(m().Exists(u"C:\\Windows\\system32\\drivers\\tesmar.sys"));
+    EXPECT_EQ(m().Calls("SetupCopyOEMInfW"), 0);
+
+    m().Remove(LogPath());
+    std::u16string fits = u"C:\\" + std::u16string(250, u'p') + u"\\";
+    m().WriteFile(fits + u".inf", InfOfClass(PackageClassText));
+    m().WriteFile(fits + u"tesmar.sys", "driver");
+    m().moduleFileName = fits + u"d.x";
+    EXPECT_EQ(InstallDeviceDriver(0), static_cast<UINT>(RESULT_SUCCESS));
+    std::vector<std::string> lines = LogLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), Logged("SearchSYS: " + host::U8(fits) + "*.SYS")), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), Logged("add package: " + host::U8(fits) + ".inf")), lines.end());
+    EXPECT_FALSE(m().Exists(u"C:\\Windows\\system32\\drivers\\tesmar.sys"));
 }
 
 class Uninstall : public Sequence {
