@@ -11,7 +11,8 @@ const DWORD RESCAN_PAUSE_MS = 1000;
 const DWORD UPGRADE_PAUSE_MS = 2000;
 
 // Puts the package folder into `path`: the folder given, or the path of the calling
-// process's executable. False when there is none, or the folder does not fit, which is logged.
+// process's executable. False when there is none, or it does not fit; a folder too long and
+// an executable's path cut off at the buffer's end are logged.
 bool ReadPackageFolder(WCHAR (&path)[SEARCH_BUFFER_CHARS], const WCHAR* folder)
 {
     if (folder) {
@@ -19,7 +20,16 @@ bool ReadPackageFolder(WCHAR (&path)[SEARCH_BUFFER_CHARS], const WCHAR* folder)
         LogMessage(W("package folder too long: %.200s...\n"), folder);
         return false;
     }
-    return GetModuleFileNameW(0, path, MAX_PATH) != 0;
+    DWORD length = GetModuleFileNameW(0, path, MAX_PATH);
+    if (length == 0) return false;
+    // A path that fills the buffer was cut off, perhaps inside a folder's name, and would lead
+    // to another folder. Windows XP leaves the last error at 0 then: the line names the cause.
+    if (length >= MAX_PATH) {
+        path[0] = 0;
+        LogMessage(W("GetModuleFileName error: %d\n"), ERROR_INSUFFICIENT_BUFFER);
+        return false;
+    }
+    return true;
 }
 
 // Cuts `path` behind its last backslash and returns that insertion point, or null when the

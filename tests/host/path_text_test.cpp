@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "machine.h"
 #include "text.h"
 
 namespace {
@@ -58,4 +59,24 @@ TEST(PathText, SearchBufferTakesA259CharacterNameBehindA259CharacterFolder)
     EXPECT_TRUE(CopyPathText(search, nearEnd, W("xy")));
     EXPECT_FALSE(CopyPathText(search, nearEnd, W("PNF")));
     EXPECT_FALSE(AppendPathText(search, nearEnd, W("z")));
+}
+
+// What Windows documents for GetModuleFileNameW, which the sequences rely on: a path that
+// reaches the buffer's size is cut to the size less one, terminated, and the size returned,
+// with ERROR_INSUFFICIENT_BUFFER.
+TEST(ModuleFileName, PathThatReachesTheSizeIsCut)
+{
+    host::Machine& m = host::ResetMachine();
+    m.moduleFileName = u"C:\\Field\\drvrun.exe";  // 19 characters
+    WCHAR buffer[32];
+    for (WCHAR& c : buffer) c = W('#');
+    SetLastError(ERROR_ACCESS_DENIED);
+    EXPECT_EQ(GetModuleFileNameW(nullptr, buffer, 20), 19u);
+    EXPECT_EQ(Read(buffer), u"C:\\Field\\drvrun.exe");
+
+    EXPECT_EQ(GetModuleFileNameW(nullptr, buffer, 19), 19u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(Read(buffer), u"C:\\Field\\drvrun.ex");
+    EXPECT_EQ(GetModuleFileNameW(nullptr, buffer, 9), 9u);
+    EXPECT_EQ(Read(buffer), u"C:\\Field");
 }

@@ -279,6 +279,73 @@ TEST_F(Install, PackageFolderWithoutRoomForTheDriverFilePatternIsRefused)
     EXPECT_FALSE(m().Exists(u"C:\\Windows\\system32\\drivers\\tesmar.sys"));
 }
 
+// The executable's path is cut off when it does not fit the 260-character buffer, and the cut
+// may fall inside a folder's name: what remains would name the folder above, with its own
+// package. Such a path is a failure of its own, and nothing is touched.
+class CutModuleFileName : public Sequence {
+protected:
+    void SetUp() override
+    {
+        Sequence::SetUp();
+        m().WriteFile(u"C:\\Field\\tesmar.inf", InfOfClass(PackageClassText));
+        m().WriteFile(u"C:\\Field\\tesmar.sys", "driver");
+    }
+    // "C:\Field\" and a folder's name, then "\drvrun.exe", `length` characters in all.
+    static std::u16string ModulePath(size_t length)
+    {
+        return u"C:\\Field\\" + std::u16string(length - 9 - 11, u'f') + u"\\drvrun.exe";
+    }
+    void ExpectNothingTouched()
+    {
+        EXPECT_FALSE(device->removed);
+        EXPECT_TRUE(m().Exists(u"C:\\Windows\\inf\\oem3.inf"));
+        EXPECT_TRUE(m().Exists(u"C:\\Windows\\system32\\drivers\\tesmar.sys"));
+        EXPECT_EQ(m().Calls("SetupCopyOEMInfW"), 0);
+        EXPECT_EQ(m().Calls("FindFirstFileW"), 0);
+    }
+};
+
+TEST_F(CutModuleFileName, InstallFails)
+{
+    m().moduleFileName = ModulePath(300);
+    EXPECT_EQ(InstallDeviceDriver(0), static_cast<UINT>(RESULT_FAILURE));
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"Getting Module filename...", "GetModuleFileName error: 122"}));
+    ExpectNothingTouched();
+}
+
+TEST_F(CutModuleFileName, UninstallFails)
+{
+    m().moduleFileName = ModulePath(300);
+    EXPECT_EQ(UninstallDeviceDriver(0), static_cast<UINT>(RESULT_FAILURE));
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"GetModuleFileName error: 122"});
+    ExpectNothingTouched();
+}
+
+TEST_F(CutModuleFileName, UpgradeFailsInBothHalves)
+{
+    m().moduleFileName = ModulePath(300);
+    EXPECT_EQ(UpgradeDeviceDriver(0), ERROR_SUCCESS);
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"GetModuleFileName error: 122", "Getting Module filename...",
+                                                    "GetModuleFileName error: 122"}));
+    EXPECT_EQ(m().sleeps, std::vector<DWORD>{2000});
+    ExpectNothingTouched();
+}
+
+TEST_F(CutModuleFileName, LongestWholePathHas259Characters)
+{
+    m().moduleFileName = ModulePath(259);
+    EXPECT_EQ(UninstallDeviceDriver(0), static_cast<UINT>(RESULT_SUCCESS));
+    std::string folder = host::U8(ModulePath(259).substr(0, 259 - 10));
+    EXPECT_EQ(LogLines()[0], Logged("Uninstall modulefile: " + folder + "drvrun.exe"));
+    EXPECT_TRUE(m().Exists(u"C:\\Windows\\system32\\drivers\\tesmar.sys"));  // no such file in that folder
+
+    // 260 characters leave the terminator no room: the path is cut, here inside its file name.
+    m().Remove(LogPath());
+    m().moduleFileName = ModulePath(260);
+    EXPECT_EQ(UninstallDeviceDriver(0), static_cast<UINT>(RESULT_FAILURE));
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"GetModuleFileName error: 122"});
+}
+
 class Uninstall : public Sequence {
 protected:
     std::vector<std::string> PackageLines()
