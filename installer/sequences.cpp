@@ -11,11 +11,25 @@ const DWORD RESCAN_PAUSE_MS = 1000;
 const DWORD UPGRADE_PAUSE_MS = 2000;
 
 // Puts the package folder into `path`: the folder given, or the path of the calling
-// process's executable. False when there is none, or the folder does not fit.
-bool ReadPackageFolder(WCHAR* path, const WCHAR* folder)
+// process's executable. False when there is none, or it does not fit; a folder too long and
+// an executable's path cut off at the buffer's end are logged.
+bool ReadPackageFolder(WCHAR (&path)[SEARCH_BUFFER_CHARS], const WCHAR* folder)
 {
-    if (folder) return CopyPathText(path, folder);
-    return GetModuleFileNameW(0, path, MAX_PATH) != 0;
+    if (folder) {
+        if (CopyPathText(path, folder)) return true;
+        LogMessage(W("package folder too long: %.200s...\n"), folder);
+        return false;
+    }
+    DWORD length = GetModuleFileNameW(0, path, MAX_PATH);
+    if (length == 0) return false;
+    // A path that fills the buffer was cut off, perhaps inside a folder's name, and would lead
+    // to another folder. Windows XP leaves the last error at 0 then: the line names the cause.
+    if (length >= MAX_PATH) {
+        path[0] = 0;
+        LogMessage(W("GetModuleFileName error: %d\n"), ERROR_INSUFFICIENT_BUFFER);
+        return false;
+    }
+    return true;
 }
 
 // Cuts `path` behind its last backslash and returns that insertion point, or null when the
@@ -39,15 +53,20 @@ int DeviceDriverInstaller::InstallPackage(const WCHAR* classGuidText, const WCHA
     GUID classGuid = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 
     if (!folder) LogMessage(W("Getting Module filename..."));
-    if (!ReadPackageFolder(packagePath, folder)) {
-        if (folder) LogMessage(W("package folder too long: %.200s...\n"), folder);
-        return result;
-    }
+    if (!ReadPackageFolder(packagePath, folder)) return result;
     LogMessage(W("Module filename: %s\n"), packagePath);
 
     WCHAR* insertionPoint = CutBehindLastBackslash(packagePath);
-    if (!insertionPoint || !AppendPathText(insertionPoint, INF_PATTERN)) {
+    if (!insertionPoint) {
         LogMessage(W("not a package folder: %s\n"), packagePath);
+        return result;
+    }
+    // The pattern of the package's driver files: the folder and "*.SYS". It is formed before
+    // anything is removed, so that a folder that leaves it no room is refused untouched.
+    WCHAR driverFilePattern[MAX_PATH];
+    if (!CopyPathText(driverFilePattern, packagePath) || !AppendPathText(driverFilePattern, DRIVER_FILE_PATTERN) ||
+        !AppendPathText(packagePath, insertionPoint, INF_PATTERN)) {
+        LogMessage(W("package folder too long: %.200s...\n"), packagePath);
         return result;
     }
     HANDLE find = FindFirstInf(packagePath, insertionPoint);
@@ -59,7 +78,6 @@ int DeviceDriverInstaller::InstallPackage(const WCHAR* classGuidText, const WCHA
         LogMessage(W("INF path too long: %.200s...\n"), packagePath);
         return result;
     }
-    WCHAR* patternInsertionPoint = FindLastChar(patternPath, W('\\')) + 1;
 
     if (GetInfClassGuid(patternPath, &classGuid) == RESULT_SUCCESS) {
         LogMessage(W("Install RemoveDevices ...\n"));
@@ -68,9 +86,7 @@ int DeviceDriverInstaller::InstallPackage(const WCHAR* classGuidText, const WCHA
         DeleteDriverPackages(patternPath, 1);
     }
 
-    *patternInsertionPoint = 0;
-    AppendPathText(patternInsertionPoint, DRIVER_FILE_PATTERN);
-    DeleteDriverFiles(patternPath);
+    DeleteDriverFiles(driverFilePattern);
 
     LogMessage(W("add package: %s\n"), packagePath);
     result = AddDriverPackage(packagePath);
@@ -101,10 +117,7 @@ int DeviceDriverInstaller::UninstallPackage(const WCHAR* classGuidText, const WC
     bool rebootNeeded = false;
     WCHAR path[SEARCH_BUFFER_CHARS] = {0};
 
-    if (!ReadPackageFolder(path, folder)) {
-        if (folder) LogMessage(W("package folder too long: %.200s...\n"), folder);
-        return result;
-    }
+    if (!ReadPackageFolder(path, folder)) return result;
     LogMessage(W("Uninstall modulefile: %s\n"), path);
 
     WCHAR* insertionPoint = CutBehindLastBackslash(path);
@@ -114,7 +127,7 @@ int DeviceDriverInstaller::UninstallPackage(const WCHAR* classGuidText, const WC
     }
 
     if (!classGuidText) {
-        AppendPathText(insertionPoint, INF_PATTERN);
+        AppendPathText(path, insertionPoint, INF_PATTERN);
         LogMessage(W("SearchINF: %s\n"), path);
         HANDLE find = FindFirstInf(path, insertionPoint);
         if (find == INVALID_HANDLE_VALUE) return result;
@@ -139,8 +152,7 @@ int DeviceDriverInstaller::UninstallPackage(const WCHAR* classGuidText, const WC
     else
         DeleteDriverPackages(path, 1);
 
-    *insertionPoint = 0;
-    AppendPathText(insertionPoint, DRIVER_FILE_PATTERN);
+    CopyPathText(path, insertionPoint, DRIVER_FILE_PATTERN);
     DeleteDriverFiles(path);
 
     if (rebootNeeded) {

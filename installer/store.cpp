@@ -30,7 +30,7 @@ const WCHAR* FoundName(WIN32_FIND_DATAW* data)
 // Forms "<system folder>\drivers\" in a search buffer from a system-folder call's result.
 // Returns the insertion point behind the last backslash, or null when the folder could not
 // be read or does not fit.
-WCHAR* DriversFolder(WCHAR* buffer, UINT length)
+WCHAR* DriversFolder(WCHAR (&buffer)[SEARCH_BUFFER_CHARS], UINT length)
 {
     if (length == 0 || length >= MAX_PATH) {
         buffer[0] = 0;
@@ -42,9 +42,10 @@ WCHAR* DriversFolder(WCHAR* buffer, UINT length)
 
 // Deletes the match at an insertion point of a drivers folder, logs the outcome with the
 // line's format, and cuts the name off again.
-void DeleteDriverFile(WCHAR* folder, WCHAR* insertionPoint, const WCHAR* name, const WCHAR* format)
+void DeleteDriverFile(WCHAR (&folder)[SEARCH_BUFFER_CHARS], WCHAR* insertionPoint, const WCHAR* name,
+                      const WCHAR* format)
 {
-    if (!CopyPathText(insertionPoint, name)) return;
+    if (!CopyPathText(folder, insertionPoint, name)) return;
     LogMessage(format, folder, DeleteFileW(folder) ? 0 : static_cast<int>(GetLastError()));
     *insertionPoint = 0;
 }
@@ -57,7 +58,7 @@ HANDLE DeviceDriverInstaller::FindFirstInf(const WCHAR* pattern, WCHAR* insertio
     ClearFindData(&data);
     HANDLE find = FindFirstFileW(pattern, &data);
     if (find == INVALID_HANDLE_VALUE) return find;
-    CopyPathText(insertionPoint, FoundName(&data));
+    CopyNameAtInsertionPoint(insertionPoint, FoundName(&data));
     LogMessage(W("infFile: %s\n"), data.cFileName);
     return find;
 }
@@ -68,7 +69,7 @@ int DeviceDriverInstaller::FindNextInf(HANDLE find, WCHAR* insertionPoint)
     WIN32_FIND_DATAW data;
     ClearFindData(&data);
     if (!FindNextFileW(find, &data)) return 0;
-    CopyPathText(insertionPoint, FoundName(&data));
+    CopyNameAtInsertionPoint(insertionPoint, FoundName(&data));
     LogMessage(W("infFile: %s\n"), data.cFileName);
     return 1;
 }
@@ -150,7 +151,7 @@ int DeviceDriverInstaller::DeleteDriverPackages(const WCHAR* text, int textIsInf
             WCHAR* dot = FindLastChar(pattern, W('.'));
             if (!dot) continue;
             dot[1] = 0;
-            if (!AppendPathText(dot + 1, COMPANION_EXTENSION)) continue;
+            if (!AppendPathText(pattern, dot + 1, COMPANION_EXTENSION)) continue;
             LogMessage(W("Delete File %s: %d\n"), pattern, DeleteFileW(pattern) ? 0 : static_cast<int>(GetLastError()));
         } while (FindNextInf(find.Get(), insertionPoint));
     }

@@ -1,19 +1,46 @@
 // Bounded copies and appends of UTF-16 path text.
 //
-// Every copy or append of path text is bounded to MAX_PATH (260) characters, terminator
-// included, counted from the position it writes at: the start of a path buffer, or the
-// insertion point of a search buffer (SEARCH_BUFFER_CHARS, twice MAX_PATH). Text that does
-// not fit is refused whole: the destination is left as it was and the call returns false.
+// Path text is written at a position inside a buffer: its start, or the insertion point of a
+// search buffer (SEARCH_BUFFER_CHARS, twice MAX_PATH), behind a folder part that was itself
+// written with MAX_PATH characters of room. The room at that position is MAX_PATH (260)
+// characters, terminator included, and never more than what is left of the buffer. Text that
+// does not fit is refused whole: the buffer is left as it was and the call returns false.
 #pragma once
 
 #include "winapi.h"
 
 const int SEARCH_BUFFER_CHARS = 2 * MAX_PATH;
 
-// Writes `text` at `at`.
-bool CopyPathText(WCHAR* at, const WCHAR* text);
-// Appends `text` to the text that starts at `at`.
-bool AppendPathText(WCHAR* at, const WCHAR* text);
+// Writes `text` at `at`, a position inside `buffer` of `bufferChars` characters.
+bool CopyPathText(WCHAR* buffer, int bufferChars, WCHAR* at, const WCHAR* text);
+// Appends `text` to the text that starts at `at`, a position inside `buffer`.
+bool AppendPathText(WCHAR* buffer, int bufferChars, WCHAR* at, const WCHAR* text);
+
+// The same for a buffer whose size the compiler knows, at a position or at its start.
+template <int Chars>
+bool CopyPathText(WCHAR (&buffer)[Chars], WCHAR* at, const WCHAR* text)
+{
+    return CopyPathText(buffer, Chars, at, text);
+}
+template <int Chars>
+bool CopyPathText(WCHAR (&buffer)[Chars], const WCHAR* text)
+{
+    return CopyPathText(buffer, Chars, buffer, text);
+}
+template <int Chars>
+bool AppendPathText(WCHAR (&buffer)[Chars], WCHAR* at, const WCHAR* text)
+{
+    return AppendPathText(buffer, Chars, at, text);
+}
+template <int Chars>
+bool AppendPathText(WCHAR (&buffer)[Chars], const WCHAR* text)
+{
+    return AppendPathText(buffer, Chars, buffer, text);
+}
+
+// Writes a found name at the insertion point of a search buffer, where MAX_PATH characters of
+// room remain behind the folder part.
+bool CopyNameAtInsertionPoint(WCHAR* insertionPoint, const WCHAR* name);
 
 // Resolves `path` into `fullPath` (MAX_PATH characters). False when it cannot be resolved or
 // the full path comes out at MAX_PATH characters or more; the last error is the system's.

@@ -19,6 +19,9 @@ std::string Kernel32Export(const char* name)
     return MachineTest::Hex8(host::CurrentMachine().modules[u"kernel32.dll"].exports[name]);
 }
 
+// A line as the log keeps it: a long message is cut to the log's limit (ASCII text here).
+std::string Logged(const std::string& line) { return line.substr(0, MESSAGE_TEXT_LIMIT); }
+
 std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts)
 {
     std::vector<std::string> all;
@@ -248,6 +251,104 @@ TEST_F(Install, FolderThatIsNotAPathIsRefused)
     EXPECT_EQ(installer.InstallPackage(nullptr, reinterpret_cast<const WCHAR*>(tooLong.c_str())), RESULT_FAILURE);
     EXPECT_EQ(LogLines().size(), 3u);
     EXPECT_FALSE(device->removed);
+}
+
+// A package folder of 255 characters holds an INF path of 259 ("<folder>.inf"), but the
+// driver-file pattern "<folder>*.SYS" would take 260: the folder is refused before anything is
+// removed. One character less and the whole road runs.
+TEST_F(Install, PackageFolderWithoutRoomForTheDriverFilePatternIsRefused)
+{
+    std::u16string folder = u"C:\\" + std::u16string(251, u'p') + u"\\";
+    m().WriteFile(folder + u".inf", InfOfClass(PackageClassText));
+    m().moduleFileName = folder + u"d.x";  // 258 characters: the executable's path is whole
+    EXPECT_EQ(InstallDeviceDriver(0), static_cast<UINT>(RESULT_FAILURE));
+    EXPECT_EQ(installer.InstallPackage(nullptr, reinterpret_cast<const WCHAR*>(folder.c_str())), RESULT_FAILURE);
+    std::string refusal = "package folder too long: " + host::U8(folder.substr(0, 200)) + "...";
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"Getting Module filename...",
+                                                    Logged("Module filename: " + host::U8(folder) + "d.x"), refusal,
+                                                    Logged("Module filename: " + host::U8(folder)), refusal}));
+    EXPECT_FALSE(device->removed);
+    EXPECT_TRUE(m().Exists(u"C:\\Windows\\inf\\oem3.inf"));
+    EXPECT_TRUE(m().Exists(u"C:\\Windows\\system32\\drivers\\tesmar.sys"));
+    EXPECT_EQ(m().Calls("SetupCopyOEMInfW"), 0);
+
+    m().Remove(LogPath());
+    std::u16string fits = u"C:\\" + std::u16string(250, u'p') + u"\\";
+    m().WriteFile(fits + u".inf", InfOfClass(PackageClassText));
+    m().WriteFile(fits + u"tesmar.sys", "driver");
+    m().moduleFileName = fits + u"d.x";
+    EXPECT_EQ(InstallDeviceDriver(0), static_cast<UINT>(RESULT_SUCCESS));
+    std::vector<std::string> lines = LogLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), Logged("SearchSYS: " + host::U8(fits) + "*.SYS")), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), Logged("add package: " + host::U8(fits) + ".inf")), lines.end());
+    EXPECT_FALSE(m().Exists(u"C:\\Windows\\system32\\drivers\\tesmar.sys"));
+}
+
+// The executable's path is cut off when it does not fit the 260-character buffer, and the cut
+// may fall inside a folder's name: what remains would name the folder above, with its own
+// package. Such a path is a failure of its own, and nothing is touched.
+class CutModuleFileName : public Sequence {
+protected:
+    void SetUp() override
+    {
+        Sequence::SetUp();
+        m().WriteFile(u"C:\\Field\\tesmar.inf", InfOfClass(PackageClassText));
+        m().WriteFile(u"C:\\Field\\tesmar.sys", "driver");
+    }
+    // "C:\Field\" and a folder's name, then "\drvrun.exe", `length` characters in all.
+    static std::u16string ModulePath(size_t length)
+    {
+        return u"C:\\Field\\" + std::u16string(length - 9 - 11, u'f') + u"\\drvrun.exe";
+    }
+    void ExpectNothingTouched()
+    {
+        EXPECT_FALSE(device->removed);
+        EXPECT_TRUE(m().Exists(u"C:\\Windows\\inf\\oem3.inf"));
+        EXPECT_TRUE(m().Exists(u"C:\\Windows\\system32\\drivers\\tesmar.sys"));
+        EXPECT_EQ(m().Calls("SetupCopyOEMInfW"), 0);
+        EXPECT_EQ(m().Calls("FindFirstFileW"), 0);
+    }
+};
+
+TEST_F(CutModuleFileName, InstallFails)
+{
+    m().moduleFileName = ModulePath(300);
+    EXPECT_EQ(InstallDeviceDriver(0), static_cast<UINT>(RESULT_FAILURE));
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"Getting Module filename...", "GetModuleFileName error: 122"}));
+    ExpectNothingTouched();
+}
+
+TEST_F(CutModuleFileName, UninstallFails)
+{
+    m().moduleFileName = ModulePath(300);
+    EXPECT_EQ(UninstallDeviceDriver(0), static_cast<UINT>(RESULT_FAILURE));
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"GetModuleFileName error: 122"});
+    ExpectNothingTouched();
+}
+
+TEST_F(CutModuleFileName, UpgradeFailsInBothHalves)
+{
+    m().moduleFileName = ModulePath(300);
+    EXPECT_EQ(UpgradeDeviceDriver(0), ERROR_SUCCESS);
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"GetModuleFileName error: 122", "Getting Module filename...",
+                                                    "GetModuleFileName error: 122"}));
+    EXPECT_EQ(m().sleeps, std::vector<DWORD>{2000});
+    ExpectNothingTouched();
+}
+
+TEST_F(CutModuleFileName, LongestWholePathHas259Characters)
+{
+    m().moduleFileName = ModulePath(259);
+    EXPECT_EQ(UninstallDeviceDriver(0), static_cast<UINT>(RESULT_SUCCESS));
+    std::string folder = host::U8(ModulePath(259).substr(0, 259 - 10));
+    EXPECT_EQ(LogLines()[0], Logged("Uninstall modulefile: " + folder + "drvrun.exe"));
+    EXPECT_TRUE(m().Exists(u"C:\\Windows\\system32\\drivers\\tesmar.sys"));  // no such file in that folder
+
+    // 260 characters leave the terminator no room: the path is cut, here inside its file name.
+    m().Remove(LogPath());
+    m().moduleFileName = ModulePath(260);
+    EXPECT_EQ(UninstallDeviceDriver(0), static_cast<UINT>(RESULT_FAILURE));
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"GetModuleFileName error: 122"});
 }
 
 class Uninstall : public Sequence {
