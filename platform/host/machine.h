@@ -91,7 +91,8 @@ public:
     void Lock(const std::u16string& path, bool locked = true);
     bool IsLocked(const std::u16string& path) const;
 
-    // Handles the layer gave out and that are still open, by kind ("find", ...).
+    // Handles the layer gave out and that are still open, by kind ("find", "devinfo",
+    // "stream", "msirecord", ...): a test ends with every kind at 0.
     std::map<std::string, int> openHandles;
     int OpenHandles(const std::string& kind) const;
 

@@ -159,7 +159,9 @@ TEST_F(Rescan, FailuresAreLoggedAndTheExportStillReturnsZero)
     EXPECT_EQ(host::Devices().reenumerations, 0);
 }
 
-TEST(Library, EntryPointDoesNothing)
+class Library : public MachineTest {};
+
+TEST_F(Library, EntryPointDoesNothing)
 {
     for (DWORD reason : {DLL_PROCESS_ATTACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH})
         EXPECT_TRUE(DllMain(nullptr, reason, nullptr));
