@@ -55,6 +55,9 @@ public:
     std::u16string currentDirectory = u"C:\\";
     std::u16string moduleFileName = u"C:\\Program Files\\Setup\\setup.exe";
     DWORD versionMajor = 10, versionMinor = 0, versionBuild = 19045;
+    // What a successful Wow64DisableWow64FsRedirection returns: Windows promises only a
+    // nonzero BOOL, so a caller must not take it for TRUE.
+    BOOL redirectionDisableResult = TRUE;
 
     std::map<std::u16string, std::u16string, NoCaseLess> environment;
     std::map<std::u16string, Module, NoCaseLess> modules;

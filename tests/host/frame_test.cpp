@@ -90,6 +90,18 @@ TEST_F(Frame, On64BitWindowsSwitchesRedirectionOffAroundTheSequence)
                                                     RevertLine(1)}));
 }
 
+TEST_F(Frame, RevertLineRepeatsWhatTheDisableCallReturned)
+{
+    // Windows promises a nonzero BOOL, not TRUE: both lines show the value the call gave.
+    m().windows64 = true;
+    m().redirectionDisableResult = 7;
+    RunFrame();
+    EXPECT_TRUE(redirectionOffInside);
+    EXPECT_FALSE(m().RedirectionDisabled());
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{IsWow64Line(), DisableLine(7), FrameLine, "sequence",
+                                                    RevertLine(7)}));
+}
+
 TEST_F(Frame, DisableMissingOrFailingMeansNoRevert)
 {
     m().windows64 = true;
