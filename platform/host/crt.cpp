@@ -106,6 +106,7 @@ FILE* _wfsopen(const WCHAR* path, const WCHAR* mode, int shareFlag)
     // Unbuffered, so that every fwrite reaches the translation and the file at once.
     setvbuf(wrapped, nullptr, _IONBF, 0);
     host::HandleOpened("stream");
+    m.openedPaths.push_back(path);
     return wrapped;
 }
 

@@ -94,6 +94,11 @@ public:
     void Lock(const std::u16string& path, bool locked = true);
     bool IsLocked(const std::u16string& path) const;
 
+    // Every file the layer opened, its path exactly as the caller passed it, in call order.
+    // Windows normalises a path before it opens the file (C:\Temp\\drvmate.log opens
+    // C:\Temp\drvmate.log); the caller's own text is kept here for a test to pin.
+    std::vector<std::u16string> openedPaths;
+
     // Handles the layer gave out and that are still open, by kind ("find", "devinfo",
     // "stream", "msirecord", ...): a test ends with every kind at 0.
     std::map<std::string, int> openHandles;
