@@ -13,9 +13,11 @@
 namespace host {
 namespace {
 
-// A text-mode stream: every 0x0A byte written reaches the file as 0x0D 0x0A.
+// Every stream the runtime hands out, so that its close is counted. In text mode every
+// 0x0A byte written reaches the file as 0x0D 0x0A; in binary mode bytes pass unchanged.
 struct TextStream {
     FILE* file;
+    bool text = true;
     bool failed = false;  // a write failed: the stream takes nothing more
 };
 
@@ -30,7 +32,7 @@ ssize_t TextWrite(void* cookie, const char* data, size_t size)
     std::string out;
     out.reserve(size + size / 8);
     for (size_t i = 0; i < size; ++i) {
-        if (data[i] == '\n') out.push_back('\r');
+        if (stream->text && data[i] == '\n') out.push_back('\r');
         out.push_back(data[i]);
     }
     if (std::fwrite(out.data(), 1, out.size(), stream->file) != out.size()) return -1;
@@ -92,9 +94,8 @@ FILE* _wfsopen(const WCHAR* path, const WCHAR* mode, int shareFlag)
     // The runtime opens through CreateFileW, which leaves ERROR_ALREADY_EXISTS behind when
     // an append or write open finds the file there.
     SetLastError(writing && exists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    if (!text || !writing) return file;
 
-    auto* stream = new host::TextStream{file};
+    auto* stream = new host::TextStream{file, text};
     cookie_io_functions_t io = {host::TextRead, host::TextWrite, nullptr, host::TextClose};
     FILE* wrapped = fopencookie(stream, (hostMode + "b").c_str(), io);
     if (!wrapped) {
@@ -105,6 +106,7 @@ FILE* _wfsopen(const WCHAR* path, const WCHAR* mode, int shareFlag)
     // Unbuffered, so that every fwrite reaches the translation and the file at once.
     setvbuf(wrapped, nullptr, _IONBF, 0);
     host::HandleOpened("stream");
+    m.openedPaths.push_back(path);
     return wrapped;
 }
 

@@ -228,7 +228,7 @@ BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* oldValue)
     if (!oldValue) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
     *oldValue = reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(host::redirectionDisabled ? 2 : 1));
     host::redirectionDisabled = true;
-    return TRUE;
+    return CurrentMachine().redirectionDisableResult;
 }
 
 BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID oldValue)

@@ -56,6 +56,9 @@ public:
     std::u16string currentDirectory = u"C:\\";
     std::u16string moduleFileName = u"C:\\Program Files\\Setup\\setup.exe";
     DWORD versionMajor = 10, versionMinor = 0, versionBuild = 19045;
+    // What a successful Wow64DisableWow64FsRedirection returns: Windows promises only a
+    // nonzero BOOL, so a caller must not take it for TRUE.
+    BOOL redirectionDisableResult = TRUE;
 
     std::map<std::u16string, std::u16string, NoCaseLess> environment;
     std::map<std::u16string, Module, NoCaseLess> modules;
@@ -95,7 +98,13 @@ public:
     void Lock(const std::u16string& path, bool locked = true);
     bool IsLocked(const std::u16string& path) const;
 
-    // Handles the layer gave out and that are still open, by kind ("find", ...).
+    // Every file the layer opened, its path exactly as the caller passed it, in call order.
+    // Windows normalises a path before it opens the file (C:\Temp\\drvmate.log opens
+    // C:\Temp\drvmate.log); the caller's own text is kept here for a test to pin.
+    std::vector<std::u16string> openedPaths;
+
+    // Handles the layer gave out and that are still open, by kind ("find", "devinfo",
+    // "stream", "msirecord", ...): a test ends with every kind at 0.
     std::map<std::string, int> openHandles;
     int OpenHandles(const std::string& kind) const;
 

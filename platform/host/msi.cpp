@@ -56,6 +56,7 @@ MSIHANDLE WINAPI MsiCreateRecord(UINT fields)
     MSIHANDLE handle = Session().nextHandle++;
     Session().records[handle] = host::InstallerSession::Record{fields, {}};
     ++Session().recordsCreated;
+    host::HandleOpened("msirecord");
     return handle;
 }
 
@@ -94,6 +95,7 @@ UINT WINAPI MsiCloseHandle(MSIHANDLE handle)
     }
     Session().records.erase(it);
     ++Session().recordsClosed;
+    host::HandleClosed("msirecord");
     return ERROR_SUCCESS;
 }
 

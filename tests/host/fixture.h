@@ -1,4 +1,5 @@
-// Common ground of the host tests: a fresh simulated machine and a freshly loaded library.
+// Common ground of the host tests: a fresh simulated machine and a freshly loaded library,
+// and at the end of every test the balance of what it took from the machine.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,8 +9,10 @@
 #include <vector>
 
 #include "decode.h"
+#include "heap.h"
 #include "log.h"
 #include "machine.h"
+#include "msi.h"
 
 class MachineTest : public ::testing::Test {
 public:
@@ -23,10 +26,40 @@ public:
     static std::string Hex8(FARPROC p) { return Hex8(reinterpret_cast<const void*>(p)); }
 
 protected:
+    ~MachineTest() override
+    {
+        if (machine && !balanceChecked)
+            ADD_FAILURE() << "the fixture's TearDown did not reach MachineTest::TearDown: the balance went unchecked";
+    }
+
     void SetUp() override
     {
+        // A test that sets the machine up again halfway has its first half checked here.
+        if (machine) ExpectBalanced();
         machine = &host::ResetMachine();
         ForgetLogPath();
+    }
+
+    // A fixture that adds checks of its own overrides TearDown and calls this one last.
+    void TearDown() override
+    {
+        ExpectBalanced();
+        balanceChecked = true;
+    }
+
+    // Everything the test took from the machine was given back: every handle of every kind
+    // (file searches, device information sets, streams, service manager and service handles,
+    // registry keys, installer records), every library reference, every heap block; and
+    // nothing was closed or freed that was not open.
+    void ExpectBalanced() const
+    {
+        for (const auto& kind : machine->openHandles)
+            EXPECT_EQ(kind.second, 0) << "\"" << kind.first << "\" handles left open (or closed too often)";
+        for (const auto& module : machine->modules)
+            EXPECT_EQ(module.second.references, 0) << host::U8(module.first) << " left loaded";
+        EXPECT_EQ(host::Heap().LiveBlocks(), 0u) << "heap blocks left behind";
+        EXPECT_EQ(host::Heap().badFrees, 0) << "a heap block freed that was not live";
+        EXPECT_EQ(host::Session().badCloses, 0) << "an installer handle closed that was not open";
     }
 
     host::Machine& m() { return *machine; }
@@ -54,6 +87,9 @@ protected:
     }
 
     host::Machine* machine = nullptr;
+
+private:
+    bool balanceChecked = false;
 };
 
 inline std::string Bytes(std::initializer_list<int> values)

@@ -90,6 +90,18 @@ TEST_F(Frame, On64BitWindowsSwitchesRedirectionOffAroundTheSequence)
                                                     RevertLine(1)}));
 }
 
+TEST_F(Frame, RevertLineRepeatsWhatTheDisableCallReturned)
+{
+    // Windows promises a nonzero BOOL, not TRUE: both lines show the value the call gave.
+    m().windows64 = true;
+    m().redirectionDisableResult = 7;
+    RunFrame();
+    EXPECT_TRUE(redirectionOffInside);
+    EXPECT_FALSE(m().RedirectionDisabled());
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{IsWow64Line(), DisableLine(7), FrameLine, "sequence",
+                                                    RevertLine(7)}));
+}
+
 TEST_F(Frame, DisableMissingOrFailingMeansNoRevert)
 {
     m().windows64 = true;
@@ -159,7 +171,9 @@ TEST_F(Rescan, FailuresAreLoggedAndTheExportStillReturnsZero)
     EXPECT_EQ(host::Devices().reenumerations, 0);
 }
 
-TEST(Library, EntryPointDoesNothing)
+class Library : public MachineTest {};
+
+TEST_F(Library, EntryPointDoesNothing)
 {
     for (DWORD reason : {DLL_PROCESS_ATTACH, DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DLL_PROCESS_DETACH})
         EXPECT_TRUE(DllMain(nullptr, reason, nullptr));

@@ -77,6 +77,8 @@ TEST_F(InstallerLog, TempWithTrailingBackslashIsUsedUnchanged)
 {
     m().environment[u"TEMP"] = u"C:\\Temp\\";
     LogMessage(W("x\n"));
+    // Two backslashes before the name: Windows opens the same file as with one.
+    EXPECT_EQ(m().openedPaths, std::vector<std::u16string>{u"C:\\Temp\\\\drvmate.log"});
     EXPECT_EQ(LogText(), "x\n");
 }
 

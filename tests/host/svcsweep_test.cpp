@@ -115,40 +115,54 @@ TEST_F(Svcsweep, WithoutAdministratorRightsEveryStepFailsAndEverythingStays)
     ExpectNoHandlesLeft();
 }
 
-TEST_F(Svcsweep, RefusedNamesReachNeitherTheManagerNorTheRegistry)
+namespace {
+
+struct RefusedName {
+    const char* label;
+    std::string name;
+    std::string reason;
+};
+
+void PrintTo(const RefusedName& c, std::ostream* out) { *out << "name \"" << c.name << "\""; }
+
+const std::string TooLong(226, 'a');
+
+}  // namespace
+
+class SvcsweepRefusedName : public Svcsweep, public ::testing::WithParamInterface<RefusedName> {};
+
+TEST_P(SvcsweepRefusedName, RefusedNamesReachNeitherTheManagerNorTheRegistry)
 {
-    struct Case {
-        std::string name;
-        std::string reason;
-    };
-    const std::string tooLong(226, 'a');
-    const Case cases[] = {
-        {"", "The service name is empty: nothing is deleted\n"},
-        {"..\\..\\SOFTWARE", "The service name ..\\..\\SOFTWARE holds a backslash or a slash: nothing is deleted\n"},
-        {"androidusb\\Enum", "The service name androidusb\\Enum holds a backslash or a slash: nothing is deleted\n"},
-        {"usb/hub", "The service name usb/hub holds a backslash or a slash: nothing is deleted\n"},
-        {tooLong, "The service name has 226 characters, more than 225: nothing is deleted\n"},
-        {tooLong + "\\x", "The service name has 228 characters, more than 225: nothing is deleted\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE("name \"" + c.name + "\"");
-        SetUp();  // a fresh machine for each name
-        host::Services().Add("androidusb");
-        host::Registry().AddKey(Key("androidusb\\Enum"));
-        host::Registry().AddKey(Key(tooLong.substr(0, 225)));
-        CreateLog();
-        Run({c.name});
-        EXPECT_EQ(Err(), c.reason);
-        ExpectLogged({c.reason});
-        for (const char* api : {"OpenSCManagerA", "OpenServiceA", "DeleteService", "RegOpenKeyA", "RegDeleteKeyA",
-                                "SHDeleteKeyA"})
-            EXPECT_EQ(m().Calls(api), 0) << api;
-        EXPECT_TRUE(host::Services().Has("androidusb"));
-        EXPECT_EQ(host::Registry().Subkeys(Key("")), (std::vector<std::string>{tooLong.substr(0, 225), "androidusb"}));
-        EXPECT_TRUE(host::Registry().HasKey(Key("androidusb\\Enum")));
-        EXPECT_TRUE(host::Registry().HasKey("SOFTWARE"));
-    }
+    const RefusedName& c = GetParam();
+    host::Services().Add("androidusb");
+    host::Registry().AddKey(Key("androidusb\\Enum"));
+    host::Registry().AddKey(Key(TooLong.substr(0, 225)));
+    CreateLog();
+    Run({c.name});
+    EXPECT_EQ(Err(), c.reason);
+    ExpectLogged({c.reason});
+    for (const char* api : {"OpenSCManagerA", "OpenServiceA", "DeleteService", "RegOpenKeyA", "RegDeleteKeyA",
+                            "SHDeleteKeyA"})
+        EXPECT_EQ(m().Calls(api), 0) << api;
+    EXPECT_TRUE(host::Services().Has("androidusb"));
+    EXPECT_EQ(host::Registry().Subkeys(Key("")), (std::vector<std::string>{TooLong.substr(0, 225), "androidusb"}));
+    EXPECT_TRUE(host::Registry().HasKey(Key("androidusb\\Enum")));
+    EXPECT_TRUE(host::Registry().HasKey("SOFTWARE"));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Svcsweep, SvcsweepRefusedName,
+    ::testing::Values(
+        RefusedName{"Empty", "", "The service name is empty: nothing is deleted\n"},
+        RefusedName{"ParentPath", "..\\..\\SOFTWARE",
+                    "The service name ..\\..\\SOFTWARE holds a backslash or a slash: nothing is deleted\n"},
+        RefusedName{"Subkey", "androidusb\\Enum",
+                    "The service name androidusb\\Enum holds a backslash or a slash: nothing is deleted\n"},
+        RefusedName{"Slash", "usb/hub", "The service name usb/hub holds a backslash or a slash: nothing is deleted\n"},
+        RefusedName{"TooLong", TooLong, "The service name has 226 characters, more than 225: nothing is deleted\n"},
+        RefusedName{"TooLongWithBackslash", TooLong + "\\x",
+                    "The service name has 228 characters, more than 225: nothing is deleted\n"}),
+    [](const ::testing::TestParamInfo<RefusedName>& info) { return std::string(info.param.label); });
 
 TEST_F(Svcsweep, LongestNameFitsTheKeyPath)
 {

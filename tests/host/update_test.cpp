@@ -183,26 +183,43 @@ TEST_F(HardwareIds, ListOverTheFirstReadGrowsToTheRequiredSize)
     installer.FreeMultiSzList(list);
 }
 
-TEST_F(HardwareIds, OddSizesPutTheTerminatorsAtTheHalvedSize)
+namespace {
+
+struct OddSize {
+    const char* name;
+    std::string bytes;            // an odd number of them
+    std::u16string id;            // the one string of the list
+    std::vector<size_t> buffers;  // the sizes of the buffers read into, in order
+};
+void PrintTo(const OddSize& size, std::ostream* out) { *out << size.name; }
+
+}  // namespace
+
+// A property of an odd number of bytes: its last byte is dropped, and the list's terminators
+// go at the halved size.
+class HardwareIdsOddSize : public HardwareIds, public ::testing::WithParamInterface<OddSize> {};
+
+TEST_P(HardwareIdsOddSize, OddSizesPutTheTerminatorsAtTheHalvedSize)
 {
-    // Seven bytes: "ABC" without terminator and a stray byte.
-    devices().Add(PackageClass).Property(SPDRP_HARDWAREID, REG_MULTI_SZ, std::string("A\0B\0C\0X", 7));
+    ASSERT_EQ(GetParam().bytes.size() % 2, 1u);
+    devices().Add(PackageClass).Property(SPDRP_HARDWAREID, REG_MULTI_SZ, GetParam().bytes);
     WCHAR** list = Read();
     ASSERT_NE(list, nullptr);
-    EXPECT_EQ(Strings(list), std::vector<std::u16string>{u"ABC"});
-    installer.FreeMultiSzList(list);
-
-    // 8193 bytes: the second buffer has 4096 + 2 characters.
-    machine = &host::ResetMachine();
-    std::string big = MultiSz({std::u16string(4094, u'z')}) + "Q";
-    ASSERT_EQ(big.size(), 8193u);
-    devices().Add(PackageClass).Property(SPDRP_HARDWAREID, REG_MULTI_SZ, big);
-    list = Read();
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(host::Heap().sizes[1], 8196u);
-    EXPECT_EQ(Strings(list), std::vector<std::u16string>{std::u16string(4094, u'z')});
+    EXPECT_EQ(Strings(list), std::vector<std::u16string>{GetParam().id});
+    std::vector<size_t> sizes = GetParam().buffers;
+    sizes.push_back(3 * sizeof(WCHAR*));  // the owner, the string and the closing null
+    EXPECT_EQ(host::Heap().sizes, sizes);
     installer.FreeMultiSzList(list);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    HardwareIds, HardwareIdsOddSize,
+    ::testing::Values(
+        // Seven bytes: "ABC" without terminator and a stray byte, in the first buffer.
+        OddSize{"SevenBytes", std::string("A\0B\0C\0X", 7), u"ABC", {8196}},
+        // 8193 bytes: the second buffer has 4096 + 2 characters.
+        OddSize{"Bytes8193", MultiSz({std::u16string(4094, u'z')}) + "Q", std::u16string(4094, u'z'), {8196, 8196}}),
+    [](const ::testing::TestParamInfo<OddSize>& info) { return std::string(info.param.name); });
 
 TEST_F(HardwareIds, OtherTypesAreTakenOnlyWhenTheyFit)
 {
