@@ -16,6 +16,8 @@
 #include <msi.h>
 #include <msiquery.h>
 #include <shlwapi.h>
+#include <aclapi.h>
+#include <fcntl.h>
 #include <io.h>
 #include <share.h>
 #include <stdio.h>

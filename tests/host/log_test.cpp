@@ -45,7 +45,7 @@ TEST_F(InstallerLog, TempUnsetOrEmptyDropsTheMessageAndCreatesNothing)
     m().environment[u"TEMP"] = u"";
     LogMessage(W("lost too\n"));
     EXPECT_EQ(m().List(u"C:\\Temp").size(), 0u);
-    EXPECT_EQ(m().Calls("_wfsopen"), 0);
+    EXPECT_EQ(m().Calls("CreateFileW"), 0);
 
     // Every message reads TEMP again.
     m().environment[u"TEMP"] = u"C:\\Temp";
@@ -65,7 +65,7 @@ TEST_F(InstallerLog, TempThatLeavesNoRoomForTheFileNameDropsEveryMessage)
         LogMessage(W("lost\n"));
         LogMessage(W("lost again\n"));
     }
-    EXPECT_EQ(m().Calls("_wfsopen"), 0);
+    EXPECT_EQ(m().Calls("CreateFileW"), 0);
 
     m().MakeFolder(fits);
     m().environment[u"TEMP"] = fits;
@@ -93,7 +93,7 @@ TEST_F(InstallerLog, PathIsCachedAndTheFileMadeAgainWhenMovedAway)
 
 TEST_F(InstallerLog, FailedOpenDropsOnlyThatMessage)
 {
-    m().Fail("_wfsopen", 0, 1);
+    m().Fail("CreateFileW", ERROR_ACCESS_DENIED, 1);
     LogMessage(W("lost\n"));
     LogMessage(W("kept\n"));
     EXPECT_EQ(LogText(), "kept\n");
