@@ -61,3 +61,48 @@ private:
     DeviceSetGuard(const DeviceSetGuard&);
     DeviceSetGuard& operator=(const DeviceSetGuard&);
 };
+
+// A kernel handle (a file, an access token), closed with CloseHandle unless it was given
+// away: a handle that another owner takes over is released from the guard first.
+class HandleGuard {
+public:
+    explicit HandleGuard(HANDLE handle) : handle_(handle) {}
+    ~HandleGuard()
+    {
+        if (Valid()) CloseHandle(handle_);
+    }
+
+    bool Valid() const { return handle_ != 0 && handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return handle_; }
+    HANDLE Release()
+    {
+        HANDLE handle = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        return handle;
+    }
+
+private:
+    HANDLE handle_;
+
+    HandleGuard(const HandleGuard&);
+    HandleGuard& operator=(const HandleGuard&);
+};
+
+// A security descriptor that GetSecurityInfo allocated for its caller, freed with LocalFree.
+class SecurityDescriptorGuard {
+public:
+    SecurityDescriptorGuard() : descriptor_(0) {}
+    ~SecurityDescriptorGuard()
+    {
+        if (descriptor_) LocalFree(descriptor_);
+    }
+
+    // Where the call stores the descriptor's address.
+    PSECURITY_DESCRIPTOR* Receive() { return &descriptor_; }
+
+private:
+    PSECURITY_DESCRIPTOR descriptor_;
+
+    SecurityDescriptorGuard(const SecurityDescriptorGuard&);
+    SecurityDescriptorGuard& operator=(const SecurityDescriptorGuard&);
+};

@@ -2,6 +2,7 @@
 
 #include <stdarg.h>
 
+#include "guards.h"
 #include "text.h"
 
 namespace {
@@ -21,6 +22,124 @@ public:
 private:
     DWORD error_;
 };
+
+// The custom actions run as SYSTEM, whose TEMP folder every user may create files in. What
+// stands at the log's path is therefore opened as itself and written only when it is a
+// plain file that the process's user, SYSTEM or Administrators own; anything else (a link
+// or junction to another file, a hard link, a folder, a file someone else made to read,
+// forge or block the log) drops the message. Every check is made on the open handle, so
+// nothing can be swapped in between check and write.
+
+// Appending only, so that no write lands anywhere but at the end; and the rights to read
+// the attributes and the owner of what was opened.
+const DWORD LOG_ACCESS = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
+// Other processes may read and write the log meanwhile, as with _SH_DENYNO.
+const DWORD LOG_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// A symbolic link or junction is opened as itself, a reparse point, instead of leading on.
+const DWORD LOG_FLAGS = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+// Rounds of "open the log, else create it": a log that another process creates between the
+// two calls is opened by the second round.
+const int LOG_OPEN_ROUNDS = 2;
+const DWORD ONE_LINK = 1;
+// The runtime's descriptor appends and writes in text mode: 0x0A is stored as 0x0D 0x0A.
+const int LOG_DESCRIPTOR_FLAGS = _O_APPEND | _O_TEXT | _O_WRONLY;
+
+// A runtime descriptor, closed with _close unless a stream took it over.
+class DescriptorGuard {
+public:
+    explicit DescriptorGuard(int descriptor) : descriptor_(descriptor) {}
+    ~DescriptorGuard()
+    {
+        if (Valid()) _close(descriptor_);
+    }
+
+    bool Valid() const { return descriptor_ != -1; }
+    int Get() const { return descriptor_; }
+    void Release() { descriptor_ = -1; }
+
+private:
+    int descriptor_;
+
+    DescriptorGuard(const DescriptorGuard&);
+    DescriptorGuard& operator=(const DescriptorGuard&);
+};
+
+// Room for a token's user: the TOKEN_USER and the SID behind it.
+union TokenUserBuffer {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+};
+
+bool IsProcessUser(PSID sid)
+{
+    HANDLE token = 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    HandleGuard tokenGuard(token);
+    TokenUserBuffer buffer;
+    DWORD length = 0;
+    if (!GetTokenInformation(token, TokenUser, &buffer, sizeof(buffer), &length)) return false;
+    return EqualSid(sid, buffer.user.User.Sid) != FALSE;
+}
+
+bool HasTrustedOwner(HANDLE file)
+{
+    PSID owner = 0;
+    SecurityDescriptorGuard descriptor;
+    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, 0, 0, 0, descriptor.Receive()) !=
+        ERROR_SUCCESS)
+        return false;
+    if (!owner) return false;
+    return IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+           IsProcessUser(owner);
+}
+
+// A file with this one name: no reparse point, no folder, no hard link of a file elsewhere.
+bool IsPlainFile(HANDLE file)
+{
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file, &information)) return false;
+    if (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) return false;
+    return information.nNumberOfLinks == ONE_LINK;
+}
+
+// Opens what is at the path, else creates a new file there. A new file is only ever made
+// where nothing is, so a link to a missing file never gets its target created.
+HANDLE OpenOrCreateLog(const WCHAR* path, bool* created)
+{
+    for (int round = 0; round < LOG_OPEN_ROUNDS; ++round) {
+        HANDLE file = CreateFileW(path, LOG_ACCESS, LOG_SHARING, 0, OPEN_EXISTING, LOG_FLAGS, 0);
+        if (file != INVALID_HANDLE_VALUE) {
+            *created = false;
+            return file;
+        }
+        if (GetLastError() != ERROR_FILE_NOT_FOUND) return INVALID_HANDLE_VALUE;
+        file = CreateFileW(path, LOG_ACCESS, LOG_SHARING, 0, CREATE_NEW, LOG_FLAGS, 0);
+        if (file != INVALID_HANDLE_VALUE) {
+            *created = true;
+            return file;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) return INVALID_HANDLE_VALUE;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+// A stream that appends one message to the log, or null when the log may not be written.
+FILE* OpenLogStream(const WCHAR* path)
+{
+    bool created = false;
+    HandleGuard file(OpenOrCreateLog(path, &created));
+    if (!file.Valid()) return 0;
+    if (!IsPlainFile(file.Get())) return 0;
+    // A file this open created is the process's own.
+    if (!created && !HasTrustedOwner(file.Get())) return 0;
+
+    DescriptorGuard descriptor(_open_osfhandle(reinterpret_cast<intptr_t>(file.Get()), LOG_DESCRIPTOR_FLAGS));
+    if (!descriptor.Valid()) return 0;
+    file.Release();  // the descriptor owns the handle now; closing it closes both
+    FILE* stream = _wfdopen(descriptor.Get(), W("at"));
+    if (stream) descriptor.Release();  // the stream owns both now; fclose closes all three
+    return stream;
+}
 
 }  // namespace
 
@@ -47,7 +166,7 @@ void LogMessage(const WCHAR* format, ...)
                 return;
             }
         }
-        logStream = _wfsopen(logPath, W("at"), _SH_DENYNO);
+        logStream = OpenLogStream(logPath);
         if (!logStream) return;
     }
 

@@ -17,6 +17,8 @@
 #include <msiquery.h>
 #include <shlwapi.h>
 #include <shellapi.h>
+#include <aclapi.h>
+#include <fcntl.h>
 #include <io.h>
 #include <share.h>
 #include <stdio.h>

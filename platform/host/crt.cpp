@@ -2,9 +2,11 @@
 #include "crt.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "kernel32.h"
@@ -91,6 +93,8 @@ FILE* _wfsopen(const WCHAR* path, const WCHAR* mode, int shareFlag)
 
     FILE* file = std::fopen(hostPath.c_str(), (hostMode + "b").c_str());
     if (!file) return nullptr;
+    // A file the process creates is its user's.
+    if (!exists) host::SetOwnerOfOpenFile(fileno(file), m.processUser);
     // The runtime opens through CreateFileW, which leaves ERROR_ALREADY_EXISTS behind when
     // an append or write open finds the file there.
     SetLastError(writing && exists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -107,6 +111,132 @@ FILE* _wfsopen(const WCHAR* path, const WCHAR* mode, int shareFlag)
     setvbuf(wrapped, nullptr, _IONBF, 0);
     host::HandleOpened("stream");
     m.openedPaths.push_back(path);
+    return wrapped;
+}
+
+// ---------------------------------------------------------------------------------------
+// Descriptors over file handles
+
+namespace host {
+namespace {
+
+// Descriptors 0, 1 and 2 are the standard streams; new ones take the lowest free number
+// after them.
+const int FIRST_FREE_DESCRIPTOR = 3;
+
+// A stream made by _wfdopen over a descriptor.
+struct DescriptorStream {
+    int fd;
+    bool append;          // an "a" mode: every write at the end
+    bool failed = false;  // a write failed: the stream takes nothing more
+};
+
+ssize_t DescriptorWrite(void* cookie, const char* data, size_t size)
+{
+    auto* stream = static_cast<DescriptorStream*>(cookie);
+    Machine& m = CurrentMachine();
+    if (stream->failed || m.Enter("fwrite")) {
+        stream->failed = true;
+        errno = EIO;
+        return -1;
+    }
+    auto it = m.descriptors.find(stream->fd);
+    auto* file = it == m.descriptors.end() ? nullptr : FindKernelObject<FileObject>(it->second.file, "file");
+    if (!file) {
+        stream->failed = true;
+        errno = EBADF;
+        return -1;
+    }
+    std::string out;
+    if (it->second.flags & _O_TEXT) {
+        out.reserve(size + size / 8);
+        for (size_t i = 0; i < size; ++i) {
+            if (data[i] == '\n') out.push_back('\r');
+            out.push_back(data[i]);
+        }
+    } else {
+        out.assign(data, size);
+    }
+    // The runtime moves the file pointer to the end before each write of an append stream.
+    if ((it->second.flags & _O_APPEND) || stream->append) lseek(file->fd, 0, SEEK_END);
+    DWORD written = 0;
+    if (!WriteFile(it->second.file, out.data(), static_cast<DWORD>(out.size()), &written, nullptr)) {
+        stream->failed = true;
+        errno = EIO;
+        return -1;
+    }
+    return static_cast<ssize_t>(size);
+}
+
+int DescriptorClose(void* cookie)
+{
+    auto* stream = static_cast<DescriptorStream*>(cookie);
+    int rc = _close(stream->fd);
+    delete stream;
+    HandleClosed("stream");
+    return rc;
+}
+
+}  // namespace
+}  // namespace host
+
+int _open_osfhandle(intptr_t osfhandle, int flags)
+{
+    host::Machine& m = host::CurrentMachine();
+    DWORD code;
+    if (m.Enter("_open_osfhandle", &code)) { errno = static_cast<int>(code ? code : EMFILE); return -1; }
+    HANDLE handle = reinterpret_cast<HANDLE>(osfhandle);
+    if (!host::FindKernelObject<host::FileObject>(handle, "file")) { errno = EBADF; return -1; }
+    int fd = host::FIRST_FREE_DESCRIPTOR;
+    while (m.descriptors.count(fd)) ++fd;
+    m.descriptors[fd] = host::Descriptor{handle, flags};
+    host::HandleOpened("descriptor");
+    return fd;
+}
+
+int _close(int fd)
+{
+    host::Machine& m = host::CurrentMachine();
+    DWORD code;
+    if (m.Enter("_close", &code)) { errno = static_cast<int>(code ? code : EIO); return -1; }
+    auto it = m.descriptors.find(fd);
+    if (it == m.descriptors.end()) {
+        ++m.invalidCloses;
+        errno = EBADF;
+        return -1;
+    }
+    HANDLE handle = it->second.file;
+    m.descriptors.erase(it);
+    host::HandleClosed("descriptor");
+    if (!CloseHandle(handle)) { errno = EBADF; return -1; }
+    return 0;
+}
+
+FILE* _wfdopen(int fd, const WCHAR* mode)
+{
+    host::Machine& m = host::CurrentMachine();
+    DWORD code;
+    if (m.Enter("_wfdopen", &code)) { errno = static_cast<int>(code ? code : EMFILE); return nullptr; }
+    if (!mode) { errno = EINVAL; return nullptr; }
+    if (!m.descriptors.count(fd)) { errno = EBADF; return nullptr; }
+    if (mode[0] != u'w' && mode[0] != u'a') {
+        if (mode[0] == u'r') throw std::logic_error("_wfdopen: reading streams are not simulated");
+        errno = EINVAL;
+        return nullptr;
+    }
+    for (const WCHAR* c = mode + 1; *c; ++c)
+        if (*c == u'+') throw std::logic_error("_wfdopen: update streams are not simulated");
+
+    auto* stream = new host::DescriptorStream{fd, mode[0] == u'a'};
+    cookie_io_functions_t io = {nullptr, host::DescriptorWrite, nullptr, host::DescriptorClose};  // write only
+    FILE* wrapped = fopencookie(stream, "wb", io);
+    if (!wrapped) {
+        delete stream;
+        errno = ENOMEM;
+        return nullptr;
+    }
+    setvbuf(wrapped, nullptr, _IONBF, 0);
+    host::HandleOpened("stream");
     return wrapped;
 }
 

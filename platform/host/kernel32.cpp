@@ -2,12 +2,16 @@
 #include "kernel32.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -404,3 +408,221 @@ int WINAPI lstrlenW(LPCWSTR text)
 }
 
 int WINAPI lstrlenA(LPCSTR text) { return text ? static_cast<int>(std::strlen(text)) : 0; }
+
+// ---------------------------------------------------------------------------------------
+// File handles
+
+namespace host {
+namespace {
+
+// How files map the generic rights (FILE_GENERIC_READ, FILE_GENERIC_WRITE,
+// FILE_GENERIC_EXECUTE and FILE_ALL_ACCESS of winnt.h).
+const DWORD STANDARD_RIGHTS_OF_FILES = 0x000F0000L;  // STANDARD_RIGHTS_REQUIRED
+const DWORD SPECIFIC_RIGHTS_OF_FILES = 0x000001FF;
+const DWORD GENERIC_READ_RIGHTS = READ_CONTROL | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_READ_EA | SYNCHRONIZE;
+const DWORD GENERIC_WRITE_RIGHTS =
+    READ_CONTROL | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | FILE_APPEND_DATA | SYNCHRONIZE;
+const DWORD GENERIC_EXECUTE_RIGHTS = READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_EXECUTE | SYNCHRONIZE;
+const DWORD ALL_RIGHTS = STANDARD_RIGHTS_OF_FILES | SYNCHRONIZE | SPECIFIC_RIGHTS_OF_FILES;
+
+DWORD FileRights(DWORD access)
+{
+    DWORD rights = access & ~static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+    if (access & GENERIC_READ) rights |= GENERIC_READ_RIGHTS;
+    if (access & GENERIC_WRITE) rights |= GENERIC_WRITE_RIGHTS;
+    if (access & GENERIC_EXECUTE) rights |= GENERIC_EXECUTE_RIGHTS;
+    if (access & GENERIC_ALL) rights |= ALL_RIGHTS;
+    return rights;
+}
+
+// Links that lead to links are followed this many times at most (as Linux does).
+const int MAX_LINKS_FOLLOWED = 40;
+
+// Where a path leads once the links in its last component are followed: the host path of
+// the target, which need not exist. Empty: too many links.
+std::string Followed(const std::string& hostPath)
+{
+    std::string path = hostPath;
+    for (int i = 0; i < MAX_LINKS_FOLLOWED; ++i) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        std::vector<char> target(static_cast<size_t>(st.st_size) + 1);  // a link's size is its target's length
+        ssize_t n = readlink(path.c_str(), target.data(), target.size());
+        if (n < 0) return std::string();
+        std::string next(target.data(), static_cast<size_t>(n));
+        path = next[0] == '/' ? next : path.substr(0, path.rfind('/') + 1) + next;
+    }
+    return std::string();
+}
+
+const uint64_t UNIX_EPOCH_IN_FILETIME_SECONDS = 11644473600ULL;  // 1601-01-01 to 1970-01-01
+const uint64_t FILETIME_UNITS_PER_SECOND = 10000000ULL;           // 100-nanosecond units
+const uint64_t NANOSECONDS_PER_FILETIME_UNIT = 100;
+
+FILETIME FileTime(const struct timespec& t)
+{
+    uint64_t units = (static_cast<uint64_t>(t.tv_sec) + UNIX_EPOCH_IN_FILETIME_SECONDS) * FILETIME_UNITS_PER_SECOND +
+                     static_cast<uint64_t>(t.tv_nsec) / NANOSECONDS_PER_FILETIME_UNIT;
+    return FILETIME{static_cast<DWORD>(units), static_cast<DWORD>(units >> 32)};
+}
+
+}  // namespace
+}  // namespace host
+
+HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile)
+{
+    host::Machine& m = CurrentMachine();
+    DWORD code;
+    if (m.Enter("CreateFileW", &code)) { SetLastError(code); return INVALID_HANDLE_VALUE; }
+    // One process: sharing meets no other opener (the machine's locked files stand for one).
+    (void)shareMode;
+    (void)security;
+    (void)templateFile;
+    std::u16string text = host::Text(path);
+    m.openedPaths.push_back(text);
+    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) { SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE; }
+    if (text.empty()) { SetLastError(ERROR_PATH_NOT_FOUND); return INVALID_HANDLE_VALUE; }
+    std::u16string full = host::Redirected(host::FullPath(text));
+    std::string hostPath = host::HostPath(full);
+    if (hostPath.empty() || host::HasWildcard(full)) { SetLastError(ERROR_INVALID_NAME); return INVALID_HANDLE_VALUE; }
+
+    DWORD rights = host::FileRights(access);
+    bool writes = (rights & (FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
+    struct stat entry;
+    bool isLink = lstat(hostPath.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode);
+    bool linkItself = isLink && (flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT);
+    // The file the open reaches: the link itself, or what the links lead to.
+    std::string reached = linkItself ? hostPath : host::Followed(hostPath);
+    if (reached.empty()) { SetLastError(ERROR_CANT_RESOLVE_FILENAME); return INVALID_HANDLE_VALUE; }
+    struct stat st;
+    bool nameTaken = lstat(hostPath.c_str(), &st) == 0;
+    bool exists = linkItself || stat(reached.c_str(), &st) == 0;
+    bool folder = linkItself ? host::IsFolderLink(hostPath) : exists && S_ISDIR(st.st_mode);
+
+    auto object = std::make_unique<host::FileObject>();
+    object->access = rights;
+    object->linkItself = linkItself;
+    object->directoryLink = linkItself && folder;
+    object->hostPath = reached;
+    bool created = false;
+    if (disposition == CREATE_NEW && nameTaken) {
+        // A name that is there, a link to nothing included, is never replaced or followed.
+        SetLastError(ERROR_FILE_EXISTS);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (exists) {
+        if (folder && !(flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS)) { SetLastError(ERROR_ACCESS_DENIED); return INVALID_HANDLE_VALUE; }
+        if (writes && !folder && !linkItself && m.IsReadOnly(full)) { SetLastError(ERROR_ACCESS_DENIED); return INVALID_HANDLE_VALUE; }
+        if (m.IsLocked(full)) { SetLastError(ERROR_SHARING_VIOLATION); return INVALID_HANDLE_VALUE; }
+        bool truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+        if (truncate && !(rights & FILE_WRITE_DATA)) { SetLastError(ERROR_ACCESS_DENIED); return INVALID_HANDLE_VALUE; }
+        if (linkItself) {
+            object->fd = open(reached.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        } else if (folder) {
+            object->fd = open(reached.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        } else {
+            // Without FILE_WRITE_DATA, FILE_APPEND_DATA writes only at the end of the file.
+            bool appendOnly = (rights & FILE_APPEND_DATA) && !(rights & FILE_WRITE_DATA);
+            object->fd = open(reached.c_str(), O_RDWR | O_CLOEXEC | (appendOnly ? O_APPEND : 0) | (truncate ? O_TRUNC : 0));
+        }
+    } else {
+        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
+            SetLastError(host::MissingError(reached));
+            return INVALID_HANDLE_VALUE;
+        }
+        if (!host::IsFolder(reached.substr(0, reached.rfind('/')))) { SetLastError(ERROR_PATH_NOT_FOUND); return INVALID_HANDLE_VALUE; }
+        bool appendOnly = (rights & FILE_APPEND_DATA) && !(rights & FILE_WRITE_DATA);
+        object->fd = open(reached.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | (appendOnly ? O_APPEND : 0), 0644);
+        created = object->fd >= 0;
+        if (created) host::SetOwnerOfOpenFile(object->fd, m.processUser);
+    }
+    if (object->fd < 0) { SetLastError(ERROR_ACCESS_DENIED); return INVALID_HANDLE_VALUE; }
+    bool opened = exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS);
+    SetLastError(opened ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return host::AddKernelObject(std::move(object));
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("GetFileInformationByHandle", &code)) { SetLastError(code); return FALSE; }
+    auto* object = host::FindKernelObject<host::FileObject>(file, "file");
+    if (!object) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    if (!information) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    struct stat st;
+    if (fstat(object->fd, &st) != 0) { SetLastError(ERROR_ACCESS_DENIED); return FALSE; }
+    std::memset(information, 0, sizeof(*information));
+    if (object->linkItself)
+        information->dwFileAttributes =
+            FILE_ATTRIBUTE_REPARSE_POINT | (object->directoryLink ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+    else if (S_ISDIR(st.st_mode))
+        information->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    else
+        information->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+    information->ftCreationTime = host::FileTime(st.st_ctim);
+    information->ftLastAccessTime = host::FileTime(st.st_atim);
+    information->ftLastWriteTime = host::FileTime(st.st_mtim);
+    information->dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev);
+    uint64_t size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    information->nFileSizeLow = static_cast<DWORD>(size);
+    // A folder has one name; a file as many as its hard links.
+    information->nNumberOfLinks = S_ISDIR(st.st_mode) ? 1 : static_cast<DWORD>(st.st_nlink);
+    information->nFileIndexHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_ino) >> 32);
+    information->nFileIndexLow = static_cast<DWORD>(st.st_ino);
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPVOID overlapped)
+{
+    DWORD code;
+    if (written) *written = 0;
+    if (CurrentMachine().Enter("WriteFile", &code)) { SetLastError(code); return FALSE; }
+    auto* object = host::FindKernelObject<host::FileObject>(file, "file");
+    if (!object) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    if (overlapped) throw std::logic_error("WriteFile: overlapped writes are not simulated");
+    if (!written || (!buffer && bytes)) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    if (!(object->access & (FILE_WRITE_DATA | FILE_APPEND_DATA))) { SetLastError(ERROR_ACCESS_DENIED); return FALSE; }
+    if (object->linkItself) throw std::logic_error("WriteFile: writing to a link itself is not simulated");
+    const char* data = static_cast<const char*>(buffer);
+    DWORD done = 0;
+    while (done < bytes) {
+        ssize_t n = write(object->fd, data + done, bytes - done);
+        if (n <= 0) { SetLastError(ERROR_WRITE_FAULT); return FALSE; }
+        done += static_cast<DWORD>(n);
+    }
+    *written = done;
+    return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("CloseHandle", &code)) { SetLastError(code); return FALSE; }
+    if (handle == GetCurrentProcess()) return TRUE;  // the pseudo handle: nothing to close
+    if (!host::CloseKernelObject(handle)) {
+        ++CurrentMachine().invalidCloses;
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HLOCAL WINAPI LocalFree(HLOCAL block)
+{
+    host::Machine& m = CurrentMachine();
+    DWORD code;
+    if (m.Enter("LocalFree", &code)) { SetLastError(code); return block; }
+    if (!block) return nullptr;
+    auto it = m.localBlocks.find(block);
+    if (it == m.localBlocks.end()) {
+        ++m.invalidCloses;
+        SetLastError(ERROR_INVALID_HANDLE);
+        return block;
+    }
+    std::free(it->first);
+    m.localBlocks.erase(it);
+    host::HandleClosed("local");
+    return nullptr;
+}

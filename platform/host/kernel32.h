@@ -8,6 +8,46 @@
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
+
+// Access rights (winnt.h): specific rights of files, standard and generic rights.
+#define FILE_READ_DATA 0x0001
+#define FILE_WRITE_DATA 0x0002
+#define FILE_APPEND_DATA 0x0004
+#define FILE_READ_EA 0x0008
+#define FILE_WRITE_EA 0x0010
+#define FILE_EXECUTE 0x0020
+#define FILE_READ_ATTRIBUTES 0x0080
+#define FILE_WRITE_ATTRIBUTES 0x0100
+#ifndef DELETE
+#define DELETE 0x00010000L
+#endif
+#ifndef READ_CONTROL
+#define READ_CONTROL 0x00020000L
+#endif
+#ifndef WRITE_DAC
+#define WRITE_DAC 0x00040000L
+#endif
+#ifndef WRITE_OWNER
+#define WRITE_OWNER 0x00080000L
+#endif
+#define SYNCHRONIZE 0x00100000L
+#define GENERIC_ALL 0x10000000L
+#define GENERIC_EXECUTE 0x20000000L
+#define GENERIC_WRITE 0x40000000L
+#define GENERIC_READ 0x80000000L
+
+// CreateFileW: sharing, creation dispositions and flags.
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
 
 struct FILETIME {
     DWORD dwLowDateTime;
@@ -27,6 +67,32 @@ struct WIN32_FIND_DATAW {
     WCHAR cAlternateFileName[14];
 };
 typedef WIN32_FIND_DATAW* LPWIN32_FIND_DATAW;
+
+struct SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+};
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+
+struct BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+};
+typedef BY_HANDLE_FILE_INFORMATION* LPBY_HANDLE_FILE_INFORMATION;
+
+typedef HANDLE HLOCAL;
+
+#define ERROR_WRITE_FAULT 29L
+#define ERROR_CANT_RESOLVE_FILENAME 1921L
 
 struct OSVERSIONINFOA {
     DWORD dwOSVersionInfoSize;
@@ -89,6 +155,21 @@ BOOL WINAPI DeleteFileW(LPCWSTR path);
 HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
 BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
 BOOL WINAPI FindClose(HANDLE find);
+
+// File handles. CreateFileW follows a symbolic link or junction in the last component of
+// the path unless FILE_FLAG_OPEN_REPARSE_POINT asks for the link itself; a folder opens only
+// with FILE_FLAG_BACKUP_SEMANTICS. On success the last error is ERROR_ALREADY_EXISTS when
+// OPEN_ALWAYS or CREATE_ALWAYS found the file there, else 0.
+HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPVOID overlapped);
+// Closes a file handle or an access token.
+BOOL WINAPI CloseHandle(HANDLE handle);
+
+// Memory that a call hands out for the caller to free (GetSecurityInfo's security
+// descriptor). Null back on success; the block back, with ERROR_INVALID_HANDLE, on failure.
+HLOCAL WINAPI LocalFree(HLOCAL block);
 
 // The process heap (heap.cpp). HeapAlloc fails by returning null, without a last error.
 typedef size_t SIZE_T;

@@ -1,12 +1,14 @@
 #include "machine.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -268,6 +270,46 @@ int Machine::OpenHandles(const std::string& kind) const
 void HandleOpened(const std::string& kind) { ++CurrentMachine().openHandles[kind]; }
 void HandleClosed(const std::string& kind) { --CurrentMachine().openHandles[kind]; }
 
+FileObject::~FileObject()
+{
+    if (fd >= 0) close(fd);
+}
+
+HANDLE AddKernelObject(std::unique_ptr<KernelObject> object)
+{
+    HANDLE handle = object.get();
+    HandleOpened(object->kind);
+    CurrentMachine().kernelObjects[handle] = std::move(object);
+    return handle;
+}
+
+bool CloseKernelObject(HANDLE handle)
+{
+    auto& objects = CurrentMachine().kernelObjects;
+    auto it = objects.find(handle);
+    if (it == objects.end()) return false;
+    HandleClosed(it->second->kind);
+    objects.erase(it);
+    return true;
+}
+
+void* AllocateLocal(size_t bytes)
+{
+    void* block = std::calloc(1, bytes ? bytes : 1);
+    if (!block) throw std::bad_alloc();
+    CurrentMachine().localBlocks[block] = bytes;
+    HandleOpened("local");
+    return block;
+}
+
+Machine::~Machine()
+{
+    // What a test left open goes with the machine.
+    for (auto& block : localBlocks) std::free(block.first);
+    for (auto& record : fileRecords)
+        if (record.second.pin >= 0) close(record.second.pin);
+}
+
 // ---------------------------------------------------------------------------------------
 // Files
 
@@ -345,6 +387,166 @@ void Machine::Lock(const std::u16string& path, bool on)
 bool Machine::IsLocked(const std::u16string& path) const
 {
     return locked.count(Upper(Redirected(FullPath(path)))) != 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Owners and links
+
+namespace {
+
+std::pair<uint64_t, uint64_t> FileKey(const struct stat& st)
+{
+    return std::make_pair(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
+}
+
+}  // namespace
+
+Machine::FileRecord* Machine::RecordAt(const std::string& hostPath, bool create)
+{
+    struct stat st;
+    if (lstat(hostPath.c_str(), &st) != 0) return nullptr;
+    auto it = fileRecords.find(FileKey(st));
+    if (it != fileRecords.end()) return &it->second;
+    if (!create) return nullptr;
+    FileRecord& record = fileRecords[FileKey(st)];
+    record.pin = open(hostPath.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    return &record;
+}
+
+Machine::FileRecord* Machine::RecordOf(int fd, bool create)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0) return nullptr;
+    auto it = fileRecords.find(FileKey(st));
+    if (it != fileRecords.end()) return &it->second;
+    if (!create) return nullptr;
+    FileRecord& record = fileRecords[FileKey(st)];
+    record.pin = dup(fd);
+    return &record;
+}
+
+std::string OwnerOf(const std::string& hostPath)
+{
+    const Machine::FileRecord* record = CurrentMachine().RecordAt(hostPath, false);
+    return record && !record->owner.empty() ? record->owner : ADMINISTRATORS_SID;
+}
+
+std::string OwnerOfOpenFile(int fd)
+{
+    const Machine::FileRecord* record = CurrentMachine().RecordOf(fd, false);
+    return record && !record->owner.empty() ? record->owner : ADMINISTRATORS_SID;
+}
+
+void SetOwnerOf(const std::string& hostPath, const std::string& sid)
+{
+    if (Machine::FileRecord* record = CurrentMachine().RecordAt(hostPath, true)) record->owner = sid;
+}
+
+void SetOwnerOfOpenFile(int fd, const std::string& sid)
+{
+    if (Machine::FileRecord* record = CurrentMachine().RecordOf(fd, true)) record->owner = sid;
+}
+
+bool IsFolderLink(const std::string& hostPath)
+{
+    struct stat st;
+    if (lstat(hostPath.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+    const Machine::FileRecord* record = CurrentMachine().RecordAt(hostPath, false);
+    if (record) return record->folderLink;
+    return stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void Machine::SetOwner(const std::u16string& path, const std::string& sid)
+{
+    if (SidBytes(sid).empty()) throw std::runtime_error("not a security identifier: " + sid);
+    FileRecord* record = RecordAt(HostPathOf(*this, path), true);
+    if (!record) throw std::runtime_error("no file to own: " + U8(path));
+    record->owner = sid;
+}
+
+std::string Machine::Owner(const std::u16string& path) const { return OwnerOf(HostPathOf(*this, path)); }
+
+void Machine::MakeSymbolicLink(const std::u16string& link, const std::u16string& target, bool folder)
+{
+    std::string linkPath = HostPathOf(*this, link);
+    MakeHostFolders(linkPath.substr(0, linkPath.rfind('/')));
+    if (symlink(HostPathOf(*this, target).c_str(), linkPath.c_str()) != 0)
+        throw std::runtime_error("cannot make the link " + U8(link));
+    RecordAt(linkPath, true)->folderLink = folder;
+}
+
+void Machine::MakeJunction(const std::u16string& link, const std::u16string& folder)
+{
+    // Windows resolves a junction and a folder's symbolic link alike; both are folder
+    // reparse points.
+    MakeSymbolicLink(link, folder, true);
+}
+
+void Machine::MakeHardLink(const std::u16string& link, const std::u16string& existing)
+{
+    std::string linkPath = HostPathOf(*this, link);
+    if (::link(HostPathOf(*this, existing).c_str(), linkPath.c_str()) != 0)
+        throw std::runtime_error("cannot make the hard link " + U8(link));
+}
+
+// ---------------------------------------------------------------------------------------
+// Security identifiers
+
+namespace {
+
+const BYTE SID_REVISION_1 = 1;
+const size_t SID_HEADER_BYTES = 8;  // revision, count, six bytes of authority
+const size_t MAX_SUB_AUTHORITIES = 15;
+
+}  // namespace
+
+std::vector<BYTE> SidBytes(const std::string& text)
+{
+    // "S-1-<authority>-<sub>-<sub>..."
+    if (text.compare(0, 4, "S-1-") != 0) return {};
+    std::vector<uint64_t> parts;
+    std::stringstream in(text.substr(4));
+    std::string part;
+    while (std::getline(in, part, '-')) {
+        if (part.empty() || part.find_first_not_of("0123456789") != std::string::npos || part.size() > 12)
+            return {};
+        parts.push_back(std::stoull(part));
+    }
+    if (parts.empty() || parts.size() - 1 > MAX_SUB_AUTHORITIES) return {};
+    std::vector<BYTE> sid(SID_HEADER_BYTES + 4 * (parts.size() - 1));
+    sid[0] = SID_REVISION_1;
+    sid[1] = static_cast<BYTE>(parts.size() - 1);
+    for (int i = 0; i < 6; ++i) sid[2 + i] = static_cast<BYTE>(parts[0] >> (8 * (5 - i)));  // big-endian
+    for (size_t i = 1; i < parts.size(); ++i) {
+        if (parts[i] > 0xFFFFFFFFu) return {};
+        uint32_t value = static_cast<uint32_t>(parts[i]);
+        std::memcpy(&sid[SID_HEADER_BYTES + 4 * (i - 1)], &value, 4);  // little-endian, as on x86
+    }
+    return sid;
+}
+
+size_t SidLength(const void* sid)
+{
+    if (!sid) return 0;
+    const BYTE* bytes = static_cast<const BYTE*>(sid);
+    if (bytes[0] != SID_REVISION_1 || bytes[1] > MAX_SUB_AUTHORITIES) return 0;
+    return SID_HEADER_BYTES + 4 * bytes[1];
+}
+
+std::string SidText(const void* sid)
+{
+    size_t length = SidLength(sid);
+    if (!length) return std::string();
+    const BYTE* bytes = static_cast<const BYTE*>(sid);
+    uint64_t authority = 0;
+    for (int i = 0; i < 6; ++i) authority = (authority << 8) | bytes[2 + i];
+    std::string text = "S-1-" + std::to_string(authority);
+    for (size_t i = 0; i < bytes[1]; ++i) {
+        uint32_t value;
+        std::memcpy(&value, bytes + SID_HEADER_BYTES + 4 * i, 4);
+        text += "-" + std::to_string(value);
+    }
+    return text;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -9,8 +9,10 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "types.h"
@@ -36,6 +38,34 @@ struct Module {
     bool loadFails = false;  // LoadLibraryW fails with loadError
     DWORD loadError = ERROR_MOD_NOT_FOUND;
     int references = 0;      // LoadLibraryW calls not yet matched by FreeLibrary
+};
+
+// Security identifiers in their text form.
+const char* const SYSTEM_SID = "S-1-5-18";
+const char* const ADMINISTRATORS_SID = "S-1-5-32-544";
+
+// A kernel object behind a handle that CloseHandle closes. The machine owns every open one.
+struct KernelObject {
+    explicit KernelObject(const char* kind) : kind(kind) {}
+    virtual ~KernelObject() = default;
+    const char* kind;  // the handle kind counted in Machine::openHandles
+};
+
+// A file or folder opened with CreateFileW.
+struct FileObject : KernelObject {
+    FileObject() : KernelObject("file") {}
+    ~FileObject() override;
+    int fd = -1;                  // host descriptor; O_PATH for a link or folder opened as itself
+    std::string hostPath;         // where it was opened
+    DWORD access = 0;             // granted rights, generic rights mapped
+    bool linkItself = false;      // a symbolic link or junction opened as itself
+    bool directoryLink = false;   // ... one that stands for a folder
+};
+
+// A descriptor of the C runtime that owns a file handle (_open_osfhandle).
+struct Descriptor {
+    HANDLE file = nullptr;
+    int flags = 0;  // the _O_ flags it was made with
 };
 
 struct Injection {
@@ -98,15 +128,39 @@ public:
     void Lock(const std::u16string& path, bool locked = true);
     bool IsLocked(const std::u16string& path) const;
 
-    // Every file the layer opened, its path exactly as the caller passed it, in call order.
+    // Every path given to CreateFileW (whether it opened or not) and every path a runtime
+    // stream was opened on, exactly as the caller passed it, in call order.
     // Windows normalises a path before it opens the file (C:\Temp\\drvmate.log opens
     // C:\Temp\drvmate.log); the caller's own text is kept here for a test to pin.
     std::vector<std::u16string> openedPaths;
 
-    // Handles the layer gave out and that are still open, by kind ("find", "devinfo",
-    // "stream", "msirecord", ...): a test ends with every kind at 0.
+    // Handles the layer gave out and that are still open, by kind ("find", "devinfo", "file",
+    // "token", "descriptor", "stream", "msirecord", "local" for LocalFree's blocks, ...): a
+    // test ends with every kind at 0.
     std::map<std::string, int> openHandles;
     int OpenHandles(const std::string& kind) const;
+
+    // Owners and links. An owner is a security identifier as text ("S-1-5-18"). A file the
+    // process creates is owned by the process's user; any other file (one a test puts on
+    // the machine) by Administrators until a test names its owner. The owner belongs to the
+    // file, not to a name: every hard link of a file shows the same one.
+    std::string processUser = SYSTEM_SID;  // the user of the process's token
+    void SetOwner(const std::u16string& path, const std::string& sid);
+    std::string Owner(const std::u16string& path) const;  // of the link itself, for a link
+    // A symbolic link or junction is a reparse point that names its target; CreateFileW
+    // follows it unless told to open the link itself. `target` need not exist.
+    void MakeSymbolicLink(const std::u16string& link, const std::u16string& target, bool folder = false);
+    void MakeJunction(const std::u16string& link, const std::u16string& folder);
+    // One more name for an existing file.
+    void MakeHardLink(const std::u16string& link, const std::u16string& existing);
+
+    // What the layer keeps for the handles it gives out: kernel objects, the C runtime's
+    // descriptors, and LocalFree's blocks with their sizes.
+    std::map<HANDLE, std::unique_ptr<KernelObject>> kernelObjects;
+    std::map<int, Descriptor> descriptors;
+    std::map<void*, size_t> localBlocks;
+    int invalidCloses = 0;  // CloseHandle, _close or LocalFree given what is not open
+    ~Machine();
 
     // Per-thread WOW64 file-system redirection of the calling thread.
     bool RedirectionDisabled() const;
@@ -120,7 +174,25 @@ private:
     std::map<std::string, int> calls;
     std::set<std::u16string> readOnly;  // upper-case full paths
     std::set<std::u16string> locked;
+    // Per file (host device and inode): its owner when not Administrators, and whether a
+    // link stands for a folder. Each such file is held open, so that its inode is not given
+    // to another file while the machine lives.
+    struct FileRecord {
+        std::string owner;
+        bool folderLink = false;
+        int pin = -1;
+    };
+    std::map<std::pair<uint64_t, uint64_t>, FileRecord> fileRecords;
+    // The record of the entry at a host path (a link itself, not its target), or of the file
+    // a host descriptor has open; made on demand when `create`, else null when there is none.
+    FileRecord* RecordAt(const std::string& hostPath, bool create);
+    FileRecord* RecordOf(int fd, bool create);
     friend Machine& ResetMachine();
+    friend std::string OwnerOf(const std::string& hostPath);
+    friend std::string OwnerOfOpenFile(int fd);
+    friend void SetOwnerOf(const std::string& hostPath, const std::string& sid);
+    friend void SetOwnerOfOpenFile(int fd, const std::string& sid);
+    friend bool IsFolderLink(const std::string& hostPath);
 };
 
 // The machine of the running test; created at first use.
@@ -141,5 +213,34 @@ std::u16string Redirected(const std::u16string& fullPath);
 // Handle bookkeeping for the layer's own handle kinds.
 void HandleOpened(const std::string& kind);
 void HandleClosed(const std::string& kind);
+
+// Kernel objects: Add counts the handle open and gives it out; Find is null for a handle
+// that is not an open object of that kind; Close counts it closed and destroys it.
+HANDLE AddKernelObject(std::unique_ptr<KernelObject> object);
+template <typename T>
+T* FindKernelObject(HANDLE handle, const char* kind)
+{
+    auto& objects = CurrentMachine().kernelObjects;
+    auto it = objects.find(handle);
+    if (it == objects.end() || std::string(it->second->kind) != kind) return nullptr;
+    return static_cast<T*>(it->second.get());
+}
+bool CloseKernelObject(HANDLE handle);
+
+// Blocks that LocalFree takes back.
+void* AllocateLocal(size_t bytes);
+
+// Owners and links by host path (the entry itself: a link is not followed).
+std::string OwnerOf(const std::string& hostPath);
+std::string OwnerOfOpenFile(int fd);  // of the file a host descriptor has open
+void SetOwnerOf(const std::string& hostPath, const std::string& sid);
+void SetOwnerOfOpenFile(int fd, const std::string& sid);
+bool IsFolderLink(const std::string& hostPath);
+
+// Security identifiers: the binary form Windows uses (revision, count, authority, sub-
+// authorities) from text such as "S-1-5-32-544", and back. Empty: not a valid identifier.
+std::vector<BYTE> SidBytes(const std::string& text);
+std::string SidText(const void* sid);
+size_t SidLength(const void* sid);  // 0 when not a valid identifier
 
 }  // namespace host

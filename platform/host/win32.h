@@ -10,3 +10,4 @@
 #include "msi.h"
 #include "advapi32.h"
 #include "crt_narrow.h"
+#include "security.h"

@@ -1,0 +1,169 @@
+// What stands at the installer log's path when the custom actions run as SYSTEM, in a TEMP
+// folder where every user may create files: only a plain file of the process's user, SYSTEM
+// or Administrators is written; anything planted there drops the message and stays as it was.
+#include "fixture.h"
+
+#include "winapi.h"
+
+namespace {
+
+const char* const OTHER_USER = "S-1-5-21-1004336348-1177238915-682003330-1013";
+const char* const PROCESS_USER = "S-1-5-21-1004336348-1177238915-682003330-500";
+const DWORD CALLER_ERROR = 1234;  // the last error a caller has when it logs
+
+const std::u16string VICTIM = u"C:\\Windows\\system32\\config\\SAM.log";
+const std::u16string MISSING = u"C:\\Windows\\system32\\config\\made.log";
+const std::u16string FOLDER = u"C:\\Windows\\system32\\config";
+const char* const VICTIM_BYTES = "precious";
+
+}  // namespace
+
+class PlantedLog : public MachineTest {
+protected:
+    void SetUp() override
+    {
+        MachineTest::SetUp();
+        m().WriteFile(VICTIM, VICTIM_BYTES);
+    }
+    void TearDown() override
+    {
+        for (const char* kind : {"file", "token", "descriptor", "stream", "local"})
+            EXPECT_EQ(m().OpenHandles(kind), 0) << kind;
+        EXPECT_EQ(m().invalidCloses, 0);
+    }
+
+    // Logs one line as a caller that has a last error of its own; the error must survive.
+    void Log(const WCHAR* text)
+    {
+        SetLastError(CALLER_ERROR);
+        LogMessage(text);
+        EXPECT_EQ(GetLastError(), CALLER_ERROR);
+    }
+};
+
+// Each way to plant something at the log's path.
+struct Planting {
+    const char* name;
+    void (*plant)(host::Machine& m);
+    bool readsAsTheVictim;  // reading the log's path gives the victim's bytes
+};
+
+const std::u16string LOG = u"C:\\Temp\\drvmate.log";
+
+const Planting PLANTINGS[] = {
+    {"SymbolicLinkToAFile", [](host::Machine& m) { m.MakeSymbolicLink(LOG, VICTIM); }, true},
+    {"SymbolicLinkToNothing", [](host::Machine& m) { m.MakeSymbolicLink(LOG, MISSING); }, false},
+    {"SymbolicLinkToAFolder", [](host::Machine& m) { m.MakeSymbolicLink(LOG, FOLDER, true); }, false},
+    {"Junction", [](host::Machine& m) { m.MakeJunction(LOG, FOLDER); }, false},
+    {"HardLink", [](host::Machine& m) { m.MakeHardLink(LOG, VICTIM); }, true},
+    {"Folder", [](host::Machine& m) { m.MakeFolder(LOG); }, false},
+    {"AnotherUsersFile",
+     [](host::Machine& m) {
+         m.WriteFile(LOG, VICTIM_BYTES);
+         m.SetOwner(LOG, OTHER_USER);
+     },
+     true},
+};
+
+class PlantedThing : public PlantedLog, public ::testing::WithParamInterface<Planting> {};
+
+TEST_P(PlantedThing, IsNeitherWrittenNorFollowed)
+{
+    GetParam().plant(m());
+    std::vector<std::u16string> folderBefore = m().List(FOLDER);
+    std::vector<std::u16string> tempBefore = m().List(u"C:\\Temp");
+
+    Log(W("first\n"));
+    Log(W("second"));
+
+    EXPECT_EQ(m().ReadFile(VICTIM), VICTIM_BYTES);
+    EXPECT_FALSE(m().Exists(MISSING));
+    EXPECT_EQ(m().List(FOLDER), folderBefore);
+    EXPECT_EQ(m().List(u"C:\\Temp"), tempBefore);
+    EXPECT_GE(m().Calls("CreateFileW"), 2);  // each message tried anew
+    if (GetParam().readsAsTheVictim) {
+        EXPECT_EQ(m().ReadFile(LOG), VICTIM_BYTES);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AtTheLogPath, PlantedThing, ::testing::ValuesIn(PLANTINGS),
+                         [](const ::testing::TestParamInfo<Planting>& info) { return std::string(info.param.name); });
+
+// A log that is already there, by its owner: whether the next message is appended to it.
+struct Ownership {
+    const char* name;
+    const char* owner;
+    bool appended;
+};
+
+class ExistingLog : public PlantedLog, public ::testing::WithParamInterface<Ownership> {};
+
+TEST_P(ExistingLog, IsAppendedOnlyWhenTheProcessSystemOrAdministratorsOwnIt)
+{
+    m().processUser = PROCESS_USER;
+    std::string earlier = Bytes({'a', 0, 0x0D, 0x0A, 0});
+    m().WriteFile(LogPath(), earlier);
+    m().SetOwner(LogPath(), GetParam().owner);
+
+    Log(W("b\n"));
+
+    EXPECT_EQ(LogBytes(), GetParam().appended ? earlier + Bytes({'b', 0, 0x0D, 0x0A, 0}) : earlier);
+}
+
+INSTANTIATE_TEST_SUITE_P(ByOwner, ExistingLog,
+                         ::testing::Values(Ownership{"System", host::SYSTEM_SID, true},
+                                           Ownership{"Administrators", host::ADMINISTRATORS_SID, true},
+                                           Ownership{"ProcessUser", PROCESS_USER, true},
+                                           Ownership{"AnotherUser", OTHER_USER, false},
+                                           Ownership{"Users", "S-1-5-32-545", false}),
+                         [](const ::testing::TestParamInfo<Ownership>& info) { return std::string(info.param.name); });
+
+TEST_F(PlantedLog, MissingLogIsCreatedAsTheProcesssOwnAndAppendedToNext)
+{
+    m().processUser = PROCESS_USER;
+    Log(W("one"));
+    EXPECT_EQ(m().Owner(LogPath()), PROCESS_USER);
+    Log(W("two\n"));
+    EXPECT_EQ(LogBytes(), Bytes({'o', 0, 'n', 0, 'e', 0, 0x0D, 0x0A, 0, 't', 0, 'w', 0, 'o', 0, 0x0D, 0x0A, 0}));
+}
+
+TEST_F(PlantedLog, LogMadeByAnotherProcessBetweenOpenAndCreateIsOpenedNextRound)
+{
+    m().WriteFile(LogPath(), Bytes({'a', 0, 0x0D, 0x0A, 0}));
+    // The first open finds nothing; by the time of the create the file is there.
+    m().Fail("CreateFileW", ERROR_FILE_NOT_FOUND, 1);
+    Log(W("b"));
+    EXPECT_EQ(LogText(), "a\nb\n");
+}
+
+TEST_F(PlantedLog, PathWithTheDoubledBackslashOfTempIsOpenedAsItIs)
+{
+    m().environment[u"TEMP"] = u"C:\\Temp\\";
+    Log(W("x"));
+    ASSERT_FALSE(m().openedPaths.empty());
+    EXPECT_EQ(host::U8(m().openedPaths.back()), "C:\\Temp\\\\drvmate.log");
+    EXPECT_EQ(LogText(), "x\n");
+}
+
+// Every call on the road can fail: the message is dropped, nothing stays open, and the next
+// message gets through.
+class FailingLogCall : public PlantedLog, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FailingLogCall, DropsOnlyThatMessage)
+{
+    m().processUser = PROCESS_USER;  // an existing log of the process's user takes every call
+    m().WriteFile(LogPath(), "");
+    m().SetOwner(LogPath(), PROCESS_USER);
+    m().Fail(GetParam(), ERROR_ACCESS_DENIED, 1);
+
+    Log(W("lost"));
+    Log(W("kept"));
+
+    EXPECT_EQ(LogText(), "kept\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(OnTheRoad, FailingLogCall,
+                         ::testing::Values("CreateFileW", "GetFileInformationByHandle", "GetSecurityInfo",
+                                           "OpenProcessToken", "GetTokenInformation", "_open_osfhandle",
+                                           "_wfdopen"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
