@@ -25,7 +25,6 @@ struct State {
     ConsoleText console;
     LocalClock clock;
     std::u16string commandLine;
-    std::set<void*> localBlocks;  // CommandLineToArgvW's blocks that LocalFree has not freed
 };
 
 State& Current()
@@ -36,7 +35,6 @@ State& Current()
 
 void Reset(Machine& machine)
 {
-    for (void* block : Current().localBlocks) std::free(block);
     Current() = State();
     Current().commandLine = u"\"" + machine.moduleFileName + u"\"";
 }
@@ -339,8 +337,7 @@ LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR commandLine, int* count)
     size_t pointerBytes = (arguments.size() + 1) * sizeof(LPWSTR);
     size_t bytes = pointerBytes;
     for (const auto& argument : arguments) bytes += (argument.size() + 1) * sizeof(WCHAR);
-    void* block = std::malloc(bytes);
-    if (!block) { SetLastError(ERROR_NOT_ENOUGH_MEMORY); return nullptr; }
+    void* block = host::AllocateLocal(bytes);
     LPWSTR* list = static_cast<LPWSTR*>(block);
     WCHAR* text = reinterpret_cast<WCHAR*>(static_cast<char*>(block) + pointerBytes);
     for (size_t i = 0; i < arguments.size(); ++i) {
@@ -350,24 +347,8 @@ LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR commandLine, int* count)
         *text++ = 0;
     }
     list[arguments.size()] = nullptr;
-    host::Current().localBlocks.insert(block);
-    host::HandleOpened("local");
     *count = static_cast<int>(arguments.size());
     return list;
-}
-
-HLOCAL WINAPI LocalFree(HLOCAL memory)
-{
-    DWORD code;
-    if (CurrentMachine().Enter("LocalFree", &code)) { SetLastError(code); return memory; }
-    if (!memory) return nullptr;
-    auto& blocks = host::Current().localBlocks;
-    auto it = blocks.find(memory);
-    if (it == blocks.end()) { SetLastError(ERROR_INVALID_HANDLE); return memory; }
-    blocks.erase(it);
-    std::free(memory);
-    host::HandleClosed("local");
-    return nullptr;
 }
 
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideChars, LPSTR bytes, int byteCount,

@@ -143,7 +143,6 @@ typedef BOOL* LPBOOL;
 LPWSTR WINAPI GetCommandLineW();
 // shell32: the arguments in one block of local memory, freed with one LocalFree.
 LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR commandLine, int* count);
-HLOCAL WINAPI LocalFree(HLOCAL memory);
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideChars, LPSTR bytes, int byteCount,
                                LPCSTR defaultChar, LPBOOL usedDefaultChar);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int byteCount, LPWSTR wide, int wideChars);
@@ -168,7 +167,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written,
 BOOL WINAPI CloseHandle(HANDLE handle);
 
 // Memory that a call hands out for the caller to free (GetSecurityInfo's security
-// descriptor). Null back on success; the block back, with ERROR_INVALID_HANDLE, on failure.
+// descriptor, CommandLineToArgvW's arguments). Null back on success; the block back, with ERROR_INVALID_HANDLE, on failure.
 HLOCAL WINAPI LocalFree(HLOCAL block);
 
 // The process heap (heap.cpp). HeapAlloc fails by returning null, without a last error.

@@ -60,6 +60,7 @@ protected:
         EXPECT_EQ(host::Heap().LiveBlocks(), 0u) << "heap blocks left behind";
         EXPECT_EQ(host::Heap().badFrees, 0) << "a heap block freed that was not live";
         EXPECT_EQ(host::Session().badCloses, 0) << "an installer handle closed that was not open";
+        EXPECT_EQ(machine->invalidCloses, 0) << "a handle, descriptor or local block closed that was not open";
     }
 
     host::Machine& m() { return *machine; }

@@ -25,12 +25,6 @@ protected:
         MachineTest::SetUp();
         m().WriteFile(VICTIM, VICTIM_BYTES);
     }
-    void TearDown() override
-    {
-        for (const char* kind : {"file", "token", "descriptor", "stream", "local"})
-            EXPECT_EQ(m().OpenHandles(kind), 0) << kind;
-        EXPECT_EQ(m().invalidCloses, 0);
-    }
 
     // Logs one line as a caller that has a last error of its own; the error must survive.
     void Log(const WCHAR* text)
