@@ -156,6 +156,13 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR name)
     auto it = m.modules.find(host::Text(name));
     if (it == m.modules.end()) { SetLastError(ERROR_MOD_NOT_FOUND); return nullptr; }
     if (it->second.loadFails) { SetLastError(it->second.loadError); return nullptr; }
+    // Loading depends on file-system redirection: with it off, a 32-bit process on 64-bit
+    // Windows finds the native 64-bit image in the system directory, which it cannot map. A
+    // module that is already mapped is only counted.
+    if (!it->second.resident && it->second.references == 0 && m.UnderWow64() && m.RedirectionDisabled()) {
+        SetLastError(ERROR_BAD_EXE_FORMAT);
+        return nullptr;
+    }
     ++it->second.references;
     return reinterpret_cast<HMODULE>(&it->second);
 }

@@ -247,7 +247,9 @@ std::u16string Stage(const std::u16string& source, const std::string& bytes)
 
 void RegisterModules(Machine& m)
 {
-    m.AddModule(u"setupapi.dll").exports["SetupUninstallOEMInfW"] =
+    // Drvmate imports setupapi.dll, so it is mapped before any of its code runs; newdev.dll
+    // is mapped only by LoadLibraryW.
+    m.AddModule(u"setupapi.dll", true).exports["SetupUninstallOEMInfW"] =
         reinterpret_cast<FARPROC>(&SetupUninstallOEMInfW);
     m.AddModule(u"newdev.dll").exports["UpdateDriverForPlugAndPlayDevicesW"] =
         reinterpret_cast<FARPROC>(&UpdateDriverForPlugAndPlayDevicesW);

@@ -93,9 +93,7 @@ TEST_F(OnWow64, InstallStagesAndSweepsButNeitherRemovesNorUpdates)
         "delete wow64 driver file C:\\Windows\\SysWOW64\\drivers\\tesmar.sys: 0",
         "add package: C:\\Program Files\\Tesmar\\drivers\\tesmar.inf",
         " C:\\Program Files\\Tesmar\\drivers\\tesmar.inf ClassGuid: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b}",
-        "update device...",
-        "update (C:\\Program Files\\Tesmar\\drivers\\tesmar.inf) USB\\VID_1D6B&PID_7E57 error: 0xe0000235",
-        "SetupDiEnumDeviceInfo {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b} devcount:1 error: 259",
+        // newdev.dll cannot be loaded while redirection is off: the update is skipped silently.
         "rescan devices...",
         "Install result: 0",
         revertLine,
@@ -104,6 +102,7 @@ TEST_F(OnWow64, InstallStagesAndSweepsButNeitherRemovesNorUpdates)
     EXPECT_FALSE(device->removed);
     EXPECT_TRUE(device->driverInf.empty());
     EXPECT_TRUE(devices().updates.empty());
+    EXPECT_EQ(m().References(u"newdev.dll"), 0);
     EXPECT_EQ(m().List(u"C:\\Windows\\inf"), (std::vector<std::u16string>{u"oem0.inf", u"oem0.PNF"}));
     EXPECT_FALSE(NativeDriverExists());
     EXPECT_FALSE(m().Exists(Wow64Driver));
@@ -244,6 +243,30 @@ TEST_P(DeviceInstallation, DriverUpdateReachesTheDeviceOnlyOutsideWow64)
         EXPECT_EQ(reboot, FALSE);
         EXPECT_EQ(device->driverInf, u"oem0.inf");
     }
+}
+
+TEST_P(DeviceInstallation, LibraryLoadFailsOnlyUnderWow64WithRedirectionOff)
+{
+    PVOID old = nullptr;
+    ASSERT_EQ(Wow64DisableWow64FsRedirection(&old) != FALSE, GetParam().windows64);
+    SetLastError(ERROR_SUCCESS);
+    HMODULE newdev = LoadLibraryW(W("newdev.dll"));
+    DWORD error = GetLastError();
+    // A library the process has mapped already is found without a look at the disk.
+    HMODULE setupapi = LoadLibraryW(W("setupapi.dll"));
+    EXPECT_NE(setupapi, nullptr);
+    if (setupapi) FreeLibrary(setupapi);
+    if (GetParam().windows64) Wow64RevertWow64FsRedirection(old);
+    if (GetParam().refused) {
+        EXPECT_EQ(newdev, nullptr);
+        EXPECT_EQ(error, static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
+        // With redirection back on, the 32-bit image in the WOW64 folder loads.
+        newdev = LoadLibraryW(W("newdev.dll"));
+        EXPECT_NE(newdev, nullptr);
+    } else {
+        EXPECT_NE(newdev, nullptr);
+    }
+    if (newdev) FreeLibrary(newdev);
 }
 
 INSTANTIATE_TEST_SUITE_P(
