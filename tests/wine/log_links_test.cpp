@@ -30,8 +30,6 @@ std::string UnixPath(const std::wstring& path)
     return unixPath;
 }
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 // Plants a Unix symbolic link at `link` that leads to `target`. Wine starts Unix programs
 // without a handle to wait on, so the shell leaves a marker file when the link is there.
 bool PlantUnixLink(const std::wstring& link, const std::wstring& target)
