@@ -100,10 +100,16 @@ build() {
         echo "build $name failed (whole output: $out)" >&2
         return 1
     fi
+    # The example package into the dist folder, and the packages that the package life test
+    # installs beside the Wine test programs.
+    local arch
     case $name in
-        win32) "$ROOT/packaging/build-msi.sh" "$ROOT/dist/win32" x86 ;;
-        win64) "$ROOT/packaging/build-msi.sh" "$ROOT/dist/win64" x64 ;;
+        win32) arch=x86 ;;
+        win64) arch=x64 ;;
+        *) return 0 ;;
     esac
+    "$ROOT/packaging/build-msi.sh" "$ROOT/dist/$name" $arch &&
+    "$ROOT/tests/package_life_msis.sh" "$ROOT/dist/$name" $arch "$ROOT/build/$name/wine-tests/package-life"
 }
 
 # Removes the programs and packages that a build makes, before it makes them again: a build
@@ -114,7 +120,8 @@ forget_outputs() {
         host) rm -f "$ROOT/build/host/host_tests" "$ROOT/build/host/logread" ;;
         win32|win64)
             rm -rf "$ROOT/dist/$name"
-            rm -f "$ROOT/build/$name"/wine-tests/*.exe ;;
+            rm -f "$ROOT/build/$name"/wine-tests/*.exe
+            rm -rf "$ROOT/build/$name/wine-tests/package-life" ;;
     esac
 }
 

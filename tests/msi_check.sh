@@ -22,6 +22,9 @@ esac
 # The type is the same in both packages: Windows Installer runs a DLL custom action as 32-bit or
 # 64-bit code after the DLL's own machine (only script actions carry a 64-bit type bit).
 DEFERRED_DLL_NO_IMPERSONATE=3073
+# The same, run only while a failed installation rolls back (256).
+ROLLBACK_DLL_NO_IMPERSONATE=3329
+UPGRADE_ONLY_DETECT=2  # msidbUpgradeAttributesOnlyDetect
 ERROR_RETRY_PROMPT=25000
 
 check() {  # name, then a command that succeeds when the check holds
@@ -67,6 +70,47 @@ driver_folder() {
     echo "$dirs" | grep -qxF "WindowsVolume	TARGETDIR	." &&
     rows Component | awk -F'\t' '$1 == "DriverPackage" && $3 == "DriverFolder" { found = 1 } END { exit !found }'
 }
+rollback_action() {
+    rows CustomAction | grep -qxF "RollbackDeviceDriver	$ROLLBACK_DLL_NO_IMPERSONATE	DrvmateDll	UninstallDeviceDriver	"
+}
+# Whether the execute sequence holds the actions in the order given, each once.
+in_order() {
+    local sequence; sequence=$(rows InstallExecuteSequence) || return 1
+    echo "$sequence" | awk -F'\t' -v order="$*" '
+        { at[$1] = $3; count[$1]++ }
+        END { n = split(order, action, " ")
+              for (i = 1; i <= n; i++) if (count[action[i]] != 1) exit 1
+              for (i = 2; i <= n; i++) if (at[action[i - 1]] + 0 >= at[action[i]] + 0) exit 1 }'
+}
+property() { rows Property | awk -F'\t' -v name="$1" '$1 == name { print $2 }'; }
+# Earlier versions of the same UpgradeCode are removed, later ones only detected, and a later one
+# stops the installation at the launch conditions.
+upgrade_rows() {
+    local code version upgrade; code=$(property UpgradeCode); version=$(property ProductVersion)
+    upgrade=$(rows Upgrade) && [ -n "$code" ] && [ -n "$version" ] || return 1
+    echo "$upgrade" | awk -F'\t' -v code="$code" -v version="$version" -v detect=$UPGRADE_ONLY_DETECT '
+        $1 == code && $2 == "" && $3 == version && int($5 / detect) % 2 == 0 && $7 == "WIX_UPGRADE_DETECTED" { older = 1 }
+        $1 == code && $2 == version && $3 == "" && int($5 / detect) % 2 == 1 && $7 == "WIX_DOWNGRADE_DETECTED" { newer = 1 }
+        END { exit !(older && newer && NR == 2) }' &&
+    rows LaunchCondition | grep -q "^NOT WIX_DOWNGRADE_DETECTED	." &&
+    property SecureCustomProperties | tr ';' '\n' | grep -qx WIX_UPGRADE_DETECTED &&
+    property SecureCustomProperties | tr ';' '\n' | grep -qx WIX_DOWNGRADE_DETECTED &&
+    in_order FindRelatedProducts LaunchConditions
+}
+# build-msi.sh refuses a driver folder without exactly one INF (Drvmate installs the first one
+# found), naming the count, with a non-zero exit and no package written.
+refuses_driver_folder() {  # number of INF files to put in the folder
+    local work rc=1 i; work=$(mktemp -d)
+    mkdir "$work/driver" "$work/dist"
+    cp "$here/../packaging/sample-driver/tesmarsample.sys" "$work/driver/"
+    for ((i = 0; i < $1; i++)); do cp "$here/../packaging/sample-driver/tesmar-sample.inf" "$work/driver/$i.inf"; done
+    if ! "$here/../packaging/build-msi.sh" --version 1.0.0 --driver "$work/driver" "$work/dist" "$arch" \
+            2> "$work/err" >/dev/null &&
+       grep -q "must hold exactly one INF file, and it holds $1\$" "$work/err" &&
+       [ -z "$(ls "$work/dist")" ]; then rc=0; fi
+    rm -rf "$work"
+    return $rc
+}
 # The retry prompt's text, as the package source gives it.
 error_entry() {
     local entry; entry=$(grep "^$ERROR_RETRY_PROMPT	" "$here/../packaging/Error.idt" | tr -d '\r')
@@ -85,3 +129,14 @@ check "$name UninstallDeviceDriver: deferred, no impersonation, DrvmateDll entry
 check "$name custom actions run in this folder's Drvmate.dll ($FORMAT)" custom_action_dll
 check "$name driver folder [WindowsVolume]Program Files\\Tesmar\\drivers\\" driver_folder
 check "$name Error $ERROR_RETRY_PROMPT present" error_entry
+check "$name RollbackDeviceDriver: rollback, no impersonation, DrvmateDll entry UninstallDeviceDriver" \
+    rollback_action
+check "$name earlier versions removed before InstallInitialize" \
+    in_order InstallValidate RemoveExistingProducts InstallInitialize
+check "$name files run, then RollbackDeviceDriver, then InstallDeviceDriver" \
+    in_order InstallInitialize InstallFiles InstallExecute RollbackDeviceDriver InstallDeviceDriver InstallFinalize
+check "$name UninstallDeviceDriver before RemoveFiles" \
+    in_order InstallInitialize UninstallDeviceDriver RemoveFiles InstallFinalize
+check "$name upgrades earlier versions and refuses later ones" upgrade_rows
+check "build-msi.sh $arch refuses a driver folder without an INF" refuses_driver_folder 0
+check "build-msi.sh $arch refuses a driver folder with two INFs" refuses_driver_folder 2
