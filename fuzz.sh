@@ -12,8 +12,8 @@
 #
 # Each run starts from the committed seeds (fuzz/corpus/<target>/) and the corpus that earlier
 # runs grew in build/fuzz/corpus/<target>/; a crash leaves its input in
-# build/fuzz/artifacts/<target>/. Copy a minimal one to fuzz/repro/<target>/ with a line of
-# description in a .txt file of the same name.
+# build/fuzz/artifacts/<target>/. A minimal one is kept as fuzz/repro/<target>/<name>, with
+# one line that describes it in <name>.txt beside it.
 source "$(dirname "$0")/scripts/common.sh"
 set +e
 
@@ -60,20 +60,23 @@ FLAGS=(-timeout=20 -detect_leaks=0 -print_final_stats=1)
 
 if [ "$mode" = repro ]; then
     shopt -s nullglob
+    open=0
     for target in "${targets[@]}"; do
         for input in "$ROOT/fuzz/repro/$target"/*; do
             case $input in *.txt) continue ;; esac
-            what=$(cat "${input%.*}.txt" 2>/dev/null || echo "$(basename "$input")")
+            what=$(cat "$input.txt" 2>/dev/null || basename "$input")
             if FUZZ_KNOWN_FINDINGS=1 "$ROOT/build/fuzz/$target" "$input" >"$scratch/repro.log" 2>&1; then
                 echo "[ OK ] $target: mended: $what"
             else
                 echo "[FAIL] $target: still found: $what"
+                open=$((open + 1))
                 grep -m1 -E 'ERROR: |oracle broken|runtime error' "$scratch/repro.log"
             fi
             rm -rf "${scratch:?}"/winhost.*
         done
     done
-    exit 0
+    [ "$open" -eq 0 ]
+    exit
 fi
 
 crashes=0

@@ -70,6 +70,13 @@ std::u16string Input::Text(size_t limit)
     return text;
 }
 
+std::u16string Input::Name(size_t limit)
+{
+    size_t count = Byte();
+    if (count == 0) return Text(limit);
+    return std::u16string(count < limit ? count : limit, Unit());
+}
+
 std::string Input::Bytes(size_t limit)
 {
     size_t length = Byte();
@@ -207,7 +214,7 @@ std::vector<PlantedEntry> Plant(Input& input, const std::u16string& folder, size
     };
     while (!input.AtEnd() && planted.size() < most) {
         uint8_t kind = input.Byte();
-        std::u16string text = input.Text(LONGEST_NAME_INPUT);
+        std::u16string text = input.Name(LONGEST_NAME_INPUT);
         Planted what = static_cast<Planted>(kind & WHAT);
         std::u16string stem = ((kind & PREFIX) ? prefix : u"") + text;
         plantOne(FileName(stem + ((kind & SUFFIX) ? suffix : u"")), what);

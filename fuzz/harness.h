@@ -25,6 +25,9 @@ public:
     WCHAR Unit();
     // Code units up to a zero unit (which is consumed) or the end, at most `limit` of them.
     std::u16string Text(size_t limit);
+    // A name: a count byte, then either (count 0) a text as above, or the next code unit
+    // repeated count times, which lets a mutation reach any length with one byte.
+    std::u16string Name(size_t limit);
     // Bytes: a length (two bytes, low first, at most `limit`), then that many bytes.
     std::string Bytes(size_t limit);
 
@@ -79,7 +82,7 @@ struct PlantedEntry {
     Planted what;
 };
 
-// Reads at most `most` entries: a kind byte and a name each. The kind's two low bits pick
+// Reads at most `most` entries: a kind byte and a name (Input::Name) each. The kind's two low bits pick
 // what is planted; bit 2 puts `prefix` before the name and bit 3 `suffix` after it, so that
 // the searches of the products find it; bit 4 plants a second file of the same name with
 // `companion` in place of the suffix. A name that Windows cannot hold, or that the folder

@@ -3,8 +3,7 @@
 // Input: a flags byte (1: 64-bit Windows; 2: no folder is passed, the package lies next to
 // the program, whose name follows the folder; 4: a present device of the class; 8: the
 // folder is passed without its trailing backslash), a byte giving 1 to 4 folder names, the
-// names, the program's name, each a UTF-16LE text that ends at a zero unit, then the
-// package's entries (see Plant: suffix ".inf", companion ".SYS").
+// names and the program's name (each as Input::Name reads it), then the package's entries (see Plant: suffix ".inf", companion ".SYS").
 //
 // Oracles: from the drivers folders only entries named like a "*.SYS" entry of the package
 // folder (the folder passed, cut behind its last backslash, or the program's folder) are
@@ -15,9 +14,9 @@
 // Two input shapes are left out while their mends are pending, so that the rest of a run
 // still explores: a passed folder of exactly 255 characters holding ".inf" (the append of
 // "*.SYS" writes past the 260-character pattern buffer), and a program path of 260
-// characters or more (its truncated name was taken for a folder). Setting
-// FUZZ_KNOWN_FINDINGS=1 in the environment lets them in; their reproducers are in
-// fuzz/repro/install_package/.
+// characters or more (its truncated name was taken for a folder). FUZZ_KNOWN_FINDINGS in
+// the environment lets them in: "overflow" the first, "module" the second, "1" both; their
+// reproducers are in fuzz/repro/install_package/.
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -39,10 +38,11 @@ const std::u16string SysSuffix = u".SYS";
 const std::u16string StorePrefix = u"oem";
 const std::u16string Companion = u".PNF";
 
-bool KnownFindingsLetIn()
+// True when FUZZ_KNOWN_FINDINGS lets the known finding of this shape in.
+bool LetIn(const char* shape)
 {
-    static const bool letIn = std::getenv("FUZZ_KNOWN_FINDINGS") != nullptr;
-    return letIn;
+    const char* value = std::getenv("FUZZ_KNOWN_FINDINGS");
+    return value && (std::string(value) == "1" || std::string(value).find(shape) != std::string::npos);
 }
 
 std::u16string StemOf(const std::u16string& name) { return name.substr(0, name.rfind(u'.')); }
@@ -69,11 +69,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::u16string folder = u"C:\\";
     std::u16string parent = folder;
     for (size_t i = 0; i < folderNames; ++i) {
-        std::u16string name = FileName(input.Text(LONGEST_NAME));
+        std::u16string name = FileName(input.Name(LONGEST_NAME));
         parent = folder;
         folder += (name.empty() ? u"p" : name) + u"\\";
     }
-    std::u16string program = FileName(input.Text(LONGEST_NAME));
+    std::u16string program = FileName(input.Name(LONGEST_NAME));
     if (program.empty()) program = u"setup.exe";
 
     m.windows64 = (flags & WINDOWS_64) != 0;
@@ -112,10 +112,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (flags & NO_FOLDER) m.moduleFileName = folder + program;
     bool hasDotInf = false;
     for (const PlantedEntry& entry : entries) hasDotInf = hasDotInf || host::Upper(entry.name) == u".INF";
-    if (!KnownFindingsLetIn()) {
-        if (!(flags & NO_FOLDER) && passed.size() == KNOWN_OVERFLOW_FOLDER_CHARS && hasDotInf) return 0;
-        if ((flags & NO_FOLDER) && m.moduleFileName.size() >= static_cast<size_t>(MAX_PATH)) return 0;
-    }
+    static const bool overflowLetIn = LetIn("overflow");
+    static const bool moduleLetIn = LetIn("module");
+    if (!overflowLetIn && !(flags & NO_FOLDER) && passed.size() == KNOWN_OVERFLOW_FOLDER_CHARS && hasDotInf) return 0;
+    if (!moduleLetIn && (flags & NO_FOLDER) && m.moduleFileName.size() >= static_cast<size_t>(MAX_PATH)) return 0;
 
     // What the install may take: the package folder's binaries' names and its INFs' classes.
     std::u16string packageFolder = (flags & NO_FOLDER) ? folder : passed.substr(0, passed.rfind(u'\\') + 1);

@@ -1,7 +1,7 @@
 // LogMessage with any TEMP and any %s values.
 //
-// Input: a flags byte, then TEMP, the first value and the second value as UTF-16LE texts
-// that each end at a zero unit, then a number's four bytes.
+// Input: a flags byte, TEMP (as Input::Name reads it), the first and the second value as
+// UTF-16LE texts that each end at a zero unit, then a number's four bytes.
 // Flags: 1 the harness makes TEMP's folder first; 2 TEMP is unset; 4 a second message is
 // logged (its format "%s" with the second value); the bits above pick the first format.
 //
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Input input(data, size);
     host::Machine& m = FreshMachine();
     uint8_t flags = input.Byte();
-    std::u16string temp = input.Text(LONGEST_TEMP);
+    std::u16string temp = input.Name(LONGEST_TEMP);
     std::u16string first = input.Text(LONGEST_VALUE);
     std::u16string second = input.Text(LONGEST_VALUE);
     int number = static_cast<int>(input.Byte() | (input.Byte() << 8) | (input.Byte() << 16) |

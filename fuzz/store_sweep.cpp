@@ -2,8 +2,8 @@
 //
 // Input: a flags byte (1: 64-bit Windows; 2: the class comes from an INF path, else from a
 // GUID text; 4: the GUID text is read from the input instead of the device class's; 8:
-// Windows lives in a folder named from the input), the GUID text and the Windows folder's
-// name as UTF-16LE texts that each end at a zero unit, then the store's entries (see Plant:
+// Windows lives in a folder named from the input), the GUID text (a UTF-16LE text that ends
+// at a zero unit), the Windows folder's name (Input::Name), then the store's entries (see Plant:
 // prefix "oem", suffix ".inf", companion ".PNF").
 //
 // Oracles: nothing outside the store folder is deleted or created (but the log); in the
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     host::Machine& m = FreshMachine();
     uint8_t flags = input.Byte();
     std::u16string guidText = input.Text(LONGEST_GUID_TEXT);
-    std::u16string windowsName = FileName(input.Text(LONGEST_FOLDER_NAME));
+    std::u16string windowsName = FileName(input.Name(LONGEST_FOLDER_NAME));
     m.windows64 = (flags & WINDOWS_64) != 0;
     if ((flags & WINDOWS_ELSEWHERE) && !windowsName.empty()) {
         try {
