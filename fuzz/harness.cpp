@@ -74,7 +74,9 @@ std::u16string Input::Name(size_t limit)
 {
     size_t count = Byte();
     if (count == 0) return Text(limit);
-    return std::u16string(count < limit ? count : limit, Unit());
+    WCHAR unit = Unit();
+    // Like a text, a name ends at a zero unit.
+    return unit ? std::u16string(count < limit ? count : limit, unit) : std::u16string();
 }
 
 std::string Input::Bytes(size_t limit)
