@@ -14,11 +14,15 @@ PACKAGES=(cmake ninja-build g++ binutils libgtest-dev
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-i686-dev mingw-w64-x86-64-dev
           wine64 wixl msitools icoutils)
 WINE32_PACKAGE=wine32:i386
+# What fuzz.sh needs: the build tools, and clang with its libFuzzer and sanitizer runtimes.
+FUZZ_PACKAGES=(cmake ninja-build g++ clang-14 libclang-rt-14-dev)
 
 # Installs the Debian packages that are missing when run as root; otherwise says how.
+# Without arguments it ensures PACKAGES, else the packages named.
 ensure_packages() {
-    local missing=()
-    for p in "${PACKAGES[@]}"; do
+    local wanted=("$@") missing=()
+    [ ${#wanted[@]} -eq 0 ] && wanted=("${PACKAGES[@]}")
+    for p in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0

@@ -1,0 +1,112 @@
+// The bounded path helpers over any text and any buffer content.
+//
+// Input: an operation byte, then the destination's content and the text as UTF-16LE texts
+// that each end at a zero unit; a flags byte says whether the destination's content is
+// terminated inside the buffer.
+//
+// The destination is a heap block of exactly MAX_PATH characters, the capacity that every
+// copy and append counts from the position it writes at, and the text a block of exactly
+// its length and terminator: AddressSanitizer stops any access past either. Oracles: a copy
+// or append takes the text when it fits with its terminator and is refused otherwise,
+// leaving the destination as it was; the last-character and contains searches agree with a
+// plain search; a resolved full path is accepted only at 1 to 259 characters.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "text.h"
+
+namespace {
+
+const size_t LONGEST_TEXT = 600;
+enum Operation { COPY, APPEND, FIND_LAST, CONTAINS, RESOLVE, OPERATION_COUNT };
+enum Flags { UNTERMINATED = 1 };
+
+std::u16string Content(const std::vector<WCHAR>& buffer, size_t from = 0)
+{
+    std::u16string text;
+    for (size_t i = from; i < buffer.size() && buffer[i]; ++i) text.push_back(buffer[i]);
+    return text;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    Input input(data, size);
+    int operation = input.Byte() % OPERATION_COUNT;
+    uint8_t flags = input.Byte();
+    std::u16string content = input.Text(MAX_PATH);
+    std::u16string text = input.Text(LONGEST_TEXT);
+    WCHAR sought = input.Unit();
+
+    // The destination: the content, terminated unless it fills the buffer and the flags ask
+    // for none; the rest of the buffer holds a mark that nothing may change.
+    std::vector<WCHAR> destination(MAX_PATH, u'#');
+    std::copy(content.begin(), content.end(), destination.begin());
+    if (content.size() < static_cast<size_t>(MAX_PATH) && !(flags & UNTERMINATED)) destination[content.size()] = 0;
+    const std::vector<WCHAR> original = destination;
+    // The text in a block of its own size, so that nothing reads past its terminator.
+    std::vector<WCHAR> textBlock(text.begin(), text.end());
+    textBlock.push_back(0);
+
+    switch (operation) {
+    case COPY: {
+        bool fits = text.size() < static_cast<size_t>(MAX_PATH);
+        bool copied = CopyPathText(destination.data(), textBlock.data());
+        EXPECT_ORACLE(copied == fits, "copy accepted or refused wrongly");
+        if (copied) {
+            EXPECT_ORACLE(Content(destination) == text, "copy wrote other text");
+            EXPECT_ORACLE(std::equal(destination.begin() + text.size() + 1, destination.end(),
+                                     original.begin() + text.size() + 1),
+                          "copy wrote behind its terminator");
+        } else {
+            EXPECT_ORACLE(destination == original, "refused copy changed the destination");
+        }
+        break;
+    }
+    case APPEND: {
+        size_t used = std::find(destination.begin(), destination.end(), 0) - destination.begin();
+        bool fits = used < static_cast<size_t>(MAX_PATH) && used + text.size() < static_cast<size_t>(MAX_PATH);
+        bool appended = AppendPathText(destination.data(), textBlock.data());
+        EXPECT_ORACLE(appended == fits, "append accepted or refused wrongly");
+        if (appended) {
+            EXPECT_ORACLE(Content(destination) == Content(original) + text, "append wrote other text");
+            size_t end = used + text.size() + 1;
+            EXPECT_ORACLE(std::equal(destination.begin() + end, destination.end(), original.begin() + end),
+                          "append wrote behind its terminator");
+        } else {
+            EXPECT_ORACLE(destination == original, "refused append changed the destination");
+        }
+        break;
+    }
+    case FIND_LAST: {
+        WCHAR* found = FindLastChar(textBlock.data(), sought);
+        size_t last = sought ? text.rfind(sought) : std::u16string::npos;
+        EXPECT_ORACLE(found == (last == std::u16string::npos ? nullptr : textBlock.data() + last), "last character");
+        const WCHAR* constFound = FindLastChar(static_cast<const WCHAR*>(textBlock.data()), sought);
+        EXPECT_ORACLE(constFound == found, "the two searches disagree");
+        break;
+    }
+    case CONTAINS:
+        EXPECT_ORACLE(ContainsChar(textBlock.data(), sought) == (sought && text.find(sought) != std::u16string::npos),
+                      "contains");
+        break;
+    default: {
+        // The text as a path, resolved into a block of exactly MAX_PATH characters.
+        std::vector<WCHAR> fullPath(MAX_PATH, u'#');
+        WCHAR* filePart = nullptr;
+        bool resolved = ResolveFullPath(textBlock.data(), fullPath.data(), (flags & UNTERMINATED) ? &filePart : nullptr);
+        std::u16string full = text.empty() ? std::u16string() : host::FullPath(text);
+        bool fits = !full.empty() && full.size() < static_cast<size_t>(MAX_PATH);
+        EXPECT_ORACLE(resolved == fits, "resolved path accepted or refused wrongly");
+        if (resolved) {
+            EXPECT_ORACLE(Content(fullPath) == full, "resolved path");
+            if (filePart) EXPECT_ORACLE(filePart > fullPath.data() && filePart < fullPath.data() + full.size(), "file part");
+        }
+        break;
+    }
+    }
+    return 0;
+}
