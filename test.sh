@@ -89,6 +89,20 @@ grep -v '^\[ OK \]' "$logs/pe.txt" || true
 count "$logs/pe.txt"
 bed_end
 
+# The fuzz targets, a few seconds each from their seeds, the reproducers of earlier findings,
+# and the log reader's memory on a large log.
+bed_begin "fuzz"
+echo "fuzz targets and reproducers ..."
+{
+    bash "$ROOT/fuzz.sh" --smoke 3 || echo "[FAIL] fuzz.sh --smoke exited with $?"
+    bash "$ROOT/fuzz.sh" --repro || echo "[FAIL] fuzz.sh --repro exited with $?"
+    bash "$ROOT/scripts/logread-memory.sh" || echo "[FAIL] logread-memory.sh exited with $?"
+} > "$logs/fuzz.txt" 2>&1
+grep '^\[FAIL\]' "$logs/fuzz.txt" || true
+grep 'targets, .* crashes' "$logs/fuzz.txt" || true
+count "$logs/fuzz.txt"
+bed_end
+
 # A test program that has not ended after this many seconds is stopped (it takes well under a
 # minute): a hung program must not eat the time of the beds after it.
 PROGRAM_TIMEOUT=300

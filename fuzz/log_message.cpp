@@ -88,7 +88,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     bool pathFits = !(flags & TEMP_UNSET) && !temp.empty() && logPath.size() < static_cast<size_t>(MAX_PATH);
     std::u16string fullLogPath = pathFits ? host::FullPath(logPath) : std::u16string();
     std::u16string logFolder = fullLogPath.substr(0, fullLogPath.rfind(u'\\') + 1);
-    if ((flags & MAKE_FOLDER) && !logFolder.empty()) {
+    // Windows holds a folder only when every name in its path is a name it takes (no control
+    // characters, no wildcards, ...): the simulated machine is not asked for any other.
+    bool folderNamesValid = logFolder.size() > 3;
+    for (size_t start = 3; folderNamesValid && start < logFolder.size();) {
+        size_t end = logFolder.find(u'\\', start);
+        std::u16string name = logFolder.substr(start, end - start);
+        folderNamesValid = !name.empty() && FileName(name) == name;
+        start = end + 1;
+    }
+    if ((flags & MAKE_FOLDER) && folderNamesValid) {
         try {
             m.MakeFolder(logFolder);
         } catch (...) {

@@ -4,11 +4,13 @@
 // that each end at a zero unit; a flags byte says whether the destination's content is
 // terminated inside the buffer.
 //
-// The destination is a heap block of exactly MAX_PATH characters, the capacity that every
-// copy and append counts from the position it writes at, and the text a block of exactly
-// its length and terminator: AddressSanitizer stops any access past either. Oracles: a copy
-// or append takes the text when it fits with its terminator and is refused otherwise,
-// leaving the destination as it was; the last-character and contains searches agree with a
+// Two more units choose the destination's size (MAX_PATH, SEARCH_BUFFER_CHARS, or any size
+// up to that) and the position written at inside it. The destination is a heap block of
+// exactly that size, and the text a block of exactly its length and terminator:
+// AddressSanitizer stops any access past either. The room at the position is MAX_PATH
+// characters and never more than what is left of the buffer. Oracles: a copy or append
+// takes the text when it fits in that room with its terminator and is refused otherwise,
+// leaving the destination as it was, and nothing outside the room changes; the last-character and contains searches agree with a
 // plain search; a resolved full path is accepted only at 1 to 259 characters.
 #include <algorithm>
 #include <string>
@@ -40,12 +42,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::u16string content = input.Text(MAX_PATH);
     std::u16string text = input.Text(LONGEST_TEXT);
     WCHAR sought = input.Unit();
+    WCHAR sizeChoice = input.Unit();
+    WCHAR position = input.Unit();
+    size_t chars = sizeChoice % 3 == 0   ? MAX_PATH
+                  : sizeChoice % 3 == 1 ? SEARCH_BUFFER_CHARS
+                                        : 1 + sizeChoice / 3 % SEARCH_BUFFER_CHARS;
+    size_t at = position % chars;
+    size_t room = std::min(static_cast<size_t>(MAX_PATH), chars - at);
 
-    // The destination: the content, terminated unless it fills the buffer and the flags ask
-    // for none; the rest of the buffer holds a mark that nothing may change.
-    std::vector<WCHAR> destination(MAX_PATH, u'#');
-    std::copy(content.begin(), content.end(), destination.begin());
-    if (content.size() < static_cast<size_t>(MAX_PATH) && !(flags & UNTERMINATED)) destination[content.size()] = 0;
+    // The destination: the content at the position, terminated unless it fills the room and
+    // the flags ask for none; the rest of the buffer holds a mark that nothing may change.
+    std::vector<WCHAR> destination(chars, u'#');
+    if (content.size() > room) content.resize(room);
+    std::copy(content.begin(), content.end(), destination.begin() + at);
+    if (content.size() < room && !(flags & UNTERMINATED)) destination[at + content.size()] = 0;
     const std::vector<WCHAR> original = destination;
     // The text in a block of its own size, so that nothing reads past its terminator.
     std::vector<WCHAR> textBlock(text.begin(), text.end());
@@ -53,13 +63,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     switch (operation) {
     case COPY: {
-        bool fits = text.size() < static_cast<size_t>(MAX_PATH);
-        bool copied = CopyPathText(destination.data(), textBlock.data());
+        bool fits = text.size() < room;
+        bool copied = CopyPathText(destination.data(), static_cast<int>(chars), destination.data() + at, textBlock.data());
         EXPECT_ORACLE(copied == fits, "copy accepted or refused wrongly");
         if (copied) {
-            EXPECT_ORACLE(Content(destination) == text, "copy wrote other text");
-            EXPECT_ORACLE(std::equal(destination.begin() + text.size() + 1, destination.end(),
-                                     original.begin() + text.size() + 1),
+            EXPECT_ORACLE(Content(destination, at) == text, "copy wrote other text");
+            EXPECT_ORACLE(std::equal(destination.begin(), destination.begin() + at, original.begin()),
+                          "copy wrote before its position");
+            EXPECT_ORACLE(std::equal(destination.begin() + at + text.size() + 1, destination.end(),
+                                     original.begin() + at + text.size() + 1),
                           "copy wrote behind its terminator");
         } else {
             EXPECT_ORACLE(destination == original, "refused copy changed the destination");
@@ -67,13 +79,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         break;
     }
     case APPEND: {
-        size_t used = std::find(destination.begin(), destination.end(), 0) - destination.begin();
-        bool fits = used < static_cast<size_t>(MAX_PATH) && used + text.size() < static_cast<size_t>(MAX_PATH);
-        bool appended = AppendPathText(destination.data(), textBlock.data());
+        size_t used = std::find(destination.begin() + at, destination.begin() + at + room, 0) - (destination.begin() + at);
+        bool fits = used < room && used + text.size() < room;
+        bool appended = AppendPathText(destination.data(), static_cast<int>(chars), destination.data() + at, textBlock.data());
         EXPECT_ORACLE(appended == fits, "append accepted or refused wrongly");
         if (appended) {
-            EXPECT_ORACLE(Content(destination) == Content(original) + text, "append wrote other text");
-            size_t end = used + text.size() + 1;
+            EXPECT_ORACLE(Content(destination, at) == Content(original, at) + text, "append wrote other text");
+            EXPECT_ORACLE(std::equal(destination.begin(), destination.begin() + at, original.begin()),
+                          "append wrote before its position");
+            size_t end = at + used + text.size() + 1;
             EXPECT_ORACLE(std::equal(destination.begin() + end, destination.end(), original.begin() + end),
                           "append wrote behind its terminator");
         } else {

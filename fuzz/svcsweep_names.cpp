@@ -2,7 +2,9 @@
 //
 // Input: a flags byte (1: the log file exists, so every step is logged and echoed; 2: the
 // named service exists; 4: a key of that name exists with a subkey; 8: no name is passed),
-// then the name's bytes up to the first zero byte.
+// then the rest of the command line as UTF-16LE units up to the first zero unit. Svcsweep
+// reads its name from the wide command line; a name that does not convert exactly to the
+// ANSI code page must delete nothing, not even the service its best-fit text names.
 //
 // The machine holds services and keys beside the named one: look-alikes in case and
 // spelling, keys with subkeys, keys outside Services. Oracles: no registry key is deleted
@@ -51,13 +53,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     m.MakeFolder(u"C:\\Work");
     m.currentDirectory = u"C:\\Work";
     uint8_t flags = input.Byte();
-    std::string name;
-    while (!input.AtEnd() && name.size() < LONGEST_NAME) {
-        char c = static_cast<char>(input.Byte());
-        if (c == 0) break;
-        name.push_back(c);
+    std::u16string rest = input.Text(LONGEST_NAME);
+    std::u16string line = u"C:\\Tools\\Svcsweep.exe";
+    if (!(flags & NO_NAME)) line += u" " + rest;
+    std::vector<std::u16string> arguments = host::SplitCommandLine(line);
+    // The name as the program takes it: the exact ANSI text of the first argument, or the
+    // default without one. A name without an exact ANSI text is refused; its best-fit text
+    // (what a narrow main() would have got) names a service that must stay.
+    std::string name = DefaultName;
+    bool exact = true;
+    if (arguments.size() > 1) {
+        std::vector<char> ansi(arguments[1].size() * 2 + 1);
+        BOOL usedDefault = FALSE;
+        int written = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, arguments[1].c_str(), -1, ansi.data(),
+                                          static_cast<int>(ansi.size()), nullptr, &usedDefault);
+        exact = written > 0 && !usedDefault;
+        name = exact ? std::string(ansi.data()) : host::BestFitAnsi(arguments[1]);
     }
-    if (flags & NO_NAME) name = DefaultName;
     std::string servicesPrefix = std::string(Services) + "\\";
 
     // Neighbours that must stay.
@@ -79,26 +91,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string namedKey = servicesPrefix + name;
     bool isKeyName = !name.empty() && name.find('\\') == std::string::npos;
 
-    std::string program = "C:\\Tools\\Svcsweep.exe";
-    std::vector<char*> argv = {&program[0]};
-    if (!(flags & NO_NAME)) argv.push_back(&name[0]);
+    host::CommandLine() = line;
+    std::vector<std::string> narrow;
+    for (const auto& argument : arguments) narrow.push_back(host::BestFitAnsi(argument));
+    std::vector<char*> argv;
+    for (auto& text : narrow) argv.push_back(&text[0]);
     argv.push_back(nullptr);
-    EXPECT_ORACLE(SvcsweepMain(static_cast<int>(argv.size() - 1), argv.data()) == 0, "the exit code");
+    EXPECT_ORACLE(SvcsweepMain(static_cast<int>(narrow.size()), argv.data()) == 0, "the exit code");
 
     std::set<std::string> keysAfter = AllKeys();
     bool keyGone = false;
     for (const std::string& key : keysBefore) {
         if (keysAfter.count(key)) continue;
         // Only a single key name names a service's key: a path would name another key.
-        bool named = isKeyName && key.size() >= namedKey.size() && SameName(key.substr(0, namedKey.size()), namedKey) &&
+        bool named = exact && isKeyName && key.size() >= namedKey.size() && SameName(key.substr(0, namedKey.size()), namedKey) &&
                      (key.size() == namedKey.size() || key[namedKey.size()] == '\\');
         EXPECT_ORACLE(named, "deleted the key " + key + " for the name " + name);
         keyGone = keyGone || key.size() == namedKey.size();
     }
     for (const std::string& service : servicesBefore)
-        if (!host::Services().Has(service)) EXPECT_ORACLE(SameName(service, name), "deleted the service " + service);
+        if (!host::Services().Has(service))
+            EXPECT_ORACLE(exact && SameName(service, name), "deleted the service " + service);
     char reason[512];
-    bool accepted = !name.empty() && IsUsableServiceName(name.c_str(), reason, sizeof reason);
+    bool accepted = exact && !name.empty() && IsUsableServiceName(name.c_str(), reason, sizeof reason);
     bool keyWasThere = false;
     for (const std::string& key : keysBefore) keyWasThere = keyWasThere || SameName(key, namedKey);
     if (accepted && keyWasThere) EXPECT_ORACLE(keyGone, "the named service's key is left");
