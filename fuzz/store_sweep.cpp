@@ -8,7 +8,9 @@
 //
 // Oracles: nothing outside the store folder is deleted or created (but the log); in the
 // store, only "oem*.inf" files of the class and their ".PNF" companions go; every such INF
-// whose path fits in 259 characters goes; no handle, library or block is left.
+// whose path fits in 259 characters goes; the result is 0 unless the class is unknown or the
+// Windows folder leaves no room for the store's search pattern; no handle, library or block
+// is left.
 #include <string>
 #include <vector>
 
@@ -83,7 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     DeviceDriverInstaller installer;
     int result = installer.DeleteDriverPackages(text, (flags & CLASS_FROM_INF) ? 1 : 0);
-    EXPECT_ORACLE(result == (classKnown ? 0 : 2), "the sweep's result");
+    // The store's search pattern (Windows folder, "\\inf\\", "oem*.inf") must fit in 259
+    // characters; a Windows folder too long for it fails the sweep before any search.
+    bool patternFits = m.windowsDirectory.size() + std::u16string(u"\\inf\\oem*.inf").size() < static_cast<size_t>(MAX_PATH);
+    EXPECT_ORACLE(result == (classKnown && patternFits ? 0 : 2), "the sweep's result");
 
     std::set<std::string> after = MachineEntries();
     for (const std::string& entry : after)
