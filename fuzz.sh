@@ -29,7 +29,13 @@ case $seconds in
     ''|*[!0-9]*) echo "usage: ./fuzz.sh [seconds] | --smoke [seconds] | --repro" >&2; exit 2 ;;
 esac
 
-ensure_packages "${FUZZ_PACKAGES[@]}" || exit 1
+# A run that cannot start says so in the form its caller counts.
+cannot_start() {
+    [ "$mode" = smoke ] && echo "[FAIL] fuzz: $1"
+    exit 1
+}
+
+ensure_packages "${FUZZ_PACKAGES[@]}" || cannot_start "the packages are missing"
 
 # The build, with the compiler's errors shown when it fails.
 out="$ROOT/build/fuzz.out"
@@ -38,7 +44,7 @@ if ! CC=clang-14 CXX=clang++-14 cmake -S "$ROOT/fuzz" -B "$ROOT/build/fuzz" -G N
    ! ninja -C "$ROOT/build/fuzz" >>"$out" 2>&1; then
     grep -v '^\[[0-9]*/[0-9]*\] ' "$out" >&2 || cat "$out" >&2
     echo "fuzz.sh: the fuzz build failed (whole output: $out)" >&2
-    exit 1
+    cannot_start "the fuzz build failed"
 fi
 
 targets=()

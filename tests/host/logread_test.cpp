@@ -1,6 +1,6 @@
 // The log reader: its decoding of drvmate.log bytes, fed whole or in pieces, and what
 // logread prints and returns.
-#include <gtest/gtest.h>
+#include "fixture.h"
 
 #include <unistd.h>
 
@@ -12,13 +12,6 @@
 #include "print.h"
 
 namespace {
-
-std::string Bytes(std::initializer_list<int> values)
-{
-    std::string s;
-    for (int v : values) s.push_back(static_cast<char>(v));
-    return s;
-}
 
 const char* const LoneLineFeed = "0x0A without the 0x0D that text mode puts before it";
 const char* const OddCount = "odd number of bytes: the last code unit is cut";
