@@ -11,12 +11,10 @@
 // folder has, and their ".PNF" companions; nothing else is deleted; nothing but the staged
 // copy in the store and the log is created; no handle, library or block is left.
 //
-// Two input shapes are left out while their mends are pending, so that the rest of a run
-// still explores: a passed folder of exactly 255 characters holding ".inf" (the append of
-// "*.SYS" writes past the 260-character pattern buffer), and a program path of 260
-// characters or more (its truncated name was taken for a folder). FUZZ_KNOWN_FINDINGS in
-// the environment lets them in: "overflow" the first, "module" the second, "1" both; their
-// reproducers are in fuzz/repro/install_package/.
+// Two findings of this target are mended and kept in fuzz/repro/install_package/: a passed
+// folder of exactly 255 characters holding ".inf" (the append of "*.SYS" wrote past the
+// 260-character pattern buffer), and a program path of 260 characters or more (its truncated
+// name was taken for a folder).
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -30,20 +28,12 @@ namespace {
 const size_t MOST_ENTRIES = 10;
 const size_t LONGEST_NAME = 260;
 const size_t MOST_FOLDER_NAMES = 4;
-const size_t KNOWN_OVERFLOW_FOLDER_CHARS = 255;
 enum Flags { WINDOWS_64 = 1, NO_FOLDER = 2, DEVICE_PRESENT = 4, NO_TRAILING_BACKSLASH = 8 };
 
 const std::u16string InfSuffix = u".inf";
 const std::u16string SysSuffix = u".SYS";
 const std::u16string StorePrefix = u"oem";
 const std::u16string Companion = u".PNF";
-
-// True when FUZZ_KNOWN_FINDINGS lets the known finding of this shape in.
-bool LetIn(const char* shape)
-{
-    const char* value = std::getenv("FUZZ_KNOWN_FINDINGS");
-    return value && (std::string(value) == "1" || std::string(value).find(shape) != std::string::npos);
-}
 
 std::u16string StemOf(const std::u16string& name) { return name.substr(0, name.rfind(u'.')); }
 
@@ -110,12 +100,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::u16string passed = folder;
     if (flags & NO_TRAILING_BACKSLASH) passed.pop_back();
     if (flags & NO_FOLDER) m.moduleFileName = folder + program;
-    bool hasDotInf = false;
-    for (const PlantedEntry& entry : entries) hasDotInf = hasDotInf || host::Upper(entry.name) == u".INF";
-    static const bool overflowLetIn = LetIn("overflow");
-    static const bool moduleLetIn = LetIn("module");
-    if (!overflowLetIn && !(flags & NO_FOLDER) && passed.size() == KNOWN_OVERFLOW_FOLDER_CHARS && hasDotInf) return 0;
-    if (!moduleLetIn && (flags & NO_FOLDER) && m.moduleFileName.size() >= static_cast<size_t>(MAX_PATH)) return 0;
 
     // What the install may take: the package folder's binaries' names and its INFs' classes.
     std::u16string packageFolder = (flags & NO_FOLDER) ? folder : passed.substr(0, passed.rfind(u'\\') + 1);
