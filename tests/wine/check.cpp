@@ -1,5 +1,6 @@
 #include "check.h"
 
+#include <setupapi.h>
 #include <stdio.h>
 
 #include <vector>
@@ -302,4 +303,38 @@ int wmain(int argc, wchar_t** argv)
     }
     printf("%d passed, %d failed\n", passed, failed);
     return failed ? 1 : 0;
+}
+
+DWORD RunToEnd(std::wstring commandLine, const std::wstring& folder)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(0, &commandLine[0], 0, 0, FALSE, 0, 0, folder.empty() ? 0 : folder.c_str(), &startup,
+                        &process))
+        return static_cast<DWORD>(-1);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = static_cast<DWORD>(-1);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+bool CreateSampleDevice()
+{
+    static const wchar_t className[] = L"TesmarUsb";
+    static const GUID classGuid = {0xF72FE0D4, 0xCBCB, 0x407d, {0x88, 0x14, 0x9E, 0xD6, 0x73, 0xD0, 0xDD, 0x6B}};
+    static const wchar_t hardwareId[] = L"USB\\VID_1D6B&PID_7E57\0";
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&classGuid, 0);
+    if (set == INVALID_HANDLE_VALUE) return false;
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof device;
+    bool ok = SetupDiCreateDeviceInfoW(set, className, &classGuid, 0, 0, DICD_GENERATE_ID, &device) &&
+              SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID,
+                                                reinterpret_cast<const BYTE*>(hardwareId), sizeof hardwareId) &&
+              SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &device);
+    if (!ok) printf("  creating the sample device failed: %lu\n", GetLastError());
+    SetupDiDestroyDeviceInfoList(set);
+    return ok;
 }

@@ -93,3 +93,10 @@ std::wstring Wide(const std::string& text);
 std::string TextModeBytes(const std::wstring& text);
 // A fresh, empty folder under the Wine prefix's temporary folder.
 std::wstring FreshFolder(const wchar_t* name);
+
+// Runs a command line in `folder` (the current one when empty) and returns its exit code, or
+// -1 when it could not start.
+DWORD RunToEnd(std::wstring commandLine, const std::wstring& folder = std::wstring());
+// A present, root-enumerated device of the driver package's class with the sample's hardware
+// ID, made as Windows' own device tools make one.
+bool CreateSampleDevice();

@@ -16,45 +16,11 @@
 
 namespace {
 
-const wchar_t CLASS_NAME[] = L"TesmarUsb";
-const GUID CLASS_GUID = {0xF72FE0D4, 0xCBCB, 0x407d, {0x88, 0x14, 0x9E, 0xD6, 0x73, 0xD0, 0xDD, 0x6B}};
-const wchar_t HARDWARE_ID[] = L"USB\\VID_1D6B&PID_7E57\0";
 const wchar_t DRIVER_NAME[] = L"tesmarsample.sys";
 const wchar_t UPGRADE_CODE[] = L"{6B0E3C4A-51D2-4F0B-9B5E-2C7A9E1D4F10}";
 const DWORD INSTALL_FAILURE = 1603;  // ERROR_INSTALL_FAILURE
 const DWORD FUNCTION_FAILED = 1627;  // ERROR_FUNCTION_FAILED
 const char PLANTED_COPY[] = "a driver binary left by an earlier installation";
-
-DWORD Run(std::wstring commandLine)
-{
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(0, &commandLine[0], 0, 0, FALSE, 0, 0, 0, &startup, &process))
-        return static_cast<DWORD>(-1);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = static_cast<DWORD>(-1);
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
-}
-
-// A present, root-enumerated device of the class with the sample's hardware ID.
-bool CreateSampleDevice()
-{
-    HDEVINFO set = SetupDiCreateDeviceInfoList(&CLASS_GUID, 0);
-    if (set == INVALID_HANDLE_VALUE) return false;
-    SP_DEVINFO_DATA device = {};
-    device.cbSize = sizeof device;
-    bool ok = SetupDiCreateDeviceInfoW(set, CLASS_NAME, &CLASS_GUID, 0, 0, DICD_GENERATE_ID, &device) &&
-              SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID,
-                                                reinterpret_cast<const BYTE*>(HARDWARE_ID), sizeof HARDWARE_ID) &&
-              SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &device);
-    if (!ok) printf("  creating the sample device failed: %lu\n", GetLastError());
-    SetupDiDestroyDeviceInfoList(set);
-    return ok;
-}
 
 // A package built for these cases, from the folder beside this program.
 std::wstring Package(const wchar_t* name)
@@ -83,7 +49,7 @@ struct Msiexec {
     DWORD Product(const wchar_t* options, const std::wstring& product)
     {
         std::wstring log = folder + L"\\msiexec-" + std::to_wstring(++runs) + L".txt";
-        DWORD code = Run(L"msiexec " + std::wstring(options) + L" " + product + L" /qn /l*v \"" + log + L"\"");
+        DWORD code = RunToEnd(L"msiexec " + std::wstring(options) + L" " + product + L" /qn /l*v \"" + log + L"\"");
         printf("  msiexec %s %s exited with %lu\n", Utf8(options).c_str(), Utf8(product).c_str(), code);
         return code;
     }

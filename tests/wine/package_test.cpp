@@ -18,48 +18,12 @@
 
 namespace {
 
-const wchar_t CLASS_NAME[] = L"TesmarUsb";
-const GUID CLASS_GUID = {0xF72FE0D4, 0xCBCB, 0x407d, {0x88, 0x14, 0x9E, 0xD6, 0x73, 0xD0, 0xDD, 0x6B}};
-const wchar_t HARDWARE_ID[] = L"USB\\VID_1D6B&PID_7E57\0";
 const wchar_t DRIVER_NAME[] = L"tesmarsample.sys";
 const DWORD UPGRADE_PAUSE_MS = 2000;
 // How late the watch may see a line: its polling interval and a loaded machine's delays.
 const DWORD WATCH_LATENESS_MS = 500;
 const char NATIVE_COPY[] = "planted in the native drivers folder";
 const char WOW64_COPY[] = "planted in the WOW64 drivers folder";
-
-// Runs a command line and returns its exit code, or -1 when it could not start.
-DWORD Run(std::wstring commandLine, const std::wstring& folder = std::wstring())
-{
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(0, &commandLine[0], 0, 0, FALSE, 0, 0, folder.empty() ? 0 : folder.c_str(), &startup,
-                        &process))
-        return static_cast<DWORD>(-1);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = static_cast<DWORD>(-1);
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
-}
-
-// A present, root-enumerated device of the class with the sample's hardware ID.
-bool CreateSampleDevice()
-{
-    HDEVINFO set = SetupDiCreateDeviceInfoList(&CLASS_GUID, 0);
-    if (set == INVALID_HANDLE_VALUE) return false;
-    SP_DEVINFO_DATA device = {};
-    device.cbSize = sizeof device;
-    bool ok = SetupDiCreateDeviceInfoW(set, CLASS_NAME, &CLASS_GUID, 0, 0, DICD_GENERATE_ID, &device) &&
-              SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID,
-                                                reinterpret_cast<const BYTE*>(HARDWARE_ID), sizeof HARDWARE_ID) &&
-              SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &device);
-    if (!ok) printf("  creating the sample device failed: %lu\n", GetLastError());
-    SetupDiDestroyDeviceInfoList(set);
-    return ok;
-}
 
 std::wstring WindowsFolder(const wchar_t* tail)
 {
@@ -214,7 +178,7 @@ WINE_CASE(example_package_installs_and_removes_the_driver)
     // The package of this program's build: msiexec found on the search path is the one of the
     // system directory that this program sees, 32-bit under WOW64.
     std::wstring msi = DistFile(L"drvmate-example.msi");
-    DWORD installed = Run(L"msiexec /i \"" + msi + L"\" /qn /l*v \"" + temp + L"\\install.txt\"");
+    DWORD installed = RunToEnd(L"msiexec /i \"" + msi + L"\" /qn /l*v \"" + temp + L"\\install.txt\"");
     printf("  msiexec /i exited with %lu\n", installed);
     CHECK(installed == 0);
 
@@ -237,7 +201,7 @@ WINE_CASE(example_package_installs_and_removes_the_driver)
 
     DeleteFileW(log.c_str());
     PlantDriverCopies();
-    DWORD removed = Run(L"msiexec /x \"" + msi + L"\" /qn /l*v \"" + temp + L"\\remove.txt\"");
+    DWORD removed = RunToEnd(L"msiexec /x \"" + msi + L"\" /qn /l*v \"" + temp + L"\\remove.txt\"");
     printf("  msiexec /x exited with %lu\n", removed);
     CHECK(removed == 0);
     text = LogText(log);
