@@ -7,9 +7,12 @@ set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno
 add_compile_options(-Wall -Wextra -Wno-cast-function-type -g -O1 ${SANITIZERS})
 add_link_options(${SANITIZERS})
 
-file(GLOB WINHOST_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/platform/host/*.cpp")
+# The layer (platform/host: the Win32 calls) over the simulated machine (platform/machine).
+# The products see only platform/winapi.h; tests see the machine too.
+file(GLOB WINHOST_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/platform/host/*.cpp"
+     "${CMAKE_SOURCE_DIR}/platform/machine/*.cpp")
 add_library(winhost OBJECT ${WINHOST_SOURCES})
-target_include_directories(winhost PUBLIC platform platform/host)
+target_include_directories(winhost PUBLIC platform platform/host platform/machine)
 
 add_library(drvmate_host STATIC ${DRVMATE_SOURCES})
 target_include_directories(drvmate_host PUBLIC platform installer)

@@ -59,13 +59,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string bytes;
     for (size_t i = 0; i < length; ++i) bytes.push_back(fill.empty() ? 0 : fill[i % fill.size()]);
 
-    host::Devices().Add(DeviceClass).Property(SPDRP_HARDWAREID, type, bytes);
+    host::CurrentMachine().devices.Add(DeviceClass).Property(SPDRP_HARDWAREID, type, bytes);
     std::vector<std::u16string> expected = Strings(bytes);
     bool readAgain = length > FIRST_READ_BYTES;
     bool listExpected = !readAgain || type == REG_MULTI_SZ;
     int needed = (readAgain && listExpected ? 2 : 1) + (listExpected ? 1 : 0);
     if (allocations >= 0) {
-        host::Heap().FailAfter(allocations);
+        host::CurrentMachine().heap.FailAfter(allocations);
         if (allocations < needed) listExpected = false;
     }
 
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         m.WriteFile(InfPath, InfOfClass(DeviceClass));
         int result = installer.UpdateDeviceDriver(InfPath);
         EXPECT_ORACLE(result == 0, "the update of one device fails the call");
-        const auto& updates = host::Devices().updates;
+        const auto& updates = host::CurrentMachine().devices.updates;
         if (listExpected && !expected.empty()) {
             EXPECT_ORACLE(updates.size() == 1 && updates[0].hardwareId == expected[0], "the first hardware ID offered");
         } else {
@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     device.cbSize = sizeof device;
     EXPECT_ORACLE(devices != INVALID_HANDLE_VALUE && SetupDiEnumDeviceInfo(devices, 0, &device), "the device");
     WCHAR** list = installer.GetHardwareIds(devices, &device, SPDRP_HARDWAREID);
-    const std::vector<size_t>& sizes = host::Heap().sizes;
+    const std::vector<size_t>& sizes = host::CurrentMachine().heap.sizes;
     EXPECT_ORACLE(!sizes.empty() || allocations == 0, "no buffer asked for");
     if (!sizes.empty()) EXPECT_ORACLE(sizes[0] == FIRST_READ_BYTES + 2 * sizeof(WCHAR), "the first buffer's size");
     if (readAgain && type == REG_MULTI_SZ && sizes.size() > 1)
@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     EXPECT_ORACLE((list != nullptr) == listExpected, "a list given or refused wrongly");
     if (list) {
         const WCHAR* buffer = reinterpret_cast<const WCHAR*>(list[-1]);
-        size_t bufferChars = host::Heap().SizeOf(buffer) / sizeof(WCHAR);
+        size_t bufferChars = host::CurrentMachine().heap.SizeOf(buffer) / sizeof(WCHAR);
         EXPECT_ORACLE(bufferChars > 0, "the list does not keep its buffer");
         for (size_t i = 0; i < expected.size(); ++i) {
             EXPECT_ORACLE(list[i] != nullptr, "a string missing from the list");

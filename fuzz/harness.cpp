@@ -176,8 +176,8 @@ void ExpectNothingHeld(const char* after)
     for (const auto& kind : m.openHandles) EXPECT_ORACLE(kind.second == 0, where + ": open " + kind.first + " handles");
     for (const auto& module : m.modules)
         EXPECT_ORACLE(module.second.references == 0, where + ": " + host::U8(module.first) + " still loaded");
-    EXPECT_ORACLE(host::Heap().LiveBlocks() == 0, where + ": heap blocks not released");
-    EXPECT_ORACLE(host::Heap().badFrees == 0, where + ": a heap block released that was not live");
+    EXPECT_ORACLE(host::CurrentMachine().heap.LiveBlocks() == 0, where + ": heap blocks not released");
+    EXPECT_ORACLE(host::CurrentMachine().heap.badFrees == 0, where + ": a heap block released that was not live");
 }
 
 bool MatchesAround(const std::u16string& name, const std::u16string& prefix, const std::u16string& suffix)

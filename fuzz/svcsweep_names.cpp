@@ -40,7 +40,7 @@ void Keys(const host::RegistryKey& key, const std::string& path, std::set<std::s
 std::set<std::string> AllKeys()
 {
     std::set<std::string> keys;
-    Keys(host::Registry().localMachine, "", keys);
+    Keys(host::CurrentMachine().registry.localMachine, "", keys);
     return keys;
 }
 
@@ -74,24 +74,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // Neighbours that must stay.
     for (const char* other : {"androidusb", "androidusb2", "victim", "victim.old", "a", "Tcpip"}) {
-        host::Services().Add(other);
-        host::Registry().AddKey(servicesPrefix + other + "\\Enum");
+        host::CurrentMachine().services.Add(other);
+        host::CurrentMachine().registry.AddKey(servicesPrefix + other + "\\Enum");
     }
-    host::Registry().AddKey(servicesPrefix + "victim\\Parameters\\Deep");
-    host::Registry().AddKey("SYSTEM\\CurrentControlSet\\Control\\Class");
-    host::Registry().AddKey("SOFTWARE\\Tesmar\\Drvmate");
+    host::CurrentMachine().registry.AddKey(servicesPrefix + "victim\\Parameters\\Deep");
+    host::CurrentMachine().registry.AddKey("SYSTEM\\CurrentControlSet\\Control\\Class");
+    host::CurrentMachine().registry.AddKey("SOFTWARE\\Tesmar\\Drvmate");
     bool nameFits = !name.empty() && name.find('\\') == std::string::npos && name.size() <= 225;
-    if ((flags & SERVICE_EXISTS) && nameFits) host::Services().Add(name);
-    if ((flags & KEY_WITH_SUBKEY) && nameFits) host::Registry().AddKey(servicesPrefix + name + "\\Sub");
+    if ((flags & SERVICE_EXISTS) && nameFits) host::CurrentMachine().services.Add(name);
+    if ((flags & KEY_WITH_SUBKEY) && nameFits) host::CurrentMachine().registry.AddKey(servicesPrefix + name + "\\Sub");
     if (flags & LOG_EXISTS) m.WriteFile(u"C:\\Work\\__Svcsweep__LOG.log", "");
 
     std::set<std::string> keysBefore = AllKeys();
     std::vector<std::string> servicesBefore;
-    for (const auto& service : host::Services().services) servicesBefore.push_back(service.first);
+    for (const auto& service : host::CurrentMachine().services.services) servicesBefore.push_back(service.first);
     std::string namedKey = servicesPrefix + name;
     bool isKeyName = !name.empty() && name.find('\\') == std::string::npos;
 
-    host::CommandLine() = line;
+    host::CurrentMachine().commandLine = line;
     std::vector<std::string> narrow;
     for (const auto& argument : arguments) narrow.push_back(host::BestFitAnsi(argument));
     std::vector<char*> argv;
@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         keyGone = keyGone || key.size() == namedKey.size();
     }
     for (const std::string& service : servicesBefore)
-        if (!host::Services().Has(service))
+        if (!host::CurrentMachine().services.Has(service))
             EXPECT_ORACLE(exact && SameName(service, name), "deleted the service " + service);
     char reason[512];
     bool accepted = exact && !name.empty() && IsUsableServiceName(name.c_str(), reason, sizeof reason);

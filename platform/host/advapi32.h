@@ -1,14 +1,5 @@
 // Service control manager and registry calls (advapi32.dll) and shlwapi's SHDeleteKeyA.
-//
-// The registry holds keys under HKEY_LOCAL_MACHINE, each with values and subkeys; the
-// service control manager holds services by name. Both compare names without regard to
-// case, as Windows does. Deleting a service marks it; it goes, together with its key and
-// everything below the key, when the last handle to it is closed.
 #pragma once
-
-#include <map>
-#include <string>
-#include <vector>
 
 #include "types.h"
 
@@ -67,72 +58,3 @@ LONG WINAPI RegCloseKey(HKEY key);
 LONG WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
 // shlwapi: deletes a key with every subkey below it.
 DWORD WINAPI SHDeleteKeyA(HKEY key, LPCSTR subKey);
-
-namespace host {
-
-// Case-insensitive order of narrow Windows names (ASCII letters fold).
-struct NarrowNoCaseLess {
-    bool operator()(const std::string& a, const std::string& b) const;
-};
-
-// The account the process runs as. An administrator gets every right on the service
-// control manager, the services and the keys under HKEY_LOCAL_MACHINE; anybody else gets
-// the rights Windows gives users: connect and query, read keys, delete nothing.
-struct Account {
-    bool administrator = true;
-};
-Account& CallerAccount();
-
-struct RegistryKey {
-    std::map<std::string, RegistryKey, NarrowNoCaseLess> subkeys;
-    std::map<std::string, std::string, NarrowNoCaseLess> values;
-    bool deleteDenied = false;  // its security refuses DELETE even to administrators
-};
-
-class RegistryTree {
-public:
-    // Paths are relative to HKEY_LOCAL_MACHINE, such as "SYSTEM\\CurrentControlSet\\Services\\x".
-    // AddKey makes every missing key on the way and returns the last.
-    RegistryKey& AddKey(const std::string& path);
-    void SetValue(const std::string& path, const std::string& name, const std::string& data);
-    bool HasKey(const std::string& path) const;
-    std::vector<std::string> Subkeys(const std::string& path) const;
-    void DenyDelete(const std::string& path) { AddKey(path).deleteDenied = true; }
-
-    // The key at the path's names, or null. The layer's own lookups.
-    RegistryKey* Find(const std::vector<std::string>& names);
-    // Removes the key at the names with everything below it; false when it is not there.
-    bool RemoveTree(const std::vector<std::string>& names);
-
-    RegistryKey localMachine;
-};
-
-// The registry of the current machine, reset with it: an empty
-// "SYSTEM\\CurrentControlSet\\Services" and "SOFTWARE".
-RegistryTree& Registry();
-
-struct ServiceEntry {
-    std::string name;
-    bool markedForDelete = false;
-    int openHandles = 0;  // handles open on it, those of other processes that a test adds included
-};
-
-class ServiceTable {
-public:
-    // A service as CreateService makes it: with its key "SYSTEM\\CurrentControlSet\\Services\\<name>".
-    ServiceEntry& Add(const std::string& name);
-    ServiceEntry* Find(const std::string& name);
-    bool Has(const std::string& name) { return Find(name) != nullptr; }
-    // Takes the service out of the table and its key out of the registry.
-    void Remove(const std::string& name);
-
-    std::map<std::string, ServiceEntry, NarrowNoCaseLess> services;
-};
-
-// The services of the current machine, reset with it: none.
-ServiceTable& Services();
-
-// The key path under HKEY_LOCAL_MACHINE that holds a service's configuration.
-std::string ServiceKeyPath(const std::string& name);
-
-}  // namespace host

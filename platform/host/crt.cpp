@@ -10,7 +10,7 @@
 #include <string>
 
 #include "kernel32.h"
-#include "machine.h"
+#include "layer.h"
 
 namespace host {
 namespace {
@@ -52,7 +52,7 @@ int TextClose(void* cookie)
     auto* stream = static_cast<TextStream*>(cookie);
     int rc = std::fclose(stream->file);
     delete stream;
-    HandleClosed("stream");
+    CurrentMachine().HandleClosed("stream");
     return rc;
 }
 
@@ -66,8 +66,8 @@ FILE* _wfsopen(const WCHAR* path, const WCHAR* mode, int shareFlag)
     if (m.Enter("_wfsopen", &code)) { errno = static_cast<int>(code ? code : EACCES); return nullptr; }
     (void)shareFlag;  // the simulated machine has one process: no sharing conflicts
     if (!path || !mode || !*path) { errno = EINVAL; return nullptr; }
-    std::u16string full = host::Redirected(host::FullPath(path));
-    std::string hostPath = host::HostPath(full);
+    std::u16string full = host::CurrentMachine().Redirected(host::CurrentMachine().FullPath(path));
+    std::string hostPath = host::CurrentMachine().HostPath(full);
     if (hostPath.empty()) { errno = EINVAL; return nullptr; }
 
     std::string hostMode;
@@ -94,7 +94,7 @@ FILE* _wfsopen(const WCHAR* path, const WCHAR* mode, int shareFlag)
     FILE* file = std::fopen(hostPath.c_str(), (hostMode + "b").c_str());
     if (!file) return nullptr;
     // A file the process creates is its user's.
-    if (!exists) host::SetOwnerOfOpenFile(fileno(file), m.processUser);
+    if (!exists) host::CurrentMachine().SetOwnerOfOpenFile(fileno(file), m.processUser);
     // The runtime opens through CreateFileW, which leaves ERROR_ALREADY_EXISTS behind when
     // an append or write open finds the file there.
     SetLastError(writing && exists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -109,7 +109,7 @@ FILE* _wfsopen(const WCHAR* path, const WCHAR* mode, int shareFlag)
     }
     // Unbuffered, so that every fwrite reaches the translation and the file at once.
     setvbuf(wrapped, nullptr, _IONBF, 0);
-    host::HandleOpened("stream");
+    host::CurrentMachine().HandleOpened("stream");
     m.openedPaths.push_back(path);
     return wrapped;
 }
@@ -141,7 +141,7 @@ ssize_t DescriptorWrite(void* cookie, const char* data, size_t size)
         return -1;
     }
     auto it = m.descriptors.find(stream->fd);
-    auto* file = it == m.descriptors.end() ? nullptr : FindKernelObject<FileObject>(it->second.file, "file");
+    auto* file = it == m.descriptors.end() ? nullptr : CurrentMachine().FindKernelObject<FileObject>(it->second.file, "file");
     if (!file) {
         stream->failed = true;
         errno = EBADF;
@@ -173,7 +173,7 @@ int DescriptorClose(void* cookie)
     auto* stream = static_cast<DescriptorStream*>(cookie);
     int rc = _close(stream->fd);
     delete stream;
-    HandleClosed("stream");
+    CurrentMachine().HandleClosed("stream");
     return rc;
 }
 
@@ -186,11 +186,11 @@ int _open_osfhandle(intptr_t osfhandle, int flags)
     DWORD code;
     if (m.Enter("_open_osfhandle", &code)) { errno = static_cast<int>(code ? code : EMFILE); return -1; }
     HANDLE handle = reinterpret_cast<HANDLE>(osfhandle);
-    if (!host::FindKernelObject<host::FileObject>(handle, "file")) { errno = EBADF; return -1; }
+    if (!host::CurrentMachine().FindKernelObject<host::FileObject>(handle, "file")) { errno = EBADF; return -1; }
     int fd = host::FIRST_FREE_DESCRIPTOR;
     while (m.descriptors.count(fd)) ++fd;
     m.descriptors[fd] = host::Descriptor{handle, flags};
-    host::HandleOpened("descriptor");
+    host::CurrentMachine().HandleOpened("descriptor");
     return fd;
 }
 
@@ -207,7 +207,7 @@ int _close(int fd)
     }
     HANDLE handle = it->second.file;
     m.descriptors.erase(it);
-    host::HandleClosed("descriptor");
+    host::CurrentMachine().HandleClosed("descriptor");
     if (!CloseHandle(handle)) { errno = EBADF; return -1; }
     return 0;
 }
@@ -236,7 +236,7 @@ FILE* _wfdopen(int fd, const WCHAR* mode)
         return nullptr;
     }
     setvbuf(wrapped, nullptr, _IONBF, 0);
-    host::HandleOpened("stream");
+    host::CurrentMachine().HandleOpened("stream");
     return wrapped;
 }
 

@@ -5,8 +5,8 @@
 // runtime's text mode does.
 #pragma once
 
-#include <cstdarg>
-#include <cstdio>
+#include <stdarg.h>
+#include <stdio.h>
 
 #include "types.h"
 

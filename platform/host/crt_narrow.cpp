@@ -1,6 +1,7 @@
 // The Windows runtime's narrow file, console and time calls over the simulated machine, and
 // the process's command line and ANSI code page that narrow text rests on.
 #include "crt_narrow.h"
+#include "startup.h"
 
 #include <sys/stat.h>
 
@@ -12,7 +13,7 @@
 
 #include "crt.h"
 #include "kernel32.h"
-#include "machine.h"
+#include "layer.h"
 
 namespace host {
 
@@ -21,25 +22,6 @@ namespace {
 const int WriteMode = 2;
 const int ReadMode = 4;
 
-struct State {
-    ConsoleText console;
-    LocalClock clock;
-    std::u16string commandLine;
-};
-
-State& Current()
-{
-    static State state;
-    return state;
-}
-
-void Reset(Machine& machine)
-{
-    Current() = State();
-    Current().commandLine = u"\"" + machine.moduleFileName + u"\"";
-}
-
-const bool registered = (Machine::OnReset(Reset), true);
 
 // ---------------------------------------------------------------------------------------
 // The ANSI code page: Windows-1252
@@ -186,12 +168,6 @@ std::vector<std::u16string> SplitCommandLine(const std::u16string& line)
     return arguments;
 }
 
-std::u16string& CommandLine()
-{
-    (void)registered;
-    return Current().commandLine;
-}
-
 std::string BestFitAnsi(const std::u16string& text)
 {
     bool usedDefault;
@@ -216,50 +192,41 @@ std::string Format(const char* format, va_list args)
 // The console text a standard stream writes to; null for any other stream.
 std::string* ConsoleOf(FILE* stream)
 {
-    if (stream == stdout) return &Current().console.out;
-    if (stream == stderr) return &Current().console.err;
+    if (stream == stdout) return &CurrentMachine().console.out;
+    if (stream == stderr) return &CurrentMachine().console.err;
     return nullptr;
 }
 
 }  // namespace
+}  // namespace host
 
-ConsoleText& Console()
-{
-    (void)registered;
-    return Current().console;
-}
+using host::CurrentMachine;
 
-LocalClock& Clock()
-{
-    (void)registered;
-    return Current().clock;
-}
-
-FILE* NarrowOpen(const char* path, const char* mode)
+FILE* _host_fopen(const char* path, const char* mode)
 {
     DWORD code;
     if (CurrentMachine().Enter("fopen", &code)) { errno = static_cast<int>(code ? code : EACCES); return nullptr; }
     if (!path || !mode) { errno = EINVAL; return nullptr; }
-    return _wfsopen(Widen(path).c_str(), Widen(mode).c_str(), _SH_DENYNO);
+    return _wfsopen(host::Widen(path).c_str(), host::Widen(mode).c_str(), _SH_DENYNO);
 }
 
-int ConsolePrintf(const char* format, ...)
+int _host_printf(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    std::string text = Format(format, args);
+    std::string text = host::Format(format, args);
     va_end(args);
-    Current().console.out += text;
+    CurrentMachine().console.out += text;
     return static_cast<int>(text.size());
 }
 
-int StreamPrintf(FILE* stream, const char* format, ...)
+int _host_fprintf(FILE* stream, const char* format, ...)
 {
     va_list args;
     va_start(args, format);
     int written;
-    if (std::string* console = ConsoleOf(stream)) {
-        std::string text = Format(format, args);
+    if (std::string* console = host::ConsoleOf(stream)) {
+        std::string text = host::Format(format, args);
         *console += text;
         written = static_cast<int>(text.size());
     } else {
@@ -269,26 +236,22 @@ int StreamPrintf(FILE* stream, const char* format, ...)
     return written;
 }
 
-int StreamPuts(const char* text, FILE* stream)
+int _host_fputs(const char* text, FILE* stream)
 {
-    if (std::string* console = ConsoleOf(stream)) {
+    if (std::string* console = host::ConsoleOf(stream)) {
         *console += text;
         return 0;
     }
     return (std::fputs)(text, stream);
 }
 
-}  // namespace host
-
-using host::CurrentMachine;
-
 int _access(const char* path, int mode)
 {
     DWORD code;
     if (CurrentMachine().Enter("_access", &code)) { errno = static_cast<int>(code ? code : EACCES); return -1; }
     if (!path || (mode & ~(host::WriteMode | host::ReadMode))) { errno = EINVAL; return -1; }
-    std::u16string full = host::Redirected(host::FullPath(host::Widen(path)));
-    std::string hostPath = host::HostPath(full);
+    std::u16string full = host::CurrentMachine().Redirected(host::CurrentMachine().FullPath(host::Widen(path)));
+    std::string hostPath = host::CurrentMachine().HostPath(full);
     struct stat st;
     if (hostPath.empty() || stat(hostPath.c_str(), &st) != 0) { errno = ENOENT; return -1; }
     // Folders are never read-only to _access; files only by the machine's mark.
@@ -301,8 +264,8 @@ int _access(const char* path, int mode)
 
 __time64_t _time64(__time64_t* result)
 {
-    CurrentMachine().Enter("_time64");
-    __time64_t now = host::Clock().now;
+    CurrentMachine().EnterInfallible("_time64");
+    __time64_t now = CurrentMachine().clock.now;
     if (result) *result = now;
     return now;
 }
@@ -312,7 +275,7 @@ struct tm* _localtime64(const __time64_t* time)
     static thread_local struct tm local;
     if (CurrentMachine().Enter("_localtime64")) { errno = EINVAL; return nullptr; }
     if (!time || *time < 0) { errno = EINVAL; return nullptr; }
-    time_t shifted = static_cast<time_t>(*time + host::Clock().utcOffsetSeconds);
+    time_t shifted = static_cast<time_t>(*time + CurrentMachine().clock.utcOffsetSeconds);
     if (!gmtime_r(&shifted, &local)) { errno = EINVAL; return nullptr; }
     return &local;
 }
@@ -322,8 +285,8 @@ struct tm* _localtime64(const __time64_t* time)
 
 LPWSTR WINAPI GetCommandLineW()
 {
-    CurrentMachine().Enter("GetCommandLineW");
-    return &host::CommandLine()[0];
+    CurrentMachine().EnterInfallible("GetCommandLineW");
+    return &CurrentMachine().commandLine[0];
 }
 
 LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR commandLine, int* count)
@@ -337,7 +300,7 @@ LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR commandLine, int* count)
     size_t pointerBytes = (arguments.size() + 1) * sizeof(LPWSTR);
     size_t bytes = pointerBytes;
     for (const auto& argument : arguments) bytes += (argument.size() + 1) * sizeof(WCHAR);
-    void* block = host::AllocateLocal(bytes);
+    void* block = host::CurrentMachine().AllocateLocal(bytes);
     LPWSTR* list = static_cast<LPWSTR*>(block);
     WCHAR* text = reinterpret_cast<WCHAR*>(static_cast<char*>(block) + pointerBytes);
     for (size_t i = 0; i < arguments.size(); ++i) {

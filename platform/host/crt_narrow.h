@@ -13,12 +13,8 @@
 // Include this header after any header that calls these functions in inline code.
 #pragma once
 
-#include <cstdarg>
-#include <cstdint>
-#include <cstdio>
-#include <ctime>
-#include <string>
-#include <vector>
+#include <stdio.h>
+#include <time.h>
 
 #include "types.h"
 
@@ -32,41 +28,13 @@ __time64_t _time64(__time64_t* result);
 // cannot be formed (a negative moment, or a failure a test injected).
 struct tm* _localtime64(const __time64_t* time);
 
-namespace host {
+// The runtime's own entries for the four functions that glibc also declares.
+FILE* _host_fopen(const char* path, const char* mode);
+int _host_printf(const char* format, ...);
+int _host_fprintf(FILE* stream, const char* format, ...);
+int _host_fputs(const char* text, FILE* stream);
 
-// What the process wrote to standard output and standard error, as it wrote it.
-struct ConsoleText {
-    std::string out;
-    std::string err;
-};
-ConsoleText& Console();
-
-// The machine's clock: a fixed moment, seconds since 1970-01-01 00:00 UTC, and the offset
-// of the local time from UTC.
-struct LocalClock {
-    static constexpr __time64_t DefaultNow = 1715938887;  // 2024-05-17 09:41:27 UTC
-    __time64_t now = DefaultNow;
-    int32_t utcOffsetSeconds = 0;
-};
-LocalClock& Clock();
-
-// The command line the process was started with, as GetCommandLineW gives it. A reset makes
-// it the module file name in quotes, as a program started by its full path sees it.
-std::u16string& CommandLine();
-// The arguments CommandLineToArgvW makes of a command line, without the call's bookkeeping.
-std::vector<std::u16string> SplitCommandLine(const std::u16string& line);
-// Text in the ANSI code page as WideCharToMultiByte makes it without WC_NO_BEST_FIT_CHARS:
-// what the runtime hands a narrow main() as its arguments.
-std::string BestFitAnsi(const std::u16string& text);
-
-FILE* NarrowOpen(const char* path, const char* mode);
-int ConsolePrintf(const char* format, ...);
-int StreamPrintf(FILE* stream, const char* format, ...);
-int StreamPuts(const char* text, FILE* stream);
-
-}  // namespace host
-
-#define fopen(path, mode) host::NarrowOpen(path, mode)
-#define printf(...) host::ConsolePrintf(__VA_ARGS__)
-#define fprintf(...) host::StreamPrintf(__VA_ARGS__)
-#define fputs(text, stream) host::StreamPuts(text, stream)
+#define fopen(path, mode) _host_fopen(path, mode)
+#define printf(...) _host_printf(__VA_ARGS__)
+#define fprintf(...) _host_fprintf(__VA_ARGS__)
+#define fputs(text, stream) _host_fputs(text, stream)

@@ -15,21 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "machine.h"
+#include "layer.h"
+#include "setupapi.h"
 
 namespace host {
-
-namespace {
-thread_local DWORD lastError = 0;
-thread_local bool redirectionDisabled = false;
-}  // namespace
-
-bool ThreadRedirectionDisabled() { return redirectionDisabled; }
-
-namespace {
-// A fresh machine starts with redirection on, also when a test left it off on this thread.
-const bool redirectionReset = (Machine::OnReset([](Machine&) { redirectionDisabled = false; }), true);
-}  // namespace
 
 namespace {
 
@@ -84,7 +73,8 @@ bool Matches(const std::u16string& pattern, const std::u16string& name)
     return pi == p.size();
 }
 
-struct FindSearch {
+struct FindSearch : KernelObject {
+    FindSearch() : KernelObject("find") {}
     std::vector<std::pair<std::u16string, std::string>> entries;  // name, host path
     size_t next = 0;
 };
@@ -105,14 +95,14 @@ void Fill(const std::pair<std::u16string, std::string>& entry, LPWIN32_FIND_DATA
 
 using host::CurrentMachine;
 
-DWORD WINAPI GetLastError() { return host::lastError; }
-void WINAPI SetLastError(DWORD code) { host::lastError = code; }
+DWORD WINAPI GetLastError() { return CurrentMachine().Thread().lastError; }
+void WINAPI SetLastError(DWORD code) { CurrentMachine().Thread().lastError = code; }
 
 HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
 
 void WINAPI Sleep(DWORD milliseconds)
 {
-    CurrentMachine().Enter("Sleep");
+    CurrentMachine().EnterInfallible("Sleep");
     CurrentMachine().sleeps.push_back(milliseconds);
 }
 
@@ -167,6 +157,25 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR name)
     return reinterpret_cast<HMODULE>(&it->second);
 }
 
+namespace host {
+
+// The layer's functions that a module's exports stand for when a test has not put its own
+// in their place.
+FARPROC LayerFunction(const std::string& name)
+{
+    static const std::map<std::string, FARPROC> functions = {
+        {"IsWow64Process", reinterpret_cast<FARPROC>(&IsWow64Process)},
+        {"Wow64DisableWow64FsRedirection", reinterpret_cast<FARPROC>(&Wow64DisableWow64FsRedirection)},
+        {"Wow64RevertWow64FsRedirection", reinterpret_cast<FARPROC>(&Wow64RevertWow64FsRedirection)},
+        {"SetupUninstallOEMInfW", reinterpret_cast<FARPROC>(&SetupUninstallOEMInfW)},
+        {"UpdateDriverForPlugAndPlayDevicesW", reinterpret_cast<FARPROC>(&UpdateDriverForPlugAndPlayDevicesW)},
+    };
+    auto it = functions.find(name);
+    return it == functions.end() ? nullptr : it->second;
+}
+
+}  // namespace host
+
 static host::Module* FindModule(HMODULE handle)
 {
     for (auto& entry : CurrentMachine().modules)
@@ -176,25 +185,33 @@ static host::Module* FindModule(HMODULE handle)
 
 BOOL WINAPI FreeLibrary(HMODULE handle)
 {
-    CurrentMachine().Enter("FreeLibrary");
+    DWORD code;
+    bool fails = CurrentMachine().Enter("FreeLibrary", &code);
     host::Module* module = FindModule(handle);
     if (!module || (module->references == 0 && !module->resident)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    // A failure the test injected still takes the reference: the caller cannot retry.
     if (module->references > 0) --module->references;
+    if (fails) { SetLastError(code); return FALSE; }
     return TRUE;
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE handle, LPCSTR name)
 {
     DWORD code;
-    if (CurrentMachine().Enter(std::string("GetProcAddress"), &code)) { SetLastError(code); return nullptr; }
+    if (CurrentMachine().Enter("GetProcAddress", &code)) { SetLastError(code); return nullptr; }
     host::Module* module = FindModule(handle);
     if (!module) { SetLastError(ERROR_INVALID_HANDLE); return nullptr; }
+    if (name && reinterpret_cast<ULONG_PTR>(name) <= 0xFFFF)
+        host::Machine::Unsimulated("GetProcAddress", "an export by ordinal");
     auto it = module->exports.find(name ? name : "");
     if (it == module->exports.end()) { SetLastError(ERROR_PROC_NOT_FOUND); return nullptr; }
-    return it->second;
+    if (it->second) return it->second;
+    FARPROC function = host::LayerFunction(it->first);
+    if (!function) host::Machine::Unsimulated("GetProcAddress", "the layer has no function " + it->first);
+    return function;
 }
 
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
@@ -202,7 +219,7 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
     host::Machine& m = CurrentMachine();
     DWORD code;
     if (m.Enter("GetModuleFileNameW", &code)) { SetLastError(code); return 0; }
-    if (module) { SetLastError(ERROR_MOD_NOT_FOUND); return 0; }
+    if (module) host::Machine::Unsimulated("GetModuleFileNameW", "a module other than the process's file");
     const std::u16string& name = m.moduleFileName;
     if (size == 0) { SetLastError(ERROR_INSUFFICIENT_BUFFER); return 0; }
     if (name.size() + 1 > size) {
@@ -237,8 +254,9 @@ BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* oldValue)
     if (CurrentMachine().Enter("Wow64DisableWow64FsRedirection", &code)) { SetLastError(code); return FALSE; }
     if (!CurrentMachine().windows64) { SetLastError(ERROR_INVALID_FUNCTION); return FALSE; }
     if (!oldValue) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
-    *oldValue = reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(host::redirectionDisabled ? 2 : 1));
-    host::redirectionDisabled = true;
+    bool& disabled = CurrentMachine().Thread().redirectionDisabled;
+    *oldValue = reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(disabled ? 2 : 1));
+    disabled = true;
     return CurrentMachine().redirectionDisableResult;
 }
 
@@ -249,7 +267,7 @@ BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID oldValue)
     ULONG_PTR state = reinterpret_cast<ULONG_PTR>(oldValue);
     if (!CurrentMachine().windows64) { SetLastError(ERROR_INVALID_FUNCTION); return FALSE; }
     if (state != 1 && state != 2) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
-    host::redirectionDisabled = state == 2;
+    CurrentMachine().Thread().redirectionDisabled = state == 2;
     return TRUE;
 }
 
@@ -303,7 +321,7 @@ DWORD WINAPI GetFullPathNameW(LPCWSTR path, DWORD size, LPWSTR buffer, LPWSTR* f
     if (CurrentMachine().Enter("GetFullPathNameW", &code)) { SetLastError(code); return 0; }
     std::u16string text = host::Text(path);
     if (text.empty()) { SetLastError(ERROR_INVALID_NAME); return 0; }
-    std::u16string full = host::FullPath(text);
+    std::u16string full = CurrentMachine().FullPath(text);
     if (full.empty()) { SetLastError(ERROR_INVALID_NAME); return 0; }
     if (full.size() + 1 > size || !buffer) return static_cast<DWORD>(full.size() + 1);
     std::copy(full.begin(), full.end(), buffer);
@@ -320,8 +338,8 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR path)
     host::Machine& m = CurrentMachine();
     DWORD code;
     if (m.Enter("GetFileAttributesW", &code)) { SetLastError(code); return INVALID_FILE_ATTRIBUTES; }
-    std::u16string full = host::Redirected(host::FullPath(host::Text(path)));
-    std::string hostPath = host::HostPath(full);
+    std::u16string full = m.Redirected(m.FullPath(host::Text(path)));
+    std::string hostPath = m.HostPath(full);
     if (hostPath.empty() || host::HasWildcard(full)) { SetLastError(ERROR_INVALID_NAME); return INVALID_FILE_ATTRIBUTES; }
     if (!host::IsThere(hostPath)) { SetLastError(host::MissingError(hostPath)); return INVALID_FILE_ATTRIBUTES; }
     if (host::IsFolder(hostPath)) return FILE_ATTRIBUTE_DIRECTORY;
@@ -333,8 +351,8 @@ BOOL WINAPI DeleteFileW(LPCWSTR path)
     host::Machine& m = CurrentMachine();
     DWORD code;
     if (m.Enter("DeleteFileW", &code)) { SetLastError(code); return FALSE; }
-    std::u16string full = host::Redirected(host::FullPath(host::Text(path)));
-    std::string hostPath = host::HostPath(full);
+    std::u16string full = m.Redirected(m.FullPath(host::Text(path)));
+    std::string hostPath = m.HostPath(full);
     if (hostPath.empty() || host::HasWildcard(full)) { SetLastError(ERROR_INVALID_NAME); return FALSE; }
     if (!host::IsThere(hostPath)) { SetLastError(host::MissingError(hostPath)); return FALSE; }
     if (host::IsFolder(hostPath) || m.IsReadOnly(full)) { SetLastError(ERROR_ACCESS_DENIED); return FALSE; }
@@ -345,19 +363,20 @@ BOOL WINAPI DeleteFileW(LPCWSTR path)
 
 HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
 {
+    host::Machine& m = CurrentMachine();
     DWORD code;
-    if (CurrentMachine().Enter("FindFirstFileW", &code)) { SetLastError(code); return INVALID_HANDLE_VALUE; }
-    std::u16string full = host::Redirected(host::FullPath(host::Text(pattern)));
+    if (m.Enter("FindFirstFileW", &code)) { SetLastError(code); return INVALID_HANDLE_VALUE; }
+    std::u16string full = m.Redirected(m.FullPath(host::Text(pattern)));
     size_t slash = full.rfind(u'\\');
     if (full.empty() || slash == std::u16string::npos || !data) { SetLastError(ERROR_INVALID_NAME); return INVALID_HANDLE_VALUE; }
     std::u16string folder = full.substr(0, slash + 1);
     std::u16string namePattern = full.substr(slash + 1);
     if (host::HasWildcard(folder)) { SetLastError(ERROR_INVALID_NAME); return INVALID_HANDLE_VALUE; }
     if (namePattern.empty()) { SetLastError(ERROR_FILE_NOT_FOUND); return INVALID_HANDLE_VALUE; }
-    std::string hostFolder = host::HostPath(folder);
+    std::string hostFolder = m.HostPath(folder);
     if (!host::IsFolder(hostFolder)) { SetLastError(ERROR_PATH_NOT_FOUND); return INVALID_HANDLE_VALUE; }
 
-    auto* search = new host::FindSearch();
+    auto search = std::make_unique<host::FindSearch>();
     if (DIR* dir = opendir(hostFolder.c_str())) {
         bool isRoot = folder.size() == 3;
         while (dirent* e = readdir(dir)) {
@@ -373,22 +392,20 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
     std::sort(search->entries.begin(), search->entries.end(),
               [](const auto& a, const auto& b) { return host::Upper(a.first) < host::Upper(b.first); });
     if (search->entries.empty()) {
-        delete search;
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
     host::Fill(search->entries[0], data);
     search->next = 1;
-    host::HandleOpened("find");
-    return reinterpret_cast<HANDLE>(search);
+    return m.AddKernelObject(std::move(search));
 }
 
 BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data)
 {
     DWORD code;
     if (CurrentMachine().Enter("FindNextFileW", &code)) { SetLastError(code); return FALSE; }
-    if (!find || find == INVALID_HANDLE_VALUE) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
-    auto* search = reinterpret_cast<host::FindSearch*>(find);
+    auto* search = CurrentMachine().FindKernelObject<host::FindSearch>(find, "find");
+    if (!search) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
     if (search->next >= search->entries.size()) { SetLastError(ERROR_NO_MORE_FILES); return FALSE; }
     host::Fill(search->entries[search->next++], data);
     return TRUE;
@@ -396,10 +413,17 @@ BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data)
 
 BOOL WINAPI FindClose(HANDLE find)
 {
-    CurrentMachine().Enter("FindClose");
-    if (!find || find == INVALID_HANDLE_VALUE) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
-    delete reinterpret_cast<host::FindSearch*>(find);
-    host::HandleClosed("find");
+    host::Machine& m = CurrentMachine();
+    DWORD code;
+    bool fails = m.Enter("FindClose", &code);
+    if (!m.FindKernelObject<host::FindSearch>(find, "find")) {
+        ++m.invalidCloses;
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    // A failure the test injected still closes the search: the caller cannot retry.
+    m.CloseKernelObject(find);
+    if (fails) { SetLastError(code); return FALSE; }
     return TRUE;
 }
 
@@ -490,8 +514,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
     m.openedPaths.push_back(text);
     if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) { SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE; }
     if (text.empty()) { SetLastError(ERROR_PATH_NOT_FOUND); return INVALID_HANDLE_VALUE; }
-    std::u16string full = host::Redirected(host::FullPath(text));
-    std::string hostPath = host::HostPath(full);
+    std::u16string full = m.Redirected(m.FullPath(text));
+    std::string hostPath = m.HostPath(full);
     if (hostPath.empty() || host::HasWildcard(full)) { SetLastError(ERROR_INVALID_NAME); return INVALID_HANDLE_VALUE; }
 
     DWORD rights = host::FileRights(access);
@@ -505,7 +529,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
     struct stat st;
     bool nameTaken = lstat(hostPath.c_str(), &st) == 0;
     bool exists = linkItself || stat(reached.c_str(), &st) == 0;
-    bool folder = linkItself ? host::IsFolderLink(hostPath) : exists && S_ISDIR(st.st_mode);
+    bool folder = linkItself ? m.IsFolderLink(hostPath) : exists && S_ISDIR(st.st_mode);
 
     auto object = std::make_unique<host::FileObject>();
     object->access = rights;
@@ -542,19 +566,19 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
         bool appendOnly = (rights & FILE_APPEND_DATA) && !(rights & FILE_WRITE_DATA);
         object->fd = open(reached.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | (appendOnly ? O_APPEND : 0), 0644);
         created = object->fd >= 0;
-        if (created) host::SetOwnerOfOpenFile(object->fd, m.processUser);
+        if (created) m.SetOwnerOfOpenFile(object->fd, m.processUser);
     }
     if (object->fd < 0) { SetLastError(ERROR_ACCESS_DENIED); return INVALID_HANDLE_VALUE; }
     bool opened = exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS);
     SetLastError(opened ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    return host::AddKernelObject(std::move(object));
+    return m.AddKernelObject(std::move(object));
 }
 
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
 {
     DWORD code;
     if (CurrentMachine().Enter("GetFileInformationByHandle", &code)) { SetLastError(code); return FALSE; }
-    auto* object = host::FindKernelObject<host::FileObject>(file, "file");
+    auto* object = CurrentMachine().FindKernelObject<host::FileObject>(file, "file");
     if (!object) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
     if (!information) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
     struct stat st;
@@ -586,12 +610,12 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written,
     DWORD code;
     if (written) *written = 0;
     if (CurrentMachine().Enter("WriteFile", &code)) { SetLastError(code); return FALSE; }
-    auto* object = host::FindKernelObject<host::FileObject>(file, "file");
+    auto* object = CurrentMachine().FindKernelObject<host::FileObject>(file, "file");
     if (!object) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
-    if (overlapped) throw std::logic_error("WriteFile: overlapped writes are not simulated");
+    if (overlapped) host::Machine::Unsimulated("WriteFile", "overlapped writes");
     if (!written || (!buffer && bytes)) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
     if (!(object->access & (FILE_WRITE_DATA | FILE_APPEND_DATA))) { SetLastError(ERROR_ACCESS_DENIED); return FALSE; }
-    if (object->linkItself) throw std::logic_error("WriteFile: writing to a link itself is not simulated");
+    if (object->linkItself) host::Machine::Unsimulated("WriteFile", "writing to a link itself");
     const char* data = static_cast<const char*>(buffer);
     DWORD done = 0;
     while (done < bytes) {
@@ -608,7 +632,7 @@ BOOL WINAPI CloseHandle(HANDLE handle)
     DWORD code;
     if (CurrentMachine().Enter("CloseHandle", &code)) { SetLastError(code); return FALSE; }
     if (handle == GetCurrentProcess()) return TRUE;  // the pseudo handle: nothing to close
-    if (!host::CloseKernelObject(handle)) {
+    if (!CurrentMachine().CloseKernelObject(handle)) {
         ++CurrentMachine().invalidCloses;
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -630,6 +654,6 @@ HLOCAL WINAPI LocalFree(HLOCAL block)
     }
     std::free(it->first);
     m.localBlocks.erase(it);
-    host::HandleClosed("local");
+    m.HandleClosed("local");
     return nullptr;
 }

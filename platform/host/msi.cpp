@@ -1,53 +1,14 @@
 // The installer session over the simulated machine.
 #include "msi.h"
 
-#include <algorithm>
-
 #include "kernel32.h"
-#include "machine.h"
-
-namespace host {
-
-namespace {
-InstallerSession& State()
-{
-    static InstallerSession session;
-    return session;
-}
-const bool registered = (Machine::OnReset([](Machine&) { State() = InstallerSession(); }), true);
-
-bool IsSession(MSIHANDLE handle)
-{
-    const auto& s = State().sessions;
-    return std::find(s.begin(), s.end(), handle) != s.end();
-}
-}  // namespace
-
-InstallerSession& Session()
-{
-    (void)registered;
-    return State();
-}
-
-MSIHANDLE InstallerSession::Open()
-{
-    MSIHANDLE handle = nextHandle++;
-    sessions.push_back(handle);
-    return handle;
-}
-
-bool InstallerSession::RebootAtEnd() const
-{
-    bool on = false;
-    for (const auto& mode : modes)
-        if (mode.first == MSIRUNMODE_REBOOTATEND) on = mode.second != FALSE;
-    return on;
-}
-
-}  // namespace host
+#include "layer.h"
 
 using host::CurrentMachine;
-using host::Session;
+
+namespace {
+host::InstallerSession& Session() { return host::CurrentMachine().session; }
+}  // namespace
 
 MSIHANDLE WINAPI MsiCreateRecord(UINT fields)
 {
@@ -56,7 +17,7 @@ MSIHANDLE WINAPI MsiCreateRecord(UINT fields)
     MSIHANDLE handle = Session().nextHandle++;
     Session().records[handle] = host::InstallerSession::Record{fields, {}};
     ++Session().recordsCreated;
-    host::HandleOpened("msirecord");
+    host::CurrentMachine().HandleOpened("msirecord");
     return handle;
 }
 
@@ -76,7 +37,7 @@ int WINAPI MsiProcessMessage(MSIHANDLE session, INSTALLMESSAGE type, MSIHANDLE r
     DWORD code;
     if (CurrentMachine().Enter("MsiProcessMessage", &code)) return -1;
     auto it = Session().records.find(record);
-    if (!host::IsSession(session) || it == Session().records.end()) return -1;
+    if (!Session().IsSession(session) || it == Session().records.end()) return -1;
     Session().messages.push_back(host::InstallerSession::Message{type, it->second.integers, it->second.fields});
     if (Session().answers.empty()) return 0;
     int answer = Session().answers.front();
@@ -86,16 +47,18 @@ int WINAPI MsiProcessMessage(MSIHANDLE session, INSTALLMESSAGE type, MSIHANDLE r
 
 UINT WINAPI MsiCloseHandle(MSIHANDLE handle)
 {
-    if (handle == 0) return ERROR_SUCCESS;
+    DWORD code;
+    bool fails = CurrentMachine().Enter("MsiCloseHandle", &code);
+    if (handle == 0) return fails ? code : ERROR_SUCCESS;
     auto it = Session().records.find(handle);
     if (it == Session().records.end()) {
-        if (host::IsSession(handle)) return ERROR_SUCCESS;
+        if (Session().IsSession(handle)) return ERROR_SUCCESS;
         ++Session().badCloses;
         return ERROR_INVALID_HANDLE;
     }
     Session().records.erase(it);
     ++Session().recordsClosed;
-    host::HandleClosed("msirecord");
+    host::CurrentMachine().HandleClosed("msirecord");
     return ERROR_SUCCESS;
 }
 
@@ -103,9 +66,8 @@ UINT WINAPI MsiSetMode(MSIHANDLE session, MSIRUNMODE mode, BOOL state)
 {
     DWORD code;
     if (CurrentMachine().Enter("MsiSetMode", &code)) return code;
-    if (!host::IsSession(session)) return ERROR_INVALID_HANDLE;
+    if (!Session().IsSession(session)) return ERROR_INVALID_HANDLE;
     if (mode != MSIRUNMODE_REBOOTATEND && mode != MSIRUNMODE_REBOOTNOW) return ERROR_ACCESS_DENIED;
     Session().modes.emplace_back(mode, state);
-    if (CurrentMachine().RedirectionDisabled()) ++Session().modesWithRedirectionOff;
     return ERROR_SUCCESS;
 }

@@ -1,14 +1,9 @@
 // Windows Installer calls (msi.dll) that the custom actions make on their session.
 #pragma once
 
-#include <deque>
-#include <map>
-#include <string>
-#include <vector>
-
 #include "types.h"
 
-typedef uint32_t MSIHANDLE;
+typedef DWORD MSIHANDLE;
 
 enum INSTALLMESSAGE {
     INSTALLMESSAGE_FATALEXIT = 0x00000000,
@@ -69,40 +64,3 @@ public:
         return &m_h;
     }
 };
-
-namespace host {
-
-// The installer session that runs the custom actions, as a test scripts and reads it.
-struct InstallerSession {
-    struct Message {
-        INSTALLMESSAGE type;
-        std::map<UINT, int> integers;  // the record's integer fields
-        UINT fields;                   // the record's field count
-    };
-
-    MSIHANDLE Open();  // a session handle for the custom action
-
-    std::deque<int> answers;        // what each message returns, in turn; 0 when none is left
-    std::vector<Message> messages;  // every message handed over
-    std::vector<std::pair<MSIRUNMODE, BOOL>> modes;  // every MsiSetMode, in order
-    int modesWithRedirectionOff = 0;  // of those, made while the thread's redirection was off
-    int recordsCreated = 0;
-    int recordsClosed = 0;
-    int badCloses = 0;  // MsiCloseHandle on a handle that is not open
-
-    bool RebootAtEnd() const;
-    int OpenRecords() const { return recordsCreated - recordsClosed; }
-
-    // Internal bookkeeping of the layer.
-    struct Record {
-        UINT fields;
-        std::map<UINT, int> integers;
-    };
-    std::map<MSIHANDLE, Record> records;
-    std::vector<MSIHANDLE> sessions;
-    MSIHANDLE nextHandle = 100;
-};
-
-InstallerSession& Session();
-
-}  // namespace host

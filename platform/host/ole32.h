@@ -10,8 +10,3 @@ typedef const OLECHAR* LPCOLESTR;
 // Parses "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" (hexadecimal digits of either case).
 // Anything else is CO_E_CLASSSTRING; a null text gives CLSID_NULL and NOERROR.
 HRESULT WINAPI CLSIDFromString(LPCOLESTR text, LPCLSID clsid);
-
-namespace host {
-// The GUID text rule of CLSIDFromString, for the layer's own parsers (INF ClassGUID= lines).
-bool ParseGuid(const WCHAR* text, GUID* guid);
-}  // namespace host

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "kernel32.h"
-#include "machine.h"
+#include "layer.h"
 
 namespace host {
 namespace {
@@ -62,7 +62,7 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token)
     auto object = std::make_unique<host::TokenObject>();
     object->access = desiredAccess;
     object->user = CurrentMachine().processUser;
-    *token = host::AddKernelObject(std::move(object));
+    *token = host::CurrentMachine().AddKernelObject(std::move(object));
     return TRUE;
 }
 
@@ -71,7 +71,7 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informatio
 {
     DWORD code;
     if (CurrentMachine().Enter("GetTokenInformation", &code)) { SetLastError(code); return FALSE; }
-    auto* object = host::FindKernelObject<host::TokenObject>(token, "token");
+    auto* object = host::CurrentMachine().FindKernelObject<host::TokenObject>(token, "token");
     if (!object) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
     if (informationClass != TokenUser)
         throw std::logic_error("GetTokenInformation: class " + std::to_string(static_cast<int>(informationClass)) +
@@ -92,7 +92,8 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informatio
 
 BOOL WINAPI EqualSid(PSID first, PSID second)
 {
-    CurrentMachine().Enter("EqualSid");
+    DWORD code;
+    if (CurrentMachine().Enter("EqualSid", &code)) { SetLastError(code); return FALSE; }
     size_t length = host::SidLength(first);
     if (!length || host::SidLength(second) != length) return FALSE;
     return std::memcmp(first, second, length) == 0 ? TRUE : FALSE;
@@ -100,7 +101,7 @@ BOOL WINAPI EqualSid(PSID first, PSID second)
 
 BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type)
 {
-    CurrentMachine().Enter("IsWellKnownSid");
+    CurrentMachine().EnterInfallible("IsWellKnownSid");
     const char* wellKnown = host::WellKnownSidText(type);
     return host::SidLength(sid) && host::SidText(sid) == wellKnown ? TRUE : FALSE;
 }
@@ -114,16 +115,16 @@ DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_
     if (securityInfo != OWNER_SECURITY_INFORMATION || group || dacl || sacl)
         throw std::logic_error("GetSecurityInfo: only the owner is simulated");
     if (objectType != SE_FILE_OBJECT) throw std::logic_error("GetSecurityInfo: only files are simulated");
-    auto* file = host::FindKernelObject<host::FileObject>(handle, "file");
+    auto* file = host::CurrentMachine().FindKernelObject<host::FileObject>(handle, "file");
     if (!file) return ERROR_INVALID_HANDLE;
     // Reading the owner takes READ_CONTROL, granted when the handle was opened.
     if (!(file->access & READ_CONTROL)) return ERROR_ACCESS_DENIED;
     if (!securityDescriptor) return ERROR_INVALID_PARAMETER;
 
-    std::string ownerText = host::OwnerOfOpenFile(file->fd);
+    std::string ownerText = host::CurrentMachine().OwnerOfOpenFile(file->fd);
     std::vector<BYTE> sid = host::SidBytes(ownerText);
     size_t size = sizeof(host::SelfRelativeDescriptor) + sid.size();
-    auto* descriptor = static_cast<host::SelfRelativeDescriptor*>(host::AllocateLocal(size));
+    auto* descriptor = static_cast<host::SelfRelativeDescriptor*>(host::CurrentMachine().AllocateLocal(size));
     descriptor->Revision = host::SECURITY_DESCRIPTOR_REVISION_1;
     descriptor->Control = host::SE_SELF_RELATIVE;
     descriptor->OffsetOwner = sizeof(host::SelfRelativeDescriptor);

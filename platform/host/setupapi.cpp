@@ -12,7 +12,7 @@
 
 #include "devices.h"
 #include "kernel32.h"
-#include "machine.h"
+#include "layer.h"
 #include "ole32.h"
 
 namespace host {
@@ -22,24 +22,15 @@ namespace {
 // ---------------------------------------------------------------------------------------
 // Device information sets
 
-struct DeviceInfoSet {
+struct DeviceInfoSet : KernelObject {
+    DeviceInfoSet() : KernelObject("devinfo") {}
     GUID classGuid = {};  // the class the set was built for; GUID_NULL for all classes
     std::vector<DEVINST> members;
     std::map<DEVINST, SP_REMOVEDEVICE_PARAMS> removeParams;  // class-install parameters set
     std::map<DEVINST, DWORD> installFlags;                   // DI_* flags of each member
 };
 
-std::set<DeviceInfoSet*>& Sets()
-{
-    static std::set<DeviceInfoSet*> sets;
-    return sets;
-}
-
-DeviceInfoSet* SetOf(HDEVINFO handle)
-{
-    auto* set = static_cast<DeviceInfoSet*>(handle);
-    return Sets().count(set) ? set : nullptr;
-}
+DeviceInfoSet* SetOf(HDEVINFO handle) { return CurrentMachine().FindKernelObject<DeviceInfoSet>(handle, "devinfo"); }
 
 // The member that a caller's SP_DEVINFO_DATA names, or null with the last error set.
 Device* MemberOf(DeviceInfoSet* set, PSP_DEVINFO_DATA data)
@@ -49,7 +40,7 @@ Device* MemberOf(DeviceInfoSet* set, PSP_DEVINFO_DATA data)
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    Device* device = Devices().Find(data->DevInst);
+    Device* device = CurrentMachine().devices.Find(data->DevInst);
     if (!device || device->removed) {
         SetLastError(ERROR_NO_SUCH_DEVINST);
         return nullptr;
@@ -57,12 +48,14 @@ Device* MemberOf(DeviceInfoSet* set, PSP_DEVINFO_DATA data)
     return device;
 }
 
-HDEVINFO BuildSet(const GUID* classGuid, PCWSTR enumerator, DWORD flags, HDEVINFO existing, PCWSTR machineName)
+HDEVINFO BuildSet(const char* api, const GUID* classGuid, PCWSTR enumerator, DWORD flags, HDEVINFO existing,
+                  PCWSTR machineName)
 {
     const DWORD knownFlags = DIGCF_DEFAULT | DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_PROFILE;
+    if (flags & DIGCF_DEVICEINTERFACE) Machine::Unsimulated(api, "DIGCF_DEVICEINTERFACE: sets of device interfaces");
     if (flags & ~knownFlags) { SetLastError(ERROR_INVALID_FLAGS); return INVALID_HANDLE_VALUE; }
     if (!classGuid && !(flags & DIGCF_ALLCLASSES)) { SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE; }
-    if (machineName && *machineName) { SetLastError(ERROR_INVALID_MACHINENAME); return INVALID_HANDLE_VALUE; }
+    if (machineName && *machineName) Machine::Unsimulated(api, "a remote machine " + U8(machineName));
     DeviceInfoSet* set = nullptr;
     if (existing && existing != INVALID_HANDLE_VALUE) {
         set = SetOf(existing);
@@ -70,29 +63,24 @@ HDEVINFO BuildSet(const GUID* classGuid, PCWSTR enumerator, DWORD flags, HDEVINF
     }
     std::u16string prefix = enumerator ? Upper(std::u16string(enumerator)) + u"\\" : std::u16string();
     std::vector<DEVINST> found;
-    for (const Device& device : Devices().devices) {
+    for (const Device& device : CurrentMachine().devices.devices) {
         if (device.removed) continue;
         if ((flags & DIGCF_PRESENT) && !device.present) continue;
         if (!(flags & DIGCF_ALLCLASSES) && !IsEqualGUID(device.classGuid, *classGuid)) continue;
         if (!prefix.empty() && Upper(device.instanceId).compare(0, prefix.size(), prefix) != 0) continue;
         found.push_back(device.devInst);
     }
+    HDEVINFO handle = existing;
     if (!set) {
-        set = new DeviceInfoSet();
-        if (classGuid && !(flags & DIGCF_ALLCLASSES)) set->classGuid = *classGuid;
-        Sets().insert(set);
-        HandleOpened("devinfo");
+        auto made = std::make_unique<DeviceInfoSet>();
+        if (classGuid && !(flags & DIGCF_ALLCLASSES)) made->classGuid = *classGuid;
+        set = made.get();
+        handle = CurrentMachine().AddKernelObject(std::move(made));
     }
     for (DEVINST devInst : found)
         if (std::find(set->members.begin(), set->members.end(), devInst) == set->members.end())
             set->members.push_back(devInst);
-    return set;
-}
-
-void DestroySets(Machine&)
-{
-    for (DeviceInfoSet* set : Sets()) delete set;
-    Sets().clear();
+    return handle;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -177,7 +165,7 @@ bool IsWindowsInf(const Inf& inf)
 bool ReadInf(const std::u16string& fullPath, Inf* inf, std::string* bytes = nullptr)
 {
     Machine& m = CurrentMachine();
-    std::string hostPath = HostPath(Redirected(fullPath));
+    std::string hostPath = CurrentMachine().HostPath(CurrentMachine().Redirected(fullPath));
     struct stat st;
     if (hostPath.empty()) { SetLastError(ERROR_INVALID_NAME); return false; }
     if (stat(hostPath.c_str(), &st) != 0) {
@@ -245,18 +233,6 @@ std::u16string Stage(const std::u16string& source, const std::string& bytes)
     return name.empty() ? StageCopy(source, bytes) : name;
 }
 
-void RegisterModules(Machine& m)
-{
-    // Drvmate imports setupapi.dll, so it is mapped before any of its code runs; newdev.dll
-    // is mapped only by LoadLibraryW.
-    m.AddModule(u"setupapi.dll", true).exports["SetupUninstallOEMInfW"] =
-        reinterpret_cast<FARPROC>(&SetupUninstallOEMInfW);
-    m.AddModule(u"newdev.dll").exports["UpdateDriverForPlugAndPlayDevicesW"] =
-        reinterpret_cast<FARPROC>(&UpdateDriverForPlugAndPlayDevicesW);
-}
-
-const bool registered = (Machine::OnReset(DestroySets), Machine::OnReset(RegisterModules), true);
-
 }  // namespace
 }  // namespace host
 
@@ -267,11 +243,10 @@ using host::CurrentMachine;
 
 HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags)
 {
-    (void)host::registered;
     (void)parent;
     DWORD code;
     if (CurrentMachine().Enter("SetupDiGetClassDevsW", &code)) { SetLastError(code); return INVALID_HANDLE_VALUE; }
-    return host::BuildSet(classGuid, enumerator, flags, nullptr, nullptr);
+    return host::BuildSet("SetupDiGetClassDevsW", classGuid, enumerator, flags, nullptr, nullptr);
 }
 
 HDEVINFO WINAPI SetupDiGetClassDevsExW(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags,
@@ -281,7 +256,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsExW(const GUID* classGuid, PCWSTR enumerator,
     DWORD code;
     if (CurrentMachine().Enter("SetupDiGetClassDevsExW", &code)) { SetLastError(code); return INVALID_HANDLE_VALUE; }
     if (reserved) { SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE; }
-    return host::BuildSet(classGuid, enumerator, flags, existing, machineName);
+    return host::BuildSet("SetupDiGetClassDevsExW", classGuid, enumerator, flags, existing, machineName);
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO devices, DWORD index, PSP_DEVINFO_DATA device)
@@ -292,7 +267,7 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO devices, DWORD index, PSP_DEVINFO_DAT
     if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
     if (!device || device->cbSize != sizeof(SP_DEVINFO_DATA)) { SetLastError(ERROR_INVALID_USER_BUFFER); return FALSE; }
     if (index >= set->members.size()) { SetLastError(ERROR_NO_MORE_ITEMS); return FALSE; }
-    const host::Device* member = host::Devices().Find(set->members[index]);
+    const host::Device* member = CurrentMachine().devices.Find(set->members[index]);
     device->ClassGuid = member->classGuid;
     device->DevInst = member->devInst;
     device->Reserved = static_cast<ULONG_PTR>(index) + 1;
@@ -301,12 +276,17 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO devices, DWORD index, PSP_DEVINFO_DAT
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO devices)
 {
-    CurrentMachine().Enter("SetupDiDestroyDeviceInfoList");
-    host::DeviceInfoSet* set = host::SetOf(devices);
-    if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
-    host::Sets().erase(set);
-    delete set;
-    host::HandleClosed("devinfo");
+    host::Machine& m = CurrentMachine();
+    DWORD code;
+    bool fails = m.Enter("SetupDiDestroyDeviceInfoList", &code);
+    if (!host::SetOf(devices)) {
+        ++m.invalidCloses;
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    // A failure the test injected still destroys the set: the caller cannot retry.
+    m.CloseKernelObject(devices);
+    if (fails) { SetLastError(code); return FALSE; }
     return TRUE;
 }
 
@@ -336,7 +316,7 @@ BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA dev
     if (CurrentMachine().Enter("SetupDiSetClassInstallParamsW", &code)) { SetLastError(code); return FALSE; }
     host::DeviceInfoSet* set = host::SetOf(devices);
     if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
-    if (!device) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }  // set-wide parameters: not kept here
+    if (!device) host::Machine::Unsimulated("SetupDiSetClassInstallParamsW", "parameters for the whole set");
     if (!host::MemberOf(set, device)) return FALSE;
     if (!params) {
         set->removeParams.erase(device->DevInst);
@@ -347,7 +327,10 @@ BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA dev
         SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
-    if (params->InstallFunction != DIF_REMOVE || size != sizeof(SP_REMOVEDEVICE_PARAMS)) {
+    if (params->InstallFunction != DIF_REMOVE)
+        host::Machine::Unsimulated("SetupDiSetClassInstallParamsW",
+                                   "parameters of install function " + std::to_string(params->InstallFunction));
+    if (size != sizeof(SP_REMOVEDEVICE_PARAMS)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -370,7 +353,8 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO devices, PS
     if (CurrentMachine().UnderWow64()) { SetLastError(ERROR_IN_WOW64); return FALSE; }
     host::DeviceInfoSet* set = host::SetOf(devices);
     if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
-    if (function != DIF_REMOVE) return TRUE;  // the default handlers of other functions change nothing here
+    if (function != DIF_REMOVE)
+        host::Machine::Unsimulated("SetupDiCallClassInstaller", "install function " + std::to_string(function));
     if (!device) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
     host::Device* member = host::MemberOf(set, device);
     if (!member) return FALSE;
@@ -398,7 +382,7 @@ BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA de
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
-        const host::Device* member = host::Devices().Find(device->DevInst);
+        const host::Device* member = CurrentMachine().devices.Find(device->DevInst);
         if (member->installParamsError) { SetLastError(member->installParamsError); return FALSE; }
         flags = set->installFlags[device->DevInst];
     }
@@ -480,7 +464,7 @@ BOOL WINAPI SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR classNam
     // A bare name is looked for in the inf folder of the Windows directory.
     std::u16string fullPath = name.find_first_of(u"\\/:") == std::u16string::npos
                                   ? host::StoreFolder() + name
-                                  : host::FullPath(name);
+                                  : host::CurrentMachine().FullPath(name);
     host::Inf inf;
     if (!host::ReadInf(fullPath, &inf)) return FALSE;
     const std::u16string* guidText = inf.Value(u"Version", u"ClassGUID");
@@ -516,7 +500,7 @@ BOOL WINAPI SetupCopyOEMInfW(PCWSTR source, PCWSTR mediaLocation, DWORD mediaTyp
         return FALSE;
     }
     if (copyStyle & ~knownStyles) { SetLastError(ERROR_INVALID_FLAGS); return FALSE; }
-    std::u16string fullPath = host::FullPath(source);
+    std::u16string fullPath = host::CurrentMachine().FullPath(source);
     host::Inf inf;
     std::string bytes;
     if (!host::ReadInf(fullPath, &inf, &bytes)) return FALSE;
@@ -551,11 +535,11 @@ BOOL WINAPI SetupUninstallOEMInfW(PCWSTR infName, DWORD flags, PVOID reserved)
     if (!host::IsStoreName(name)) { SetLastError(ERROR_NOT_AN_INSTALLED_OEM_INF); return FALSE; }
     host::Machine& m = CurrentMachine();
     if (!m.Exists(host::StoreFolder() + name)) { SetLastError(ERROR_FILE_NOT_FOUND); return FALSE; }
-    for (host::Device& device : host::Devices().devices) {
+    for (host::Device& device : CurrentMachine().devices.devices) {
         if (device.removed || host::Upper(device.driverInf) != host::Upper(name)) continue;
         if (!(flags & SUOI_FORCEDELETE)) { SetLastError(ERROR_INF_IN_USE_BY_DEVICES); return FALSE; }
     }
-    for (host::Device& device : host::Devices().devices)
+    for (host::Device& device : CurrentMachine().devices.devices)
         if (host::Upper(device.driverInf) == host::Upper(name)) device.driverInf.clear();
     m.Remove(host::StoreFolder() + name);
     m.Remove(host::StoreFolder() + host::PnfName(name));
@@ -576,12 +560,12 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND parent, LPCWSTR hardwareId, 
     if (CurrentMachine().UnderWow64()) { SetLastError(ERROR_IN_WOW64); return FALSE; }
     if (!hardwareId || !*hardwareId || !fullInfPath || !*fullInfPath) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
     if (installFlags & ~static_cast<DWORD>(INSTALLFLAG_BITS)) { SetLastError(ERROR_INVALID_FLAGS); return FALSE; }
-    host::DeviceTree& tree = host::Devices();
+    host::DeviceTree& tree = CurrentMachine().devices;
     tree.updates.push_back(host::UpdateCall{hardwareId, fullInfPath, installFlags});
     std::u16string path(fullInfPath);
     host::Inf inf;
     std::string bytes;
-    if (!host::ReadInf(host::FullPath(path), &inf, &bytes)) return FALSE;
+    if (!host::ReadInf(host::CurrentMachine().FullPath(path), &inf, &bytes)) return FALSE;
     const host::UpdateOutcome outcome = tree.updateOutcomes.count(hardwareId) ? tree.updateOutcomes[hardwareId]
                                                                                : host::UpdateOutcome();
     if (outcome.error) { SetLastError(outcome.error); return FALSE; }
@@ -595,7 +579,7 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND parent, LPCWSTR hardwareId, 
             if (host::Upper(id) == host::Upper(hardwareId)) { matches.push_back(&device); break; }
     }
     if (matches.empty()) { SetLastError(ERROR_NO_SUCH_DEVINST); return FALSE; }
-    std::u16string staged = host::Stage(host::FullPath(path), bytes);
+    std::u16string staged = host::Stage(host::CurrentMachine().FullPath(path), bytes);
     if (!(installFlags & INSTALLFLAG_FORCE)) {
         bool better = false;
         for (host::Device* device : matches)

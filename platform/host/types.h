@@ -5,8 +5,8 @@
 // handles and *_PTR types are pointer-sized.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
 #define WINAPI
 #define CALLBACK

@@ -13,8 +13,8 @@ class ServiceManager : public MachineTest {};
 
 TEST_F(ServiceManager, DeletedServiceStaysMarkedUntilItsLastHandleCloses)
 {
-    host::Services().Add("androidusb");
-    host::Registry().AddKey("SYSTEM\\CurrentControlSet\\Services\\androidusb\\Enum");
+    host::CurrentMachine().services.Add("androidusb");
+    host::CurrentMachine().registry.AddKey("SYSTEM\\CurrentControlSet\\Services\\androidusb\\Enum");
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     ASSERT_NE(manager, nullptr);
     SC_HANDLE first = OpenServiceA(manager, "AndroidUSB", DELETE);
@@ -26,13 +26,13 @@ TEST_F(ServiceManager, DeletedServiceStaysMarkedUntilItsLastHandleCloses)
     EXPECT_FALSE(DeleteService(first));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
     EXPECT_TRUE(CloseServiceHandle(first));
-    EXPECT_TRUE(host::Services().Has("androidusb"));
-    EXPECT_TRUE(host::Registry().HasKey("SYSTEM\\CurrentControlSet\\Services\\androidusb"));
+    EXPECT_TRUE(host::CurrentMachine().services.Has("androidusb"));
+    EXPECT_TRUE(host::CurrentMachine().registry.HasKey("SYSTEM\\CurrentControlSet\\Services\\androidusb"));
 
     // The last handle takes the service and its whole key with it.
     EXPECT_TRUE(CloseServiceHandle(second));
-    EXPECT_FALSE(host::Services().Has("androidusb"));
-    EXPECT_FALSE(host::Registry().HasKey("SYSTEM\\CurrentControlSet\\Services\\androidusb"));
+    EXPECT_FALSE(host::CurrentMachine().services.Has("androidusb"));
+    EXPECT_FALSE(host::CurrentMachine().registry.HasKey("SYSTEM\\CurrentControlSet\\Services\\androidusb"));
     EXPECT_EQ(OpenServiceA(manager, "androidusb", DELETE), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
 
@@ -44,7 +44,7 @@ TEST_F(ServiceManager, DeletedServiceStaysMarkedUntilItsLastHandleCloses)
 
 TEST_F(ServiceManager, HandlesGrantOnlyTheRightsTheyWereOpenedWith)
 {
-    host::Services().Add("x");
+    host::CurrentMachine().services.Add("x");
     SC_HANDLE bare = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE);
     EXPECT_EQ(OpenServiceA(bare, "x", DELETE), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
@@ -59,7 +59,7 @@ TEST_F(ServiceManager, HandlesGrantOnlyTheRightsTheyWereOpenedWith)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 
     // A user may connect and query, not more.
-    host::CallerAccount().administrator = false;
+    host::CurrentMachine().account.administrator = false;
     EXPECT_EQ(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     SC_HANDLE user = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
@@ -73,8 +73,8 @@ class RegistryCalls : public MachineTest {};
 
 TEST_F(RegistryCalls, DeleteKeyRefusesSubkeysAndShDeleteKeyTakesTheSubtree)
 {
-    host::Registry().SetValue("SYSTEM\\CurrentControlSet\\Services\\a\\Enum\\Root", "Count", "1");
-    host::Registry().SetValue("SYSTEM\\CurrentControlSet\\Services\\b", "Start", "3");
+    host::CurrentMachine().registry.SetValue("SYSTEM\\CurrentControlSet\\Services\\a\\Enum\\Root", "Count", "1");
+    host::CurrentMachine().registry.SetValue("SYSTEM\\CurrentControlSet\\Services\\b", "Start", "3");
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "system\\currentcontrolset\\services\\A"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\missing"), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\b"), ERROR_SUCCESS);  // values only
@@ -82,7 +82,7 @@ TEST_F(RegistryCalls, DeleteKeyRefusesSubkeysAndShDeleteKeyTakesTheSubtree)
     HKEY enumKey = nullptr;
     ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\a\\Enum", &enumKey), ERROR_SUCCESS);
     EXPECT_EQ(SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\a"), static_cast<DWORD>(ERROR_SUCCESS));
-    EXPECT_EQ(host::Registry().Subkeys(Services), std::vector<std::string>{});
+    EXPECT_EQ(host::CurrentMachine().registry.Subkeys(Services), std::vector<std::string>{});
     EXPECT_EQ(SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\a"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
     // A handle outlives its key; the key is gone for it too.
@@ -95,20 +95,20 @@ TEST_F(RegistryCalls, DeleteKeyRefusesSubkeysAndShDeleteKeyTakesTheSubtree)
 
 TEST_F(RegistryCalls, ShDeleteKeyStopsAtAKeyThatRefusesDeletion)
 {
-    host::Registry().AddKey("SYSTEM\\CurrentControlSet\\Services\\a\\1");
-    host::Registry().DenyDelete("SYSTEM\\CurrentControlSet\\Services\\a\\2");
+    host::CurrentMachine().registry.AddKey("SYSTEM\\CurrentControlSet\\Services\\a\\1");
+    host::CurrentMachine().registry.DenyDelete("SYSTEM\\CurrentControlSet\\Services\\a\\2");
     EXPECT_EQ(SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\a"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     // What went before the refusal stays deleted.
-    EXPECT_EQ(host::Registry().Subkeys("SYSTEM\\CurrentControlSet\\Services\\a"), std::vector<std::string>{"2"});
+    EXPECT_EQ(host::CurrentMachine().registry.Subkeys("SYSTEM\\CurrentControlSet\\Services\\a"), std::vector<std::string>{"2"});
 }
 
 TEST_F(RegistryCalls, AnEmptyServiceNameNamesTheServicesKeyItself)
 {
     // Why Svcsweep refuses an empty name: the key path then ends in the Services key, and
     // the recursive deletion takes every service's configuration.
-    host::Registry().AddKey("SYSTEM\\CurrentControlSet\\Services\\usbhub\\Enum");
+    host::CurrentMachine().registry.AddKey("SYSTEM\\CurrentControlSet\\Services\\usbhub\\Enum");
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\"), static_cast<DWORD>(ERROR_SUCCESS));
-    EXPECT_FALSE(host::Registry().HasKey(Services));
-    EXPECT_TRUE(host::Registry().HasKey("SYSTEM\\CurrentControlSet"));
+    EXPECT_FALSE(host::CurrentMachine().registry.HasKey(Services));
+    EXPECT_TRUE(host::CurrentMachine().registry.HasKey("SYSTEM\\CurrentControlSet"));
 }

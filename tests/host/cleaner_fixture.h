@@ -4,6 +4,7 @@
 #pragma once
 
 #include "fixture.h"
+#include "startup.h"
 
 #include <initializer_list>
 #include <string>
@@ -46,7 +47,7 @@ protected:
     // the narrow arguments the runtime makes of it: each in the ANSI code page, best fit.
     void RunCommandLine(const std::u16string& line)
     {
-        host::CommandLine() = line;
+        host::CurrentMachine().commandLine = line;
         narrowArguments.clear();
         for (const auto& argument : host::SplitCommandLine(line))
             narrowArguments.push_back(host::BestFitAnsi(argument));
@@ -75,8 +76,8 @@ protected:
     // The narrow argument vector main() got in the last run.
     std::vector<std::string> narrowArguments;
 
-    static std::string Out() { return host::Console().out; }
-    static std::string Err() { return host::Console().err; }
+    static std::string Out() { return host::CurrentMachine().console.out; }
+    static std::string Err() { return host::CurrentMachine().console.err; }
 
     // What the banner and the usage line print, before any step line.
     static std::string Banner(const std::string& program = Program)

@@ -41,11 +41,11 @@ TEST_F(CleanerLog, NewlineAddedOnlyWhenTheMessageHoldsNone)
 TEST_F(CleanerLog, PrefixIsTheLocalTime)
 {
     CreateLog();
-    host::Clock().now = 1704067199;  // 2023-12-31 23:59:59 UTC
-    host::Clock().utcOffsetSeconds = 3600;
+    host::CurrentMachine().clock.now = 1704067199;  // 2023-12-31 23:59:59 UTC
+    host::CurrentMachine().clock.utcOffsetSeconds = 3600;
     LogLine("x\n");
-    host::Clock().now = 1709251205;  // 2024-03-01 00:00:05 UTC
-    host::Clock().utcOffsetSeconds = -5 * 3600;
+    host::CurrentMachine().clock.now = 1709251205;  // 2024-03-01 00:00:05 UTC
+    host::CurrentMachine().clock.utcOffsetSeconds = -5 * 3600;
     LogLine("y\n");
     EXPECT_EQ(Out(), "[2024-01-01 00:59:59] x\n[2024-02-29 19:00:05] y\n");
 }
@@ -91,7 +91,7 @@ TEST_F(CleanerLog, LongMessageIsCutAtTheEndOfTheLineAndEndsIt)
     EXPECT_EQ(LogFile(), Crlf(lines));
 
     // Without a time the message gets the prefix's room.
-    host::Console().out.clear();
+    host::CurrentMachine().console.out.clear();
     m().Fail("_localtime64", 0);
     LogLine("%s", std::string(1500, 'z').c_str());
     EXPECT_EQ(Out(), "[" + std::string(LOG_LINE_BYTES - 3, 'z') + "\n");

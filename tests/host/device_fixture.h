@@ -24,6 +24,6 @@ inline std::string InfOfClass(const std::string& guidText, const std::string& na
 
 class DeviceTest : public MachineTest {
 protected:
-    host::DeviceTree& devices() { return host::Devices(); }
+    host::DeviceTree& devices() { return host::CurrentMachine().devices; }
     DeviceDriverInstaller installer;
 };

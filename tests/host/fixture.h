@@ -10,6 +10,7 @@
 
 #include "decode.h"
 #include "heap.h"
+#include "layer.h"
 #include "log.h"
 #include "machine.h"
 #include "msi.h"
@@ -17,6 +18,13 @@
 class MachineTest : public ::testing::Test {
 public:
     // A pointer as the log prints it: eight upper-case hexadecimal digits.
+    // The function a module's export hands out: a test's own, else the layer's.
+    static FARPROC Exported(const std::u16string& module, const char* name)
+    {
+        FARPROC own = host::CurrentMachine().modules[module].exports[name];
+        return own ? own : host::LayerFunction(name);
+    }
+
     static std::string Hex8(const void* p)
     {
         char text[16];
@@ -57,9 +65,9 @@ protected:
             EXPECT_EQ(kind.second, 0) << "\"" << kind.first << "\" handles left open (or closed too often)";
         for (const auto& module : machine->modules)
             EXPECT_EQ(module.second.references, 0) << host::U8(module.first) << " left loaded";
-        EXPECT_EQ(host::Heap().LiveBlocks(), 0u) << "heap blocks left behind";
-        EXPECT_EQ(host::Heap().badFrees, 0) << "a heap block freed that was not live";
-        EXPECT_EQ(host::Session().badCloses, 0) << "an installer handle closed that was not open";
+        EXPECT_EQ(host::CurrentMachine().heap.LiveBlocks(), 0u) << "heap blocks left behind";
+        EXPECT_EQ(host::CurrentMachine().heap.badFrees, 0) << "a heap block freed that was not live";
+        EXPECT_EQ(host::CurrentMachine().session.badCloses, 0) << "an installer handle closed that was not open";
         EXPECT_EQ(machine->invalidCloses, 0) << "a handle, descriptor or local block closed that was not open";
     }
 

@@ -9,7 +9,7 @@ namespace {
 
 FARPROC Export(const char* name)
 {
-    return host::CurrentMachine().modules[u"kernel32.dll"].exports[name];
+    return MachineTest::Exported(u"kernel32.dll", name);
 }
 
 std::string IsWow64Line() { return "IsWow64Process: " + MachineTest::Hex8(Export("IsWow64Process")); }
@@ -111,8 +111,7 @@ TEST_F(Frame, DisableMissingOrFailingMeansNoRevert)
     EXPECT_EQ(LogLines(), (std::vector<std::string>{IsWow64Line(), FrameLine, "sequence"}));
 
     m().Remove(LogPath());
-    m().modules[u"kernel32.dll"].exports["Wow64DisableWow64FsRedirection"] =
-        reinterpret_cast<FARPROC>(&Wow64DisableWow64FsRedirection);
+    m().modules[u"kernel32.dll"].exports["Wow64DisableWow64FsRedirection"] = nullptr;
     m().Fail("Wow64DisableWow64FsRedirection", ERROR_ACCESS_DENIED);
     RunFrame();
     EXPECT_FALSE(redirectionOffInside);
@@ -152,7 +151,7 @@ TEST_F(Rescan, ReenumeratesFromTheRootSilently)
     DeviceDriverInstaller installer;
     EXPECT_EQ(installer.RescanDevices(), RESULT_SUCCESS);
     EXPECT_EQ(_RescanDevices(), 0u);
-    EXPECT_EQ(host::Devices().reenumerations, 2);
+    EXPECT_EQ(host::CurrentMachine().devices.reenumerations, 2);
     EXPECT_FALSE(m().Exists(LogPath()));
 }
 
@@ -168,7 +167,7 @@ TEST_F(Rescan, FailuresAreLoggedAndTheExportStillReturnsZero)
     EXPECT_EQ(LogLines(), (std::vector<std::string>{"CM_Locate_DevNode_Ex error: 19",
                                                     "CM_Reenumerate_DevNode_Ex error: 51",
                                                     "CM_Reenumerate_DevNode_Ex error: 19"}));
-    EXPECT_EQ(host::Devices().reenumerations, 0);
+    EXPECT_EQ(host::CurrentMachine().devices.reenumerations, 0);
 }
 
 class Library : public MachineTest {};

@@ -16,7 +16,7 @@ const std::string FrameLine =
 
 std::string Kernel32Export(const char* name)
 {
-    return MachineTest::Hex8(host::CurrentMachine().modules[u"kernel32.dll"].exports[name]);
+    return MachineTest::Hex8(MachineTest::Exported(u"kernel32.dll", name));
 }
 
 // A line as the log keeps it: a long message is cut to the log's limit (ASCII text here).
@@ -44,7 +44,7 @@ protected:
         m().WriteFile(u"C:\\Windows\\inf\\oem3.PNF", "pnf");
         m().WriteFile(u"C:\\Windows\\system32\\drivers\\tesmar.sys", "old driver");
         device = &devices().Add(PackageClass).HardwareIds({HardwareId});
-        session = host::Session().Open();
+        session = host::CurrentMachine().session.Open();
     }
     void TearDown() override
     {
@@ -112,7 +112,7 @@ TEST_F(Install, WholeRoadWithASessionOn32BitWindows)
     EXPECT_EQ(m().List(u"C:\\Windows\\inf"), (std::vector<std::u16string>{u"oem0.inf", u"oem0.PNF"}));
     EXPECT_EQ(devices().reenumerations, 1);
     EXPECT_EQ(m().sleeps, std::vector<DWORD>{1000});
-    EXPECT_FALSE(host::Session().RebootAtEnd());
+    EXPECT_FALSE(host::CurrentMachine().session.RebootAtEnd());
 }
 
 TEST_F(Install, WholeRoadWithASessionOn64BitWindows)
@@ -149,7 +149,7 @@ TEST_F(Install, DeviceThatNeedsARebootAfterTheUpdate)
     EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
               (std::vector<std::string>{"SetupDiEnumDeviceInfo " + Guid + " devcount:1 error: 259",
                                         "UpdateDeviceDriver (" + Inf + ") reboot required...", "Install result: 1"}));
-    EXPECT_TRUE(host::Session().RebootAtEnd());
+    EXPECT_TRUE(host::CurrentMachine().session.RebootAtEnd());
     EXPECT_EQ(devices().reenumerations, 0);
     EXPECT_TRUE(m().sleeps.empty());
 }
@@ -159,7 +159,7 @@ TEST_F(Install, RemovalThatNeedsARebootDoesNotChangeTheResult)
     device->RemovalNeeds(DI_NEEDREBOOT);
     EXPECT_EQ(InstallDeviceDriver(session), ERROR_SUCCESS);
     EXPECT_EQ(LogLines().back(), "Install result: 0");
-    EXPECT_FALSE(host::Session().RebootAtEnd());
+    EXPECT_FALSE(host::CurrentMachine().session.RebootAtEnd());
 }
 
 TEST_F(Install, FolderWithoutInfFails)
@@ -356,7 +356,7 @@ protected:
                      StoreLines(),
                      {"SearchSYS: " + Folder + "*.SYS", "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0"}});
     }
-    const std::vector<host::InstallerSession::Message>& Messages() { return host::Session().messages; }
+    const std::vector<host::InstallerSession::Message>& Messages() { return host::CurrentMachine().session.messages; }
 };
 
 // The whole road, on 32-bit Windows (false) and on 64-bit Windows (true).
@@ -400,7 +400,7 @@ INSTANTIATE_TEST_SUITE_P(Uninstall, UninstallWindows, ::testing::Bool(),
 TEST_F(Uninstall, RetryUntilTheRemovalNoLongerNeedsARestart)
 {
     device->RemovalNeeds(DI_NEEDRESTART);
-    host::Session().answers = {IDRETRY, IDRETRY, IDRETRY, IDIGNORE};
+    host::CurrentMachine().session.answers = {IDRETRY, IDRETRY, IDRETRY, IDIGNORE};
     EXPECT_EQ(UninstallDeviceDriver(session), ERROR_SUCCESS);
     std::string text = LogText();
     size_t passes = 0;
@@ -414,11 +414,11 @@ TEST_F(Uninstall, RetryUntilTheRemovalNoLongerNeedsARestart)
         EXPECT_EQ(message.fields, 1u);
         EXPECT_EQ(message.integers, (std::map<UINT, int>{{1, 25000}}));
     }
-    EXPECT_EQ(host::Session().recordsCreated, 4);
-    EXPECT_EQ(host::Session().recordsClosed, 4);
+    EXPECT_EQ(host::CurrentMachine().session.recordsCreated, 4);
+    EXPECT_EQ(host::CurrentMachine().session.recordsClosed, 4);
     EXPECT_NE(text.find("RemoveDevices (" + Folder + "*.SYS) reboot required...\n"), std::string::npos);
     EXPECT_EQ(LogLines().back(), "Uninstall result: 1");
-    EXPECT_FALSE(host::Session().RebootAtEnd());  // the uninstall asks for no reboot of its own
+    EXPECT_FALSE(host::CurrentMachine().session.RebootAtEnd());  // the uninstall asks for no reboot of its own
 }
 
 TEST_F(Uninstall, AbortRequestsARebootAndStops)
@@ -426,13 +426,13 @@ TEST_F(Uninstall, AbortRequestsARebootAndStops)
     // On 32-bit Windows only: on 64-bit Windows the removal is refused to this 32-bit library,
     // so no removal asks for a reboot and the prompt never comes.
     device->RemovalNeeds(DI_NEEDREBOOT);
-    host::Session().answers = {IDABORT};
+    host::CurrentMachine().session.answers = {IDABORT};
     EXPECT_EQ(UninstallDeviceDriver(session), ERROR_SUCCESS_REBOOT_INITIATED);
     EXPECT_EQ(LogLines(), Join({FrameOpening(), {"Uninstall ...", "Remove Device ..."}, RemoveLines(),
                                 {"Uninstall abort... "}, FrameClosing()}));
-    EXPECT_TRUE(host::Session().RebootAtEnd());
+    EXPECT_TRUE(host::CurrentMachine().session.RebootAtEnd());
     EXPECT_TRUE(m().Exists(u"C:\\Windows\\inf\\oem3.inf"));
-    EXPECT_EQ(host::Session().recordsClosed, 1);
+    EXPECT_EQ(host::CurrentMachine().session.recordsClosed, 1);
 }
 
 // What the RetryPrompt returns when no user saw it (0), when the message failed (-1), or an
@@ -442,7 +442,7 @@ class UninstallAnswer : public Uninstall, public ::testing::WithParamInterface<i
 TEST_P(UninstallAnswer, NoUserInterfaceOrNoMessageGoesOnAsIgnore)
 {
     device->RemovalNeeds(DI_NEEDREBOOT);
-    host::Session().answers = {GetParam()};
+    host::CurrentMachine().session.answers = {GetParam()};
     EXPECT_EQ(UninstallDeviceDriver(session), ERROR_SUCCESS);
     EXPECT_EQ(Messages().size(), 1u);
     EXPECT_EQ(LogLines().back(), "Uninstall result: 1");
@@ -476,8 +476,8 @@ TEST_P(UninstallRecord, RecordThatCannotBeMadeOrFilledShowsNothing)
     EXPECT_EQ(UninstallDeviceDriver(session), ERROR_SUCCESS);
     EXPECT_TRUE(Messages().empty());
     EXPECT_EQ(LogLines().back(), "Uninstall result: 1");
-    EXPECT_EQ(host::Session().recordsCreated, GetParam().recordsMade);
-    EXPECT_EQ(host::Session().recordsClosed, GetParam().recordsMade);
+    EXPECT_EQ(host::CurrentMachine().session.recordsCreated, GetParam().recordsMade);
+    EXPECT_EQ(host::CurrentMachine().session.recordsClosed, GetParam().recordsMade);
 }
 
 INSTANTIATE_TEST_SUITE_P(Uninstall, UninstallRecord,
@@ -535,7 +535,7 @@ TEST_F(Upgrade, WaitsAndInstallsEvenWhenBothHalvesFail)
                                                     "SearchINF: C:\\Empty\\*.inf", "Getting Module filename...",
                                                     "Module filename: C:\\Empty\\setup.exe"}));
     EXPECT_EQ(m().Calls("Wow64DisableWow64FsRedirection"), 0);
-    EXPECT_TRUE(host::Session().modes.empty());
+    EXPECT_TRUE(host::CurrentMachine().session.modes.empty());
 }
 
 TEST_F(Upgrade, ReplacesThePackageBesideTheExecutable)

@@ -10,41 +10,41 @@ class Svcsweep : public CleanerTest {};
 
 TEST_F(Svcsweep, DeletesTheDefaultServiceAndFindsItsKeyGoneWithIt)
 {
-    host::Services().Add("AndroidUSB");
+    host::CurrentMachine().services.Add("AndroidUSB");
     CreateLog();
     Run();
     ExpectLogged(Join({"Prepare delete the service: androidusb\n", "Success to delete service androidusb\n"},
                       MissingKeySteps("androidusb")));
-    EXPECT_FALSE(host::Services().Has("androidusb"));
-    EXPECT_FALSE(host::Registry().HasKey(Key("androidusb")));
+    EXPECT_FALSE(host::CurrentMachine().services.Has("androidusb"));
+    EXPECT_FALSE(host::CurrentMachine().registry.HasKey(Key("androidusb")));
     EXPECT_EQ(Err(), "");
     ExpectNoHandlesLeft();
 }
 
 TEST_F(Svcsweep, OnlyTheFirstArgumentCountsAndTheUsageLineShowsTheInvocationName)
 {
-    host::Services().Add("androidusb");
-    host::Services().Add("first");
-    host::Services().Add("second");
+    host::CurrentMachine().services.Add("androidusb");
+    host::CurrentMachine().services.Add("first");
+    host::CurrentMachine().services.Add("second");
     CreateLog();
     Run({"first", "second"}, "sweep");
     EXPECT_EQ(Out().substr(0, Banner("sweep").size()), Banner("sweep"));
-    EXPECT_FALSE(host::Services().Has("first"));
-    EXPECT_TRUE(host::Services().Has("second"));
-    EXPECT_TRUE(host::Services().Has("androidusb"));
-    EXPECT_TRUE(host::Registry().HasKey(Key("second")));
+    EXPECT_FALSE(host::CurrentMachine().services.Has("first"));
+    EXPECT_TRUE(host::CurrentMachine().services.Has("second"));
+    EXPECT_TRUE(host::CurrentMachine().services.Has("androidusb"));
+    EXPECT_TRUE(host::CurrentMachine().registry.HasKey(Key("second")));
 }
 
 TEST_F(Svcsweep, WithoutTheLogFileTheConsoleShowsOnlyTheBannerAndNothingIsCreated)
 {
-    host::Services().Add("androidusb");
+    host::CurrentMachine().services.Add("androidusb");
     Run();
     EXPECT_EQ(Out(), Banner());
     EXPECT_EQ(Err(), "");
     EXPECT_TRUE(m().List(u"C:\\Work").empty());
     EXPECT_EQ(m().Calls("fopen"), 0);
     // The steps ran all the same.
-    EXPECT_FALSE(host::Services().Has("androidusb"));
+    EXPECT_FALSE(host::CurrentMachine().services.Has("androidusb"));
 }
 
 TEST_F(Svcsweep, WithoutNameOrVersionRecordTheUsageAndVersionStillPrint)
@@ -69,7 +69,7 @@ TEST_F(Svcsweep, MissingServiceAndMissingKeyGiveTheirFailureLines)
 TEST_F(Svcsweep, ServiceMarkedForDeletionElsewhereCannotBeDeletedButItsKeyIs)
 {
     // Another process deleted it and still holds a handle: it waits for that handle.
-    host::ServiceEntry& service = host::Services().Add("busy");
+    host::ServiceEntry& service = host::CurrentMachine().services.Add("busy");
     service.markedForDelete = true;
     service.openHandles = 1;
     CreateLog();
@@ -77,32 +77,32 @@ TEST_F(Svcsweep, ServiceMarkedForDeletionElsewhereCannotBeDeletedButItsKeyIs)
     ExpectLogged({"Prepare delete the service: busy\n", "The busy Service could not be deleted: 1072\n",
                   "Prepare clean the register for the service: busy\n",
                   "RegDeleteKey success to delete service-key: " + Key("busy") + "\n"});
-    EXPECT_EQ(host::Services().Find("busy")->openHandles, 1);
-    EXPECT_FALSE(host::Registry().HasKey(Key("busy")));
+    EXPECT_EQ(host::CurrentMachine().services.Find("busy")->openHandles, 1);
+    EXPECT_FALSE(host::CurrentMachine().registry.HasKey(Key("busy")));
     ExpectNoHandlesLeft();
 }
 
 TEST_F(Svcsweep, LeftoverKeyWithSubkeysGoesInTheRecursiveStep)
 {
-    host::Registry().SetValue(Key("androidusb\\Enum"), "Count", "1");
-    host::Registry().AddKey(Key("androidusb\\Security"));
-    host::Registry().AddKey(Key("usbhub"));
+    host::CurrentMachine().registry.SetValue(Key("androidusb\\Enum"), "Count", "1");
+    host::CurrentMachine().registry.AddKey(Key("androidusb\\Security"));
+    host::CurrentMachine().registry.AddKey(Key("usbhub"));
     CreateLog();
     Run();
     ExpectLogged({"Prepare delete the service: androidusb\n", "The androidusb Service could not be opened: 1060\n",
                   "Prepare clean the register for the service: androidusb\n",
                   "RegDeleteKey could not delete the service-key : " + Key("androidusb") + " error = 5\n",
                   "SHDeleteKey success to delete service-key: " + Key("androidusb") + "\n"});
-    EXPECT_FALSE(host::Registry().HasKey(Key("androidusb")));
-    EXPECT_EQ(host::Registry().Subkeys(Key("")), std::vector<std::string>{"usbhub"});
+    EXPECT_FALSE(host::CurrentMachine().registry.HasKey(Key("androidusb")));
+    EXPECT_EQ(host::CurrentMachine().registry.Subkeys(Key("")), std::vector<std::string>{"usbhub"});
     ExpectNoHandlesLeft();
 }
 
 TEST_F(Svcsweep, WithoutAdministratorRightsEveryStepFailsAndEverythingStays)
 {
-    host::Services().Add("androidusb");
-    host::Registry().AddKey(Key("androidusb\\Enum"));
-    host::CallerAccount().administrator = false;
+    host::CurrentMachine().services.Add("androidusb");
+    host::CurrentMachine().registry.AddKey(Key("androidusb\\Enum"));
+    host::CurrentMachine().account.administrator = false;
     CreateLog();
     Run();
     // The manager's line has no newline of its own: the log adds one.
@@ -110,8 +110,8 @@ TEST_F(Svcsweep, WithoutAdministratorRightsEveryStepFailsAndEverythingStays)
                   "Prepare clean the register for the service: androidusb\n",
                   "RegDeleteKey could not delete the service-key : " + Key("androidusb") + " error = 5\n",
                   "SHDeleteKey could not delete the service-key : " + Key("androidusb") + " error = 5\n"});
-    EXPECT_TRUE(host::Services().Has("androidusb"));
-    EXPECT_TRUE(host::Registry().HasKey(Key("androidusb\\Enum")));
+    EXPECT_TRUE(host::CurrentMachine().services.Has("androidusb"));
+    EXPECT_TRUE(host::CurrentMachine().registry.HasKey(Key("androidusb\\Enum")));
     ExpectNoHandlesLeft();
 }
 
@@ -134,9 +134,9 @@ class SvcsweepRefusedName : public Svcsweep, public ::testing::WithParamInterfac
 TEST_P(SvcsweepRefusedName, RefusedNamesReachNeitherTheManagerNorTheRegistry)
 {
     const RefusedName& c = GetParam();
-    host::Services().Add("androidusb");
-    host::Registry().AddKey(Key("androidusb\\Enum"));
-    host::Registry().AddKey(Key(TooLong.substr(0, 225)));
+    host::CurrentMachine().services.Add("androidusb");
+    host::CurrentMachine().registry.AddKey(Key("androidusb\\Enum"));
+    host::CurrentMachine().registry.AddKey(Key(TooLong.substr(0, 225)));
     CreateLog();
     Run({c.name});
     EXPECT_EQ(Err(), c.reason);
@@ -144,10 +144,10 @@ TEST_P(SvcsweepRefusedName, RefusedNamesReachNeitherTheManagerNorTheRegistry)
     for (const char* api : {"OpenSCManagerA", "OpenServiceA", "DeleteService", "RegOpenKeyA", "RegDeleteKeyA",
                             "SHDeleteKeyA"})
         EXPECT_EQ(m().Calls(api), 0) << api;
-    EXPECT_TRUE(host::Services().Has("androidusb"));
-    EXPECT_EQ(host::Registry().Subkeys(Key("")), (std::vector<std::string>{TooLong.substr(0, 225), "androidusb"}));
-    EXPECT_TRUE(host::Registry().HasKey(Key("androidusb\\Enum")));
-    EXPECT_TRUE(host::Registry().HasKey("SOFTWARE"));
+    EXPECT_TRUE(host::CurrentMachine().services.Has("androidusb"));
+    EXPECT_EQ(host::CurrentMachine().registry.Subkeys(Key("")), (std::vector<std::string>{TooLong.substr(0, 225), "androidusb"}));
+    EXPECT_TRUE(host::CurrentMachine().registry.HasKey(Key("androidusb\\Enum")));
+    EXPECT_TRUE(host::CurrentMachine().registry.HasKey("SOFTWARE"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -167,10 +167,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Svcsweep, LongestNameFitsTheKeyPath)
 {
     const std::string name(225, 'n');
-    host::Registry().AddKey(Key(name));
+    host::CurrentMachine().registry.AddKey(Key(name));
     CreateLog();
     Run({name});
-    EXPECT_FALSE(host::Registry().HasKey(Key(name)));
+    EXPECT_FALSE(host::CurrentMachine().registry.HasKey(Key(name)));
     EXPECT_NE(LogFile().find("RegDeleteKey success to delete service-key: " + Key(name) + "\r\n"), std::string::npos);
 }
 
@@ -189,8 +189,8 @@ class SvcsweepInexactName : public CleanerTest, public ::testing::WithParamInter
 TEST_P(SvcsweepInexactName, IsRefusedBeforeTheServiceItsBestFitNamesIsReached)
 {
     const std::string reason = "The service name does not convert exactly to the ANSI code page: nothing is deleted\n";
-    host::Services().Add("victim");
-    host::Registry().AddKey(Key("victim\\Enum"));
+    host::CurrentMachine().services.Add("victim");
+    host::CurrentMachine().registry.AddKey(Key("victim\\Enum"));
     CreateLog();
     Run({host::U8(GetParam().wide)});
     EXPECT_EQ(narrowArguments.at(1), GetParam().bestFit);
@@ -199,8 +199,8 @@ TEST_P(SvcsweepInexactName, IsRefusedBeforeTheServiceItsBestFitNamesIsReached)
     for (const char* api : {"OpenSCManagerA", "OpenServiceA", "DeleteService", "RegOpenKeyA", "RegDeleteKeyA",
                             "SHDeleteKeyA"})
         EXPECT_EQ(m().Calls(api), 0) << api;
-    EXPECT_TRUE(host::Services().Has("victim"));
-    EXPECT_TRUE(host::Registry().HasKey(Key("victim\\Enum")));
+    EXPECT_TRUE(host::CurrentMachine().services.Has("victim"));
+    EXPECT_TRUE(host::CurrentMachine().registry.HasKey(Key("victim\\Enum")));
     ExpectNoHandlesLeft();
 }
 
@@ -216,9 +216,9 @@ TEST_F(Svcsweep, NameExactInTheCodePageReachesManagerAndRegistryAsItsAnsiBytes)
 {
     // e acute is 0xE9 and the per mille sign 0x89 in Windows-1252.
     const std::string ansi = "caf\xE9\x89";
-    host::Services().Add(ansi);
-    host::Registry().AddKey(Key(ansi + "\\Enum"));
-    host::Registry().AddKey(Key("cafe"));
+    host::CurrentMachine().services.Add(ansi);
+    host::CurrentMachine().registry.AddKey(Key(ansi + "\\Enum"));
+    host::CurrentMachine().registry.AddKey(Key("cafe"));
     CreateLog();
     Run({host::U8(u"caf\u00E9\u2030")});
     ExpectLogged({"Prepare delete the service: " + ansi + "\n", "Success to delete service " + ansi + "\n",
@@ -226,20 +226,20 @@ TEST_F(Svcsweep, NameExactInTheCodePageReachesManagerAndRegistryAsItsAnsiBytes)
                   " failed to open the service-key: " + Key(ansi) + ", error = 2\n",
                   "RegDeleteKey could not delete the service-key : " + Key(ansi) + " error = 2\n",
                   "SHDeleteKey could not delete the service-key : " + Key(ansi) + " error = 2\n"});
-    EXPECT_FALSE(host::Services().Has(ansi));
-    EXPECT_EQ(host::Registry().Subkeys(Key("")), std::vector<std::string>{"cafe"});
+    EXPECT_FALSE(host::CurrentMachine().services.Has(ansi));
+    EXPECT_EQ(host::CurrentMachine().registry.Subkeys(Key("")), std::vector<std::string>{"cafe"});
     EXPECT_EQ(Err(), "");
     ExpectNoHandlesLeft();
 }
 
 TEST_F(Svcsweep, TheNameIsTheFirstArgumentAsTheWideCommandLineQuotesIt)
 {
-    host::Services().Add("usb hub");
-    host::Services().Add("usb");
+    host::CurrentMachine().services.Add("usb hub");
+    host::CurrentMachine().services.Add("usb");
     CreateLog();
     RunCommandLine(u"\"C:\\Program Files\\Svcsweep.exe\" \"usb hub\" usb");
-    EXPECT_FALSE(host::Services().Has("usb hub"));
-    EXPECT_TRUE(host::Services().Has("usb"));
+    EXPECT_FALSE(host::CurrentMachine().services.Has("usb hub"));
+    EXPECT_TRUE(host::CurrentMachine().services.Has("usb"));
     EXPECT_EQ(Out().substr(0, Banner("C:\\Program Files\\Svcsweep.exe").size()),
               Banner("C:\\Program Files\\Svcsweep.exe"));
     ExpectNoHandlesLeft();
@@ -259,14 +259,14 @@ class SvcsweepFailedStep : public CleanerTest, public ::testing::WithParamInterf
 
 TEST_P(SvcsweepFailedStep, RefusesTheNameAndDeletesNothing)
 {
-    host::Services().Add("androidusb");
+    host::CurrentMachine().services.Add("androidusb");
     CreateLog();
     m().Fail(GetParam().api, GetParam().error);
     Run(GetParam().arguments);
     EXPECT_EQ(Err(), GetParam().reason);
     ExpectLogged({GetParam().reason});
-    EXPECT_TRUE(host::Services().Has("androidusb"));
-    EXPECT_TRUE(host::Registry().HasKey(Key("androidusb")));
+    EXPECT_TRUE(host::CurrentMachine().services.Has("androidusb"));
+    EXPECT_TRUE(host::CurrentMachine().registry.HasKey(Key("androidusb")));
     EXPECT_EQ(m().Calls("OpenSCManagerA"), 0);
     ExpectNoHandlesLeft();
 }

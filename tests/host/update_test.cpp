@@ -177,9 +177,9 @@ TEST_F(HardwareIds, ListOverTheFirstReadGrowsToTheRequiredSize)
     EXPECT_EQ(Strings(list), ids);
     EXPECT_EQ(m().Calls("SetupDiGetDeviceRegistryPropertyW"), 2);
     // 8192 bytes and two characters, then the required size and two characters, then the slots.
-    EXPECT_EQ(host::Heap().sizes,
+    EXPECT_EQ(host::CurrentMachine().heap.sizes,
               (std::vector<size_t>{8196, bytes.size() + 4, (ids.size() + 2) * sizeof(WCHAR*)}));
-    EXPECT_EQ(host::Heap().peakBlocks, 2u);
+    EXPECT_EQ(host::CurrentMachine().heap.peakBlocks, 2u);
     installer.FreeMultiSzList(list);
 }
 
@@ -208,7 +208,7 @@ TEST_P(HardwareIdsOddSize, OddSizesPutTheTerminatorsAtTheHalvedSize)
     EXPECT_EQ(Strings(list), std::vector<std::u16string>{GetParam().id});
     std::vector<size_t> sizes = GetParam().buffers;
     sizes.push_back(3 * sizeof(WCHAR*));  // the owner, the string and the closing null
-    EXPECT_EQ(host::Heap().sizes, sizes);
+    EXPECT_EQ(host::CurrentMachine().heap.sizes, sizes);
     installer.FreeMultiSzList(list);
 }
 
@@ -241,19 +241,19 @@ TEST_F(HardwareIds, NoListWhenReadOrMemoryFailsAndNothingIsKept)
     EXPECT_EQ(Read(), nullptr);
     m().Fail("HeapAlloc", 0, 1);  // the buffer
     EXPECT_EQ(Read(), nullptr);
-    host::Heap().FailAfter(1);  // the slots
+    host::CurrentMachine().heap.FailAfter(1);  // the slots
     EXPECT_EQ(Read(), nullptr);
-    EXPECT_EQ(host::Heap().LiveBlocks(), 0u);
-    EXPECT_EQ(host::Heap().peakBlocks, 1u);
+    EXPECT_EQ(host::CurrentMachine().heap.LiveBlocks(), 0u);
+    EXPECT_EQ(host::CurrentMachine().heap.peakBlocks, 1u);
 }
 
 TEST_F(HardwareIds, UpdateHoldsOneListAtATime)
 {
     m().WriteFile(InfPath, InfOfClass(PackageClassText));
     for (int i = 0; i < 3; ++i) devices().Add(PackageClass).HardwareIds({u"USB\\ID" + host::U16(std::to_string(i))});
-    host::Heap().FailAfter(3);  // the first two blocks of the second device fail
+    host::CurrentMachine().heap.FailAfter(3);  // the first two blocks of the second device fail
     EXPECT_EQ(installer.UpdateDeviceDriver(Wide(InfPath)), RESULT_SUCCESS);
-    EXPECT_EQ(host::Heap().peakBlocks, 2u);
+    EXPECT_EQ(host::CurrentMachine().heap.peakBlocks, 2u);
     EXPECT_EQ(devices().updates.size(), 1u);
 }
 
@@ -275,6 +275,6 @@ TEST_F(HardwareIds, MultiSzListOfOneStringAndNoList)
     buffer[0] = 0;
     m().Fail("HeapAlloc", 0, 1);
     EXPECT_EQ(installer.MultiSzList(buffer), nullptr);
-    EXPECT_EQ(host::Heap().LiveBlocks(), 1u);  // still the caller's
+    EXPECT_EQ(host::CurrentMachine().heap.LiveBlocks(), 1u);  // still the caller's
     HeapFree(GetProcessHeap(), 0, buffer);
 }

@@ -15,7 +15,7 @@ const std::u16string Wow64Driver = u"C:\\Windows\\SysWOW64\\drivers\\tesmar.sys"
 
 std::string Kernel32Export(const char* name)
 {
-    return MachineTest::Hex8(host::CurrentMachine().modules[u"kernel32.dll"].exports[name]);
+    return MachineTest::Hex8(MachineTest::Exported(u"kernel32.dll", name));
 }
 
 }  // namespace
@@ -36,14 +36,14 @@ protected:
         m().WriteFile(Wow64Driver, "old 32-bit driver");
         m().windows64 = true;
         device = &devices().Add(PackageClass).HardwareIds({HardwareId});
-        session = host::Session().Open();
+        session = host::CurrentMachine().session.Open();
         disableLine = "_Wow64DisableWow64FsRedirection: " + Kernel32Export("Wow64DisableWow64FsRedirection") + " 1";
         revertLine = "_Wow64RevertWow64FsRedirection: " + Kernel32Export("Wow64RevertWow64FsRedirection") + " 1";
         isWow64Line = "IsWow64Process: " + Kernel32Export("IsWow64Process");
     }
     void TearDown() override
     {
-        EXPECT_EQ(host::Session().OpenRecords(), 0) << "installer records left open";
+        EXPECT_EQ(host::CurrentMachine().session.OpenRecords(), 0) << "installer records left open";
         EXPECT_FALSE(m().RedirectionDisabled()) << "redirection left off";
         DeviceTest::TearDown();
     }
@@ -108,7 +108,7 @@ TEST_F(OnWow64, InstallStagesAndSweepsButNeitherRemovesNorUpdates)
     EXPECT_FALSE(m().Exists(Wow64Driver));
     EXPECT_EQ(devices().reenumerations, 1);
     EXPECT_EQ(m().sleeps, std::vector<DWORD>{1000});
-    EXPECT_FALSE(host::Session().RebootAtEnd());
+    EXPECT_FALSE(host::CurrentMachine().session.RebootAtEnd());
 }
 
 TEST_F(OnWow64, UninstallSweepsButRemovesNoDevice)
@@ -150,7 +150,7 @@ TEST_F(OnWow64, UninstallSweepsButRemovesNoDevice)
     EXPECT_TRUE(m().List(u"C:\\Windows\\inf").empty());
     EXPECT_FALSE(NativeDriverExists());
     EXPECT_FALSE(m().Exists(Wow64Driver));
-    EXPECT_TRUE(host::Session().messages.empty());
+    EXPECT_TRUE(host::CurrentMachine().session.messages.empty());
 }
 
 TEST_F(OnWow64, RefusedRemovalNeverAsksToRetry)
@@ -158,10 +158,10 @@ TEST_F(OnWow64, RefusedRemovalNeverAsksToRetry)
     // On 32-bit Windows this device would bring up the retry prompt; here no removal
     // succeeds, so nothing asks for a restart and the answer Abort is never given.
     device->RemovalNeeds(DI_NEEDRESTART);
-    host::Session().answers = {IDABORT};
+    host::CurrentMachine().session.answers = {IDABORT};
     EXPECT_EQ(UninstallDeviceDriver(session), ERROR_SUCCESS);
-    EXPECT_TRUE(host::Session().messages.empty());
-    EXPECT_FALSE(host::Session().RebootAtEnd());
+    EXPECT_TRUE(host::CurrentMachine().session.messages.empty());
+    EXPECT_FALSE(host::CurrentMachine().session.RebootAtEnd());
     EXPECT_EQ(device->removalsAsked, 0);
     std::vector<std::string> lines = LogLines();
     ASSERT_GE(lines.size(), 2u);

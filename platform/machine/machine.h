@@ -1,38 +1,42 @@
 // The simulated Windows machine behind the host platform layer.
 //
+// One object owns every area a Win32 call of the layer reads or changes: drives and files,
+// modules and their exports, the environment, per-thread state (last error, WOW64
+// redirection), devices and the driver store's folder, registry, services, the installer
+// session, the process heap, console and clock, and a journal of the calls made.
+//
 // A test starts from ResetMachine(), which gives a default 32-bit Windows installed on C:
 // with an empty file system in a fresh host folder, changes what it needs in a few lines,
-// calls the product, and reads back files, calls and state. Every Win32 call of the layer
-// asks Enter("Name", &code) first: that counts the call and tells it to fail with the code
-// a test injected with Fail("Name", code).
+// calls the product, and reads back files, calls and state from the same object. Every Win32
+// call of the layer asks Enter("Name", &code) first: that journals the call and tells it to
+// fail with the code a test injected with Fail("Name", code).
 #pragma once
 
-#include <functional>
+#include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
+#include <stdexcept>
 #include <string>
+#include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "devices.h"
+#include "heap.h"
+#include "registry.h"
+#include "session.h"
+#include "text.h"
 #include "types.h"
 
 namespace host {
 
-// UTF-8 <-> UTF-16 for tests and for the host file names.
-std::u16string U16(const std::string& text);
-std::string U8(const std::u16string& text);
-std::string U8(const WCHAR* text);
-
-// Case-insensitive comparison of Windows names (ASCII letters fold; other units compare as they are).
-std::u16string Upper(const std::u16string& text);
-struct NoCaseLess {
-    bool operator()(const std::u16string& a, const std::u16string& b) const;
-};
-
 // A loaded or loadable library and the functions it exports by name.
 struct Module {
     std::u16string name;
+    // By name: a test's own function, or null for the layer's function of that name.
     std::map<std::string, FARPROC> exports;
     bool resident = false;   // mapped in every process (kernel32.dll): GetModuleHandleW finds it
     bool loadFails = false;  // LoadLibraryW fails with loadError
@@ -40,14 +44,13 @@ struct Module {
     int references = 0;      // LoadLibraryW calls not yet matched by FreeLibrary
 };
 
-// Security identifiers in their text form.
-const char* const SYSTEM_SID = "S-1-5-18";
-const char* const ADMINISTRATORS_SID = "S-1-5-32-544";
-
-// A kernel object behind a handle that CloseHandle closes. The machine owns every open one.
+// An object behind a handle that the process closes (a file, a token, a device information
+// set, a find handle ...). The machine owns every open one.
 struct KernelObject {
     explicit KernelObject(const char* kind) : kind(kind) {}
     virtual ~KernelObject() = default;
+    KernelObject(const KernelObject&) = delete;
+    KernelObject& operator=(const KernelObject&) = delete;
     const char* kind;  // the handle kind counted in Machine::openHandles
 };
 
@@ -73,8 +76,54 @@ struct Injection {
     int remaining = -1;  // calls still to fail; -1: every call
 };
 
+// Every call the layer was asked to make, in order.
+class Journal {
+public:
+    void Add(const char* api);
+    int Count(const std::string& api) const;
+    // Where the nth call (from 0) of `api` stands among all calls, or -1 when there is none.
+    long Position(const std::string& api, int nth = 0) const;
+    const std::vector<std::string>& Calls() const { return calls; }
+
+private:
+    std::vector<std::string> calls;
+    std::map<std::string, int> counts;
+};
+
+// What the process wrote to standard output and standard error, as it wrote it.
+struct ConsoleText {
+    std::string out;
+    std::string err;
+};
+
+// The machine's clock: a fixed moment, seconds since 1970-01-01 00:00 UTC, and the offset
+// of the local time from UTC.
+struct LocalClock {
+    static constexpr int64_t DefaultNow = 1715938887;  // 2024-05-17 09:41:27 UTC
+    int64_t now = DefaultNow;
+    int32_t utcOffsetSeconds = 0;
+};
+
+// What each thread has of its own.
+struct ThreadState {
+    DWORD lastError = 0;
+    bool redirectionDisabled = false;  // WOW64 file-system redirection switched off
+};
+
+// A call, or an argument of one, that the layer does not simulate: the test that reaches it
+// fails with this, naming both, instead of getting an error code Windows might have given.
+class NotSimulated : public std::logic_error {
+public:
+    using std::logic_error::logic_error;
+};
+
 class Machine {
 public:
+    Machine();
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
     // Folder on the host that holds one folder per drive letter ("C", "D", ...).
     std::string root;
 
@@ -85,6 +134,9 @@ public:
     std::u16string systemDirectory = u"C:\\Windows\\system32";
     std::u16string currentDirectory = u"C:\\";
     std::u16string moduleFileName = u"C:\\Program Files\\Setup\\setup.exe";
+    // The command line as GetCommandLineW gives it: the module file name in quotes, as a
+    // program started by its full path sees it.
+    std::u16string commandLine = u"\"" + moduleFileName + u"\"";
     DWORD versionMajor = 10, versionMinor = 0, versionBuild = 19045;
     // What a successful Wow64DisableWow64FsRedirection returns: Windows promises only a
     // nonzero BOOL, so a caller must not take it for TRUE.
@@ -94,6 +146,17 @@ public:
     std::map<std::u16string, Module, NoCaseLess> modules;
     std::vector<DWORD> sleeps;  // every Sleep, in milliseconds, in call order
 
+    // The other areas.
+    Account account;
+    RegistryTree registry;
+    ServiceTable services{registry};
+    DeviceTree devices;
+    InstallerSession session;
+    ProcessHeap heap;
+    ConsoleText console;
+    LocalClock clock;
+    Journal journal;
+
     // Moves the Windows installation (the Windows, system and WOW64 folders) to a folder,
     // such as "D:\\Windows".
     void InstallWindowsAt(const std::u16string& windowsFolder);
@@ -102,11 +165,16 @@ public:
     // applies and device installation is refused.
     bool UnderWow64() const { return windows64 && !process64; }
 
-    // Failure injection and call counts.
+    // Failure injection and the journal. Enter journals the call and says whether it must
+    // fail, with which code. EnterInfallible is for a call that Windows gives no way to fail:
+    // a failure injected into it is a mistake of the test, which then fails.
     void Fail(const std::string& api, DWORD code, int times = -1);
     void Heal(const std::string& api) { injections.erase(api); }
-    int Calls(const std::string& api) const;
-    bool Enter(const std::string& api, DWORD* code = nullptr);
+    int Calls(const std::string& api) const { return journal.Count(api); }
+    bool Enter(const char* api, DWORD* code = nullptr);
+    void EnterInfallible(const char* api);
+    // Throws NotSimulated naming the call and the argument.
+    [[noreturn]] static void Unsimulated(const char* api, const std::string& argument);
 
     // Modules: a test removes an export or makes a library fail to load.
     Module& AddModule(const std::u16string& name, bool resident = false);
@@ -118,15 +186,15 @@ public:
     // as needed. Read-only and locked files are the machine's own marks, since the host
     // runs as root and would ignore permissions.
     void WriteFile(const std::u16string& path, const std::string& bytes);
-    std::string ReadFile(const std::u16string& path) const;
-    bool Exists(const std::u16string& path) const;
+    std::string ReadFile(const std::u16string& path);
+    bool Exists(const std::u16string& path);
     void MakeFolder(const std::u16string& path);
     void Remove(const std::u16string& path);
-    std::vector<std::u16string> List(const std::u16string& folder) const;
+    std::vector<std::u16string> List(const std::u16string& folder);
     void SetReadOnly(const std::u16string& path, bool readOnly = true);
-    bool IsReadOnly(const std::u16string& path) const;
+    bool IsReadOnly(const std::u16string& path);
     void Lock(const std::u16string& path, bool locked = true);
-    bool IsLocked(const std::u16string& path) const;
+    bool IsLocked(const std::u16string& path);
 
     // Every path given to CreateFileW (whether it opened or not) and every path a runtime
     // stream was opened on, exactly as the caller passed it, in call order.
@@ -139,6 +207,8 @@ public:
     // test ends with every kind at 0.
     std::map<std::string, int> openHandles;
     int OpenHandles(const std::string& kind) const;
+    void HandleOpened(const std::string& kind) { ++openHandles[kind]; }
+    void HandleClosed(const std::string& kind) { --openHandles[kind]; }
 
     // Owners and links. An owner is a security identifier as text ("S-1-5-18"). A file the
     // process creates is owned by the process's user; any other file (one a test puts on
@@ -146,7 +216,7 @@ public:
     // file, not to a name: every hard link of a file shows the same one.
     std::string processUser = SYSTEM_SID;  // the user of the process's token
     void SetOwner(const std::u16string& path, const std::string& sid);
-    std::string Owner(const std::u16string& path) const;  // of the link itself, for a link
+    std::string Owner(const std::u16string& path);  // of the link itself, for a link
     // A symbolic link or junction is a reparse point that names its target; CreateFileW
     // follows it unless told to open the link itself. `target` need not exist.
     void MakeSymbolicLink(const std::u16string& link, const std::u16string& target, bool folder = false);
@@ -154,26 +224,59 @@ public:
     // One more name for an existing file.
     void MakeHardLink(const std::u16string& link, const std::u16string& existing);
 
+    // Owners and links by host path (the entry itself: a link is not followed), for the layer.
+    std::string OwnerOf(const std::string& hostPath);
+    std::string OwnerOfOpenFile(int fd);  // of the file a host descriptor has open
+    void SetOwnerOf(const std::string& hostPath, const std::string& sid);
+    void SetOwnerOfOpenFile(int fd, const std::string& sid);
+    bool IsFolderLink(const std::string& hostPath);
+
     // What the layer keeps for the handles it gives out: kernel objects, the C runtime's
     // descriptors, and LocalFree's blocks with their sizes.
     std::map<HANDLE, std::unique_ptr<KernelObject>> kernelObjects;
     std::map<int, Descriptor> descriptors;
     std::map<void*, size_t> localBlocks;
     int invalidCloses = 0;  // CloseHandle, _close or LocalFree given what is not open
-    ~Machine();
+    // Kernel objects: Add counts the handle open and gives it out; Find is null for a handle
+    // that is not an open object of that kind; Close counts it closed and destroys it.
+    HANDLE AddKernelObject(std::unique_ptr<KernelObject> object);
+    template <typename T>
+    T* FindKernelObject(HANDLE handle, const char* kind)
+    {
+        auto it = kernelObjects.find(handle);
+        if (it == kernelObjects.end() || std::string(it->second->kind) != kind) return nullptr;
+        return static_cast<T*>(it->second.get());
+    }
+    bool CloseKernelObject(HANDLE handle);
+    // Blocks that LocalFree takes back.
+    void* AllocateLocal(size_t bytes);
+    // A new value for a handle that is a number rather than an object (registry keys,
+    // service handles): never 0, never one given out before.
+    uintptr_t NewHandleValue();
 
-    // Per-thread WOW64 file-system redirection of the calling thread.
-    bool RedirectionDisabled() const;
+    // The calling thread's own state; a new thread starts with last error 0 and redirection on.
+    ThreadState& Thread();
+    bool RedirectionDisabled() { return Thread().redirectionDisabled; }
 
-    // Hooks for the other areas of the layer (devices, registry, services, installer session):
-    // each keeps its own state and registers how to reset it.
-    static void OnReset(std::function<void(Machine&)> reset);
+    // Windows paths.
+    // FullPath: GetFullPathNameW's rules (current drive and directory, "." and "..", '/' as
+    // '\', trailing dots and blanks of a name dropped). Empty: not a path this layer can use.
+    std::u16string FullPath(const std::u16string& path) const;
+    // The full path after the calling thread's WOW64 redirection.
+    std::u16string Redirected(const std::u16string& fullPath);
+    // Host path for a full Windows path after the calling thread's WOW64 redirection; each
+    // existing component is matched without regard to case, through an index per folder, so
+    // that a lookup costs a logarithmic time per component. Empty: no drive letter.
+    std::string HostPath(const std::u16string& fullPath);
 
 private:
     std::map<std::string, Injection> injections;
-    std::map<std::string, int> calls;
     std::set<std::u16string> readOnly;  // upper-case full paths
     std::set<std::u16string> locked;
+    uintptr_t nextHandleValue = 0x1000;
+    std::map<std::thread::id, ThreadState> threads;
+    std::mutex threadsLock;
+
     // Per file (host device and inode): its owner when not Administrators, and whether a
     // link stands for a folder. Each such file is held open, so that its inode is not given
     // to another file while the machine lives.
@@ -187,60 +290,19 @@ private:
     // a host descriptor has open; made on demand when `create`, else null when there is none.
     FileRecord* RecordAt(const std::string& hostPath, bool create);
     FileRecord* RecordOf(int fd, bool create);
-    friend Machine& ResetMachine();
-    friend std::string OwnerOf(const std::string& hostPath);
-    friend std::string OwnerOfOpenFile(int fd);
-    friend void SetOwnerOf(const std::string& hostPath, const std::string& sid);
-    friend void SetOwnerOfOpenFile(int fd, const std::string& sid);
-    friend bool IsFolderLink(const std::string& hostPath);
+
+    // The names in each host folder (by device and inode), upper-case name to the name on
+    // disk. An index holds every entry of its folder, and may hold names whose entry has
+    // gone: each hit is checked on disk. Every name the layer creates is first looked up
+    // here, and the lookup of a missing name adds it, so no entry is ever missing.
+    std::map<std::pair<uint64_t, uint64_t>, std::unordered_map<std::u16string, std::string>> folderIndexes;
+    std::string Component(const std::string& folder, const std::u16string& name);
+    std::string HostPathOf(const std::u16string& path);
 };
 
 // The machine of the running test; created at first use.
 Machine& CurrentMachine();
 // Replaces the machine with a new default one over a fresh, empty host folder.
 Machine& ResetMachine();
-
-// Windows path handling shared by the layer's file calls.
-// FullPath: GetFullPathNameW's rules (current drive and directory, "." and "..", '/' as '\',
-// trailing dots and blanks of a name dropped). Empty result: not a path this layer can use.
-std::u16string FullPath(const std::u16string& path);
-// Host path for a full Windows path after the calling thread's WOW64 redirection; each
-// existing component is matched without regard to case. Empty: no drive letter.
-std::string HostPath(const std::u16string& fullPath);
-// The full path after the calling thread's WOW64 redirection.
-std::u16string Redirected(const std::u16string& fullPath);
-
-// Handle bookkeeping for the layer's own handle kinds.
-void HandleOpened(const std::string& kind);
-void HandleClosed(const std::string& kind);
-
-// Kernel objects: Add counts the handle open and gives it out; Find is null for a handle
-// that is not an open object of that kind; Close counts it closed and destroys it.
-HANDLE AddKernelObject(std::unique_ptr<KernelObject> object);
-template <typename T>
-T* FindKernelObject(HANDLE handle, const char* kind)
-{
-    auto& objects = CurrentMachine().kernelObjects;
-    auto it = objects.find(handle);
-    if (it == objects.end() || std::string(it->second->kind) != kind) return nullptr;
-    return static_cast<T*>(it->second.get());
-}
-bool CloseKernelObject(HANDLE handle);
-
-// Blocks that LocalFree takes back.
-void* AllocateLocal(size_t bytes);
-
-// Owners and links by host path (the entry itself: a link is not followed).
-std::string OwnerOf(const std::string& hostPath);
-std::string OwnerOfOpenFile(int fd);  // of the file a host descriptor has open
-void SetOwnerOf(const std::string& hostPath, const std::string& sid);
-void SetOwnerOfOpenFile(int fd, const std::string& sid);
-bool IsFolderLink(const std::string& hostPath);
-
-// Security identifiers: the binary form Windows uses (revision, count, authority, sub-
-// authorities) from text such as "S-1-5-32-544", and back. Empty: not a valid identifier.
-std::vector<BYTE> SidBytes(const std::string& text);
-std::string SidText(const void* sid);
-size_t SidLength(const void* sid);  // 0 when not a valid identifier
 
 }  // namespace host

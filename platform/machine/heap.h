@@ -1,6 +1,5 @@
 // The process heap of the simulated machine: every block HeapAlloc gave out and HeapFree has
 // not taken back, so that tests can see how much memory an operation holds and when.
-// HeapAlloc fails (returns null) while a test has injected a failure with Fail("HeapAlloc", 0).
 #pragma once
 
 #include <cstddef>
@@ -10,6 +9,11 @@
 namespace host {
 
 struct ProcessHeap {
+    ProcessHeap() = default;
+    ProcessHeap(const ProcessHeap&) = delete;
+    ProcessHeap& operator=(const ProcessHeap&) = delete;
+    ~ProcessHeap();  // frees what the process left behind
+
     std::map<const void*, size_t> blocks;  // live blocks and their sizes
     size_t peakBlocks = 0;                 // most blocks alive at one time
     int allocations = 0;                   // successful HeapAlloc calls
@@ -24,8 +28,5 @@ struct ProcessHeap {
     // Size of the live block at `block`, or 0.
     size_t SizeOf(const void* block) const;
 };
-
-// The heap of the current machine; a reset frees what is left and starts afresh.
-ProcessHeap& Heap();
 
 }  // namespace host

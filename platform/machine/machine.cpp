@@ -10,85 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <memory>
 #include <sstream>
-#include <stdexcept>
-
-#include "kernel32.h"
 
 namespace host {
-
-// ---------------------------------------------------------------------------------------
-// Text
-
-std::u16string U16(const std::string& text)
-{
-    std::u16string out;
-    for (size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        uint32_t cp;
-        size_t extra;
-        if (c < 0x80) { cp = c; extra = 0; }
-        else if ((c >> 5) == 6) { cp = c & 0x1F; extra = 1; }
-        else if ((c >> 4) == 14) { cp = c & 0x0F; extra = 2; }
-        else { cp = c & 0x07; extra = 3; }
-        ++i;
-        for (size_t k = 0; k < extra && i < text.size(); ++k, ++i)
-            cp = (cp << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
-    return out;
-}
-
-std::string U8(const std::u16string& text)
-{
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t cp = text[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] < 0xE000) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
-    return out;
-}
-
-std::string U8(const WCHAR* text) { return text ? U8(std::u16string(text)) : std::string(); }
-
-std::u16string Upper(const std::u16string& text)
-{
-    std::u16string out(text);
-    for (auto& c : out)
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-    return out;
-}
-
-bool NoCaseLess::operator()(const std::u16string& a, const std::u16string& b) const
-{
-    return Upper(a) < Upper(b);
-}
 
 // ---------------------------------------------------------------------------------------
 // The machine
@@ -99,12 +23,6 @@ std::unique_ptr<Machine>& Slot()
 {
     static std::unique_ptr<Machine> machine;
     return machine;
-}
-
-std::vector<std::function<void(Machine&)>>& ResetHooks()
-{
-    static std::vector<std::function<void(Machine&)>> hooks;
-    return hooks;
 }
 
 std::string MakeRoot()
@@ -136,21 +54,6 @@ void RemoveTree(const std::string& path)
     }
 }
 
-struct RootRemover {
-    std::vector<std::string> roots;
-    ~RootRemover()
-    {
-        if (std::getenv("WINHOST_KEEP")) return;
-        for (auto& r : roots) RemoveTree(r);
-    }
-};
-
-RootRemover& Roots()
-{
-    static RootRemover remover;
-    return remover;
-}
-
 void MakeHostFolders(const std::string& hostPath)
 {
     std::string partial;
@@ -173,34 +76,39 @@ Machine& CurrentMachine()
 
 Machine& ResetMachine()
 {
-    if (Slot()) {
-        if (!std::getenv("WINHOST_KEEP")) RemoveTree(Slot()->root);
-    }
+    Slot().reset();
     Slot().reset(new Machine());
-    Machine& m = *Slot();
-    m.root = MakeRoot();
-    Roots().roots.push_back(m.root);
-    MakeHostFolders(m.root + "/C");
-    m.environment[u"TEMP"] = u"C:\\Temp";
-    m.environment[u"SystemRoot"] = u"C:\\Windows";
-    m.MakeFolder(u"C:\\Temp");
-    m.MakeFolder(m.systemDirectory + u"\\drivers");
-    m.MakeFolder(m.windowsDirectory + u"\\inf");
-
-    Module& kernel32 = m.AddModule(u"kernel32.dll", true);
-    kernel32.exports["IsWow64Process"] = reinterpret_cast<FARPROC>(&IsWow64Process);
-    kernel32.exports["Wow64DisableWow64FsRedirection"] =
-        reinterpret_cast<FARPROC>(&Wow64DisableWow64FsRedirection);
-    kernel32.exports["Wow64RevertWow64FsRedirection"] =
-        reinterpret_cast<FARPROC>(&Wow64RevertWow64FsRedirection);
-
-    for (auto& hook : ResetHooks()) hook(m);
-    return m;
+    return *Slot();
 }
 
-void Machine::OnReset(std::function<void(Machine&)> reset)
+Machine::Machine()
 {
-    ResetHooks().push_back(std::move(reset));
+    root = MakeRoot();
+    MakeHostFolders(root + "/C");
+    environment[u"TEMP"] = u"C:\\Temp";
+    environment[u"SystemRoot"] = u"C:\\Windows";
+    MakeFolder(u"C:\\Temp");
+    MakeFolder(systemDirectory + u"\\drivers");
+    MakeFolder(windowsDirectory + u"\\inf");
+
+    // Resident in every process: kernel32.dll, and setupapi.dll, which Drvmate imports, so
+    // that it is mapped before any of Drvmate's code runs. newdev.dll is mapped only by
+    // LoadLibraryW. Null exports are the layer's own functions of those names.
+    Module& kernel32 = AddModule(u"kernel32.dll", true);
+    for (const char* name : {"IsWow64Process", "Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection"})
+        kernel32.exports[name] = nullptr;
+    AddModule(u"setupapi.dll", true).exports["SetupUninstallOEMInfW"] = nullptr;
+    AddModule(u"newdev.dll").exports["UpdateDriverForPlugAndPlayDevicesW"] = nullptr;
+}
+
+Machine::~Machine()
+{
+    // What a test left open goes with the machine.
+    kernelObjects.clear();
+    for (auto& block : localBlocks) std::free(block.first);
+    for (auto& record : fileRecords)
+        if (record.second.pin >= 0) close(record.second.pin);
+    if (!std::getenv("WINHOST_KEEP")) RemoveTree(root);
 }
 
 void Machine::InstallWindowsAt(const std::u16string& windowsFolder)
@@ -213,26 +121,58 @@ void Machine::InstallWindowsAt(const std::u16string& windowsFolder)
     if (windows64) MakeFolder(Wow64Directory() + u"\\drivers");
 }
 
+// ---------------------------------------------------------------------------------------
+// Calls: the journal, failures and what is not simulated
+
+void Journal::Add(const char* api)
+{
+    calls.emplace_back(api);
+    ++counts[calls.back()];
+}
+
+int Journal::Count(const std::string& api) const
+{
+    auto it = counts.find(api);
+    return it == counts.end() ? 0 : it->second;
+}
+
+long Journal::Position(const std::string& api, int nth) const
+{
+    for (size_t i = 0; i < calls.size(); ++i)
+        if (calls[i] == api && nth-- == 0) return static_cast<long>(i);
+    return -1;
+}
+
 void Machine::Fail(const std::string& api, DWORD code, int times)
 {
     injections[api] = Injection{code, times};
 }
 
-int Machine::Calls(const std::string& api) const
+bool Machine::Enter(const char* api, DWORD* code)
 {
-    auto it = calls.find(api);
-    return it == calls.end() ? 0 : it->second;
-}
-
-bool Machine::Enter(const std::string& api, DWORD* code)
-{
-    ++calls[api];
+    journal.Add(api);
+    if (injections.empty()) return false;
     auto it = injections.find(api);
     if (it == injections.end()) return false;
     if (code) *code = it->second.code;
     if (it->second.remaining > 0 && --it->second.remaining == 0) injections.erase(it);
     return true;
 }
+
+void Machine::EnterInfallible(const char* api)
+{
+    journal.Add(api);
+    if (injections.count(api))
+        throw NotSimulated(std::string(api) + ": Windows gives this call no way to fail; a failure cannot be injected");
+}
+
+void Machine::Unsimulated(const char* api, const std::string& argument)
+{
+    throw NotSimulated(std::string(api) + ": not simulated: " + argument);
+}
+
+// ---------------------------------------------------------------------------------------
+// Modules and handles
 
 Module& Machine::AddModule(const std::u16string& name, bool resident)
 {
@@ -267,96 +207,92 @@ int Machine::OpenHandles(const std::string& kind) const
     return it == openHandles.end() ? 0 : it->second;
 }
 
-void HandleOpened(const std::string& kind) { ++CurrentMachine().openHandles[kind]; }
-void HandleClosed(const std::string& kind) { --CurrentMachine().openHandles[kind]; }
-
 FileObject::~FileObject()
 {
     if (fd >= 0) close(fd);
 }
 
-HANDLE AddKernelObject(std::unique_ptr<KernelObject> object)
+HANDLE Machine::AddKernelObject(std::unique_ptr<KernelObject> object)
 {
     HANDLE handle = object.get();
     HandleOpened(object->kind);
-    CurrentMachine().kernelObjects[handle] = std::move(object);
+    kernelObjects[handle] = std::move(object);
     return handle;
 }
 
-bool CloseKernelObject(HANDLE handle)
+bool Machine::CloseKernelObject(HANDLE handle)
 {
-    auto& objects = CurrentMachine().kernelObjects;
-    auto it = objects.find(handle);
-    if (it == objects.end()) return false;
+    auto it = kernelObjects.find(handle);
+    if (it == kernelObjects.end()) return false;
     HandleClosed(it->second->kind);
-    objects.erase(it);
+    kernelObjects.erase(it);
     return true;
 }
 
-void* AllocateLocal(size_t bytes)
+void* Machine::AllocateLocal(size_t bytes)
 {
     void* block = std::calloc(1, bytes ? bytes : 1);
     if (!block) throw std::bad_alloc();
-    CurrentMachine().localBlocks[block] = bytes;
+    localBlocks[block] = bytes;
     HandleOpened("local");
     return block;
 }
 
-Machine::~Machine()
+uintptr_t Machine::NewHandleValue()
 {
-    // What a test left open goes with the machine.
-    for (auto& block : localBlocks) std::free(block.first);
-    for (auto& record : fileRecords)
-        if (record.second.pin >= 0) close(record.second.pin);
+    const uintptr_t HANDLE_STEP = 4;  // handle values are multiples of four, as Windows makes them
+    uintptr_t value = nextHandleValue;
+    nextHandleValue += HANDLE_STEP;
+    return value;
+}
+
+ThreadState& Machine::Thread()
+{
+    std::lock_guard<std::mutex> hold(threadsLock);
+    return threads[std::this_thread::get_id()];
 }
 
 // ---------------------------------------------------------------------------------------
 // Files
 
-namespace {
-
-std::string HostPathOf(const Machine& m, const std::u16string& path)
+std::string Machine::HostPathOf(const std::u16string& path)
 {
-    std::u16string full = Redirected(FullPath(path));
-    std::string hostPath = HostPath(full);
+    std::string hostPath = HostPath(Redirected(FullPath(path)));
     if (hostPath.empty()) throw std::runtime_error("not a drive path: " + U8(path));
-    (void)m;
     return hostPath;
 }
 
-}  // namespace
-
 void Machine::WriteFile(const std::u16string& path, const std::string& bytes)
 {
-    std::string hostPath = HostPathOf(*this, path);
+    std::string hostPath = HostPathOf(path);
     MakeHostFolders(hostPath.substr(0, hostPath.rfind('/')));
     std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string Machine::ReadFile(const std::u16string& path) const
+std::string Machine::ReadFile(const std::u16string& path)
 {
-    std::ifstream in(HostPathOf(*this, path), std::ios::binary);
+    std::ifstream in(HostPathOf(path), std::ios::binary);
     if (!in) return std::string();
     std::stringstream content;
     content << in.rdbuf();
     return content.str();
 }
 
-bool Machine::Exists(const std::u16string& path) const
+bool Machine::Exists(const std::u16string& path)
 {
     struct stat st;
-    return stat(HostPathOf(*this, path).c_str(), &st) == 0;
+    return stat(HostPathOf(path).c_str(), &st) == 0;
 }
 
-void Machine::MakeFolder(const std::u16string& path) { MakeHostFolders(HostPathOf(*this, path)); }
+void Machine::MakeFolder(const std::u16string& path) { MakeHostFolders(HostPathOf(path)); }
 
-void Machine::Remove(const std::u16string& path) { RemoveTree(HostPathOf(*this, path)); }
+void Machine::Remove(const std::u16string& path) { RemoveTree(HostPathOf(path)); }
 
-std::vector<std::u16string> Machine::List(const std::u16string& folder) const
+std::vector<std::u16string> Machine::List(const std::u16string& folder)
 {
     std::vector<std::u16string> names;
-    if (DIR* dir = opendir(HostPathOf(*this, folder).c_str())) {
+    if (DIR* dir = opendir(HostPathOf(folder).c_str())) {
         while (dirent* e = readdir(dir)) {
             std::string name = e->d_name;
             if (name != "." && name != "..") names.push_back(U16(name));
@@ -373,7 +309,7 @@ void Machine::SetReadOnly(const std::u16string& path, bool on)
     if (on) readOnly.insert(key); else readOnly.erase(key);
 }
 
-bool Machine::IsReadOnly(const std::u16string& path) const
+bool Machine::IsReadOnly(const std::u16string& path)
 {
     return readOnly.count(Upper(Redirected(FullPath(path)))) != 0;
 }
@@ -384,7 +320,7 @@ void Machine::Lock(const std::u16string& path, bool on)
     if (on) locked.insert(key); else locked.erase(key);
 }
 
-bool Machine::IsLocked(const std::u16string& path) const
+bool Machine::IsLocked(const std::u16string& path)
 {
     return locked.count(Upper(Redirected(FullPath(path)))) != 0;
 }
@@ -425,33 +361,33 @@ Machine::FileRecord* Machine::RecordOf(int fd, bool create)
     return &record;
 }
 
-std::string OwnerOf(const std::string& hostPath)
+std::string Machine::OwnerOf(const std::string& hostPath)
 {
-    const Machine::FileRecord* record = CurrentMachine().RecordAt(hostPath, false);
+    const FileRecord* record = RecordAt(hostPath, false);
     return record && !record->owner.empty() ? record->owner : ADMINISTRATORS_SID;
 }
 
-std::string OwnerOfOpenFile(int fd)
+std::string Machine::OwnerOfOpenFile(int fd)
 {
-    const Machine::FileRecord* record = CurrentMachine().RecordOf(fd, false);
+    const FileRecord* record = RecordOf(fd, false);
     return record && !record->owner.empty() ? record->owner : ADMINISTRATORS_SID;
 }
 
-void SetOwnerOf(const std::string& hostPath, const std::string& sid)
+void Machine::SetOwnerOf(const std::string& hostPath, const std::string& sid)
 {
-    if (Machine::FileRecord* record = CurrentMachine().RecordAt(hostPath, true)) record->owner = sid;
+    if (FileRecord* record = RecordAt(hostPath, true)) record->owner = sid;
 }
 
-void SetOwnerOfOpenFile(int fd, const std::string& sid)
+void Machine::SetOwnerOfOpenFile(int fd, const std::string& sid)
 {
-    if (Machine::FileRecord* record = CurrentMachine().RecordOf(fd, true)) record->owner = sid;
+    if (FileRecord* record = RecordOf(fd, true)) record->owner = sid;
 }
 
-bool IsFolderLink(const std::string& hostPath)
+bool Machine::IsFolderLink(const std::string& hostPath)
 {
     struct stat st;
     if (lstat(hostPath.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
-    const Machine::FileRecord* record = CurrentMachine().RecordAt(hostPath, false);
+    const FileRecord* record = RecordAt(hostPath, false);
     if (record) return record->folderLink;
     return stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
@@ -459,18 +395,18 @@ bool IsFolderLink(const std::string& hostPath)
 void Machine::SetOwner(const std::u16string& path, const std::string& sid)
 {
     if (SidBytes(sid).empty()) throw std::runtime_error("not a security identifier: " + sid);
-    FileRecord* record = RecordAt(HostPathOf(*this, path), true);
+    FileRecord* record = RecordAt(HostPathOf(path), true);
     if (!record) throw std::runtime_error("no file to own: " + U8(path));
     record->owner = sid;
 }
 
-std::string Machine::Owner(const std::u16string& path) const { return OwnerOf(HostPathOf(*this, path)); }
+std::string Machine::Owner(const std::u16string& path) { return OwnerOf(HostPathOf(path)); }
 
 void Machine::MakeSymbolicLink(const std::u16string& link, const std::u16string& target, bool folder)
 {
-    std::string linkPath = HostPathOf(*this, link);
+    std::string linkPath = HostPathOf(link);
     MakeHostFolders(linkPath.substr(0, linkPath.rfind('/')));
-    if (symlink(HostPathOf(*this, target).c_str(), linkPath.c_str()) != 0)
+    if (symlink(HostPathOf(target).c_str(), linkPath.c_str()) != 0)
         throw std::runtime_error("cannot make the link " + U8(link));
     RecordAt(linkPath, true)->folderLink = folder;
 }
@@ -484,69 +420,9 @@ void Machine::MakeJunction(const std::u16string& link, const std::u16string& fol
 
 void Machine::MakeHardLink(const std::u16string& link, const std::u16string& existing)
 {
-    std::string linkPath = HostPathOf(*this, link);
-    if (::link(HostPathOf(*this, existing).c_str(), linkPath.c_str()) != 0)
+    std::string linkPath = HostPathOf(link);
+    if (::link(HostPathOf(existing).c_str(), linkPath.c_str()) != 0)
         throw std::runtime_error("cannot make the hard link " + U8(link));
-}
-
-// ---------------------------------------------------------------------------------------
-// Security identifiers
-
-namespace {
-
-const BYTE SID_REVISION_1 = 1;
-const size_t SID_HEADER_BYTES = 8;  // revision, count, six bytes of authority
-const size_t MAX_SUB_AUTHORITIES = 15;
-
-}  // namespace
-
-std::vector<BYTE> SidBytes(const std::string& text)
-{
-    // "S-1-<authority>-<sub>-<sub>..."
-    if (text.compare(0, 4, "S-1-") != 0) return {};
-    std::vector<uint64_t> parts;
-    std::stringstream in(text.substr(4));
-    std::string part;
-    while (std::getline(in, part, '-')) {
-        if (part.empty() || part.find_first_not_of("0123456789") != std::string::npos || part.size() > 12)
-            return {};
-        parts.push_back(std::stoull(part));
-    }
-    if (parts.empty() || parts.size() - 1 > MAX_SUB_AUTHORITIES) return {};
-    std::vector<BYTE> sid(SID_HEADER_BYTES + 4 * (parts.size() - 1));
-    sid[0] = SID_REVISION_1;
-    sid[1] = static_cast<BYTE>(parts.size() - 1);
-    for (int i = 0; i < 6; ++i) sid[2 + i] = static_cast<BYTE>(parts[0] >> (8 * (5 - i)));  // big-endian
-    for (size_t i = 1; i < parts.size(); ++i) {
-        if (parts[i] > 0xFFFFFFFFu) return {};
-        uint32_t value = static_cast<uint32_t>(parts[i]);
-        std::memcpy(&sid[SID_HEADER_BYTES + 4 * (i - 1)], &value, 4);  // little-endian, as on x86
-    }
-    return sid;
-}
-
-size_t SidLength(const void* sid)
-{
-    if (!sid) return 0;
-    const BYTE* bytes = static_cast<const BYTE*>(sid);
-    if (bytes[0] != SID_REVISION_1 || bytes[1] > MAX_SUB_AUTHORITIES) return 0;
-    return SID_HEADER_BYTES + 4 * bytes[1];
-}
-
-std::string SidText(const void* sid)
-{
-    size_t length = SidLength(sid);
-    if (!length) return std::string();
-    const BYTE* bytes = static_cast<const BYTE*>(sid);
-    uint64_t authority = 0;
-    for (int i = 0; i < 6; ++i) authority = (authority << 8) | bytes[2 + i];
-    std::string text = "S-1-" + std::to_string(authority);
-    for (size_t i = 0; i < bytes[1]; ++i) {
-        uint32_t value;
-        std::memcpy(&value, bytes + SID_HEADER_BYTES + 4 * i, 4);
-        text += "-" + std::to_string(value);
-    }
-    return text;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -559,9 +435,9 @@ bool IsDriveLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' &
 
 }  // namespace
 
-std::u16string FullPath(const std::u16string& path)
+std::u16string Machine::FullPath(const std::u16string& path) const
 {
-    const Machine& m = CurrentMachine();
+    const Machine& m = *this;
     if (path.empty()) return std::u16string();
     std::u16string drive;  // "C:"
     std::u16string rest;
@@ -609,16 +485,10 @@ std::u16string FullPath(const std::u16string& path)
     return full;
 }
 
-bool Machine::RedirectionDisabled() const
+std::u16string Machine::Redirected(const std::u16string& fullPath)
 {
-    extern bool ThreadRedirectionDisabled();
-    return ThreadRedirectionDisabled();
-}
-
-std::u16string Redirected(const std::u16string& fullPath)
-{
-    const Machine& m = CurrentMachine();
-    if (!m.UnderWow64() || m.RedirectionDisabled()) return fullPath;
+    const Machine& m = *this;
+    if (!UnderWow64() || RedirectionDisabled()) return fullPath;
     std::u16string upper = Upper(fullPath);
     std::u16string system = Upper(m.systemDirectory);
     if (upper.compare(0, system.size(), system) != 0) return fullPath;
@@ -635,24 +505,44 @@ std::u16string Redirected(const std::u16string& fullPath)
     return m.Wow64Directory() + fullPath.substr(system.size());
 }
 
-std::string HostPath(const std::u16string& fullPath)
+std::string Machine::Component(const std::string& folder, const std::u16string& name)
 {
-    const Machine& m = CurrentMachine();
-    if (fullPath.size() < 3 || !IsDriveLetter(fullPath[0]) || fullPath[1] != u':') return std::string();
-    std::string hostPath = m.root + "/" + U8(Upper(fullPath.substr(0, 1)));
-    std::u16string part;
-    auto flush = [&]() {
-        if (part.empty()) return;
-        std::string name = U8(part);
-        std::string match = name;
-        if (DIR* dir = opendir(hostPath.c_str())) {
-            std::u16string want = Upper(part);
+    struct stat st;
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return U8(name);
+    auto key = std::make_pair(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
+    auto found = folderIndexes.find(key);
+    if (found == folderIndexes.end()) {
+        auto& names = folderIndexes[key];
+        if (DIR* dir = opendir(folder.c_str())) {
             while (dirent* e = readdir(dir)) {
-                if (Upper(U16(e->d_name)) == want) { match = e->d_name; break; }
+                std::string entry = e->d_name;
+                if (entry != "." && entry != "..") names.emplace(Upper(U16(entry)), entry);
             }
             closedir(dir);
         }
-        hostPath += "/" + match;
+        found = folderIndexes.find(key);
+    }
+    auto& names = found->second;
+    std::u16string upper = Upper(name);
+    auto it = names.find(upper);
+    if (it != names.end()) {
+        if (lstat((folder + "/" + it->second).c_str(), &st) == 0) return it->second;
+        names.erase(it);  // gone since
+    }
+    // Not there: whoever asked may be about to create it under this name.
+    std::string given = U8(name);
+    names.emplace(upper, given);
+    return given;
+}
+
+std::string Machine::HostPath(const std::u16string& fullPath)
+{
+    if (fullPath.size() < 3 || !IsDriveLetter(fullPath[0]) || fullPath[1] != u':') return std::string();
+    std::string hostPath = root + "/" + U8(Upper(fullPath.substr(0, 1)));
+    std::u16string part;
+    auto flush = [&]() {
+        if (part.empty()) return;
+        hostPath += "/" + Component(hostPath, part);
         part.clear();
     };
     for (size_t i = 3; i < fullPath.size(); ++i) {

@@ -2,9 +2,9 @@
 //
 // A test states its devices in a few lines:
 //
-//     host::Devices().Add(classGuid).HardwareIds({u"USB\\VID_1234&PID_0001"}).RemovalNeeds(DI_NEEDREBOOT);
-//     host::Devices().Add(classGuid).Present(false).ConfigFlagsUnreadable();
-//     host::Devices().UpdateOf(u"USB\\VID_1234&PID_0001").NeedsReboot();
+//     machine.devices.Add(classGuid).HardwareIds({u"USB\\VID_1234&PID_0001"}).RemovalNeeds(DI_NEEDREBOOT);
+//     machine.devices.Add(classGuid).Present(false).ConfigFlagsUnreadable();
+//     machine.devices.UpdateOf(u"USB\\VID_1234&PID_0001").NeedsReboot();
 //
 // and reads back what the product did: removed devices, configuration flags written, the
 // driver-update calls made.
@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "cfgmgr32.h"
-#include "machine.h"
 #include "setupapi.h"
+#include "text.h"
 
 namespace host {
 
@@ -91,11 +91,5 @@ struct DeviceTree {
     Device* Find(DEVINST devInst);
     UpdateOutcome& UpdateOf(const std::u16string& hardwareId) { return updateOutcomes[hardwareId]; }
 };
-
-// The device tree of the current machine, reset with it.
-DeviceTree& Devices();
-
-// The strings of a REG_MULTI_SZ value's bytes, up to its first empty string.
-std::vector<std::u16string> MultiStrings(const std::string& bytes);
 
 }  // namespace host

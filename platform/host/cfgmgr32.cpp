@@ -1,0 +1,61 @@
+// The configuration manager over the simulated device tree.
+#include "cfgmgr32.h"
+
+#include "layer.h"
+
+using host::CurrentMachine;
+
+CONFIGRET WINAPI CM_Locate_DevNode_ExW(PDEVINST devInst, DEVINSTID_W deviceId, ULONG flags,
+                                       HMACHINE machine)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("CM_Locate_DevNode_ExW", &code)) return code;
+    if (!devInst) return CR_INVALID_POINTER;
+    if (flags != CM_LOCATE_DEVNODE_NORMAL && (flags & ~0x7u)) return CR_INVALID_FLAG;
+    if (machine) return CR_FAILURE;
+    if (deviceId && *deviceId) return CR_NO_SUCH_DEVNODE;
+    *devInst = CurrentMachine().devices.root;
+    return CR_SUCCESS;
+}
+
+CONFIGRET WINAPI CM_Reenumerate_DevNode_Ex(DEVINST devInst, ULONG flags, HMACHINE machine)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("CM_Reenumerate_DevNode_Ex", &code)) return code;
+    if (flags & ~0x7u) return CR_INVALID_FLAG;
+    if (machine) return CR_FAILURE;
+    if (devInst != CurrentMachine().devices.root) return CR_INVALID_DEVNODE;
+    ++CurrentMachine().devices.reenumerations;
+    return CR_SUCCESS;
+}
+
+CONFIGRET WINAPI CM_Get_Device_ID_ExW(DEVINST devInst, PWCHAR buffer, ULONG length, ULONG flags,
+                                      HMACHINE machine)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("CM_Get_Device_ID_ExW", &code)) return code;
+    if (!buffer) return CR_INVALID_POINTER;
+    if (flags) return CR_INVALID_FLAG;
+    if (machine) return CR_INVALID_MACHINENAME;  // the machine has no remote connections
+    host::Device* device = CurrentMachine().devices.Find(devInst);
+    if (!device || device->removed) return CR_INVALID_DEVNODE;
+    const std::u16string& id = device->instanceId;
+    size_t copied = id.size() < length ? id.size() : length;
+    std::copy(id.begin(), id.begin() + copied, buffer);
+    if (id.size() < length) buffer[id.size()] = 0;
+    return id.size() > length ? CR_BUFFER_SMALL : CR_SUCCESS;
+}
+
+CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST devInst, ULONG flags)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("CM_Get_DevNode_Status", &code)) return code;
+    if (!status || !problem) return CR_INVALID_POINTER;
+    if (flags) return CR_INVALID_FLAG;
+    host::Device* device = CurrentMachine().devices.Find(devInst);
+    if (!device || device->removed) return CR_INVALID_DEVNODE;
+    if (!device->present) return CR_NO_SUCH_DEVINST;
+    *status = DN_DRIVER_LOADED | DN_STARTED;
+    *problem = 0;
+    return CR_SUCCESS;
+}
