@@ -11,9 +11,9 @@ CONFIGRET WINAPI CM_Locate_DevNode_ExW(PDEVINST devInst, DEVINSTID_W deviceId, U
     DWORD code;
     if (CurrentMachine().Enter("CM_Locate_DevNode_ExW", &code)) return code;
     if (!devInst) return CR_INVALID_POINTER;
-    if (flags != CM_LOCATE_DEVNODE_NORMAL && (flags & ~0x7u)) return CR_INVALID_FLAG;
-    if (machine) return CR_FAILURE;
-    if (deviceId && *deviceId) return CR_NO_SUCH_DEVNODE;
+    if (flags & ~static_cast<ULONG>(CM_LOCATE_DEVNODE_BITS)) return CR_INVALID_FLAG;
+    if (machine) host::Machine::Unsimulated("CM_Locate_DevNode_ExW", "a remote machine");
+    if (deviceId && *deviceId) host::Machine::Unsimulated("CM_Locate_DevNode_ExW", "a device other than the root: " + host::U8(deviceId));
     *devInst = CurrentMachine().devices.root;
     return CR_SUCCESS;
 }
@@ -22,8 +22,8 @@ CONFIGRET WINAPI CM_Reenumerate_DevNode_Ex(DEVINST devInst, ULONG flags, HMACHIN
 {
     DWORD code;
     if (CurrentMachine().Enter("CM_Reenumerate_DevNode_Ex", &code)) return code;
-    if (flags & ~0x7u) return CR_INVALID_FLAG;
-    if (machine) return CR_FAILURE;
+    if (flags & ~static_cast<ULONG>(CM_REENUMERATE_BITS)) return CR_INVALID_FLAG;
+    if (machine) host::Machine::Unsimulated("CM_Reenumerate_DevNode_Ex", "a remote machine");
     if (devInst != CurrentMachine().devices.root) return CR_INVALID_DEVNODE;
     ++CurrentMachine().devices.reenumerations;
     return CR_SUCCESS;
@@ -36,7 +36,7 @@ CONFIGRET WINAPI CM_Get_Device_ID_ExW(DEVINST devInst, PWCHAR buffer, ULONG leng
     if (CurrentMachine().Enter("CM_Get_Device_ID_ExW", &code)) return code;
     if (!buffer) return CR_INVALID_POINTER;
     if (flags) return CR_INVALID_FLAG;
-    if (machine) return CR_INVALID_MACHINENAME;  // the machine has no remote connections
+    if (machine) host::Machine::Unsimulated("CM_Get_Device_ID_ExW", "a remote machine");
     host::Device* device = CurrentMachine().devices.Find(devInst);
     if (!device || device->removed) return CR_INVALID_DEVNODE;
     const std::u16string& id = device->instanceId;

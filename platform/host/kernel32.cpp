@@ -377,6 +377,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
     if (!host::IsFolder(hostFolder)) { SetLastError(ERROR_PATH_NOT_FOUND); return INVALID_HANDLE_VALUE; }
 
     auto search = std::make_unique<host::FindSearch>();
+    ++m.folderScans;
     if (DIR* dir = opendir(hostFolder.c_str())) {
         bool isRoot = folder.size() == 3;
         while (dirent* e = readdir(dir)) {

@@ -52,14 +52,15 @@ UINT WINAPI MsiCloseHandle(MSIHANDLE handle)
     if (handle == 0) return fails ? code : ERROR_SUCCESS;
     auto it = Session().records.find(handle);
     if (it == Session().records.end()) {
-        if (Session().IsSession(handle)) return ERROR_SUCCESS;
+        if (Session().IsSession(handle)) return fails ? code : ERROR_SUCCESS;
         ++Session().badCloses;
         return ERROR_INVALID_HANDLE;
     }
+    // A failure the test injected still closes the record: the caller cannot retry.
     Session().records.erase(it);
     ++Session().recordsClosed;
     host::CurrentMachine().HandleClosed("msirecord");
-    return ERROR_SUCCESS;
+    return fails ? code : ERROR_SUCCESS;
 }
 
 UINT WINAPI MsiSetMode(MSIHANDLE session, MSIRUNMODE mode, BOOL state)

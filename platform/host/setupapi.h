@@ -45,6 +45,7 @@ typedef UINT(CALLBACK* PSP_FILE_CALLBACK_W)(PVOID context, UINT notification, UI
 
 // Device installation functions, and the install-parameter flags they leave behind.
 #define DIF_REMOVE 0x00000005
+#define DIF_PROPERTYCHANGE 0x00000012
 #define DIF_REGISTERDEVICE 0x00000019
 #define DI_REMOVEDEVICE_GLOBAL 0x00000001
 #define DI_REMOVEDEVICE_CONFIGSPECIFIC 0x00000002

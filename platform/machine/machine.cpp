@@ -292,6 +292,7 @@ void Machine::Remove(const std::u16string& path) { RemoveTree(HostPathOf(path));
 std::vector<std::u16string> Machine::List(const std::u16string& folder)
 {
     std::vector<std::u16string> names;
+    ++folderScans;
     if (DIR* dir = opendir(HostPathOf(folder).c_str())) {
         while (dirent* e = readdir(dir)) {
             std::string name = e->d_name;
@@ -513,6 +514,7 @@ std::string Machine::Component(const std::string& folder, const std::u16string& 
     auto found = folderIndexes.find(key);
     if (found == folderIndexes.end()) {
         auto& names = folderIndexes[key];
+        ++folderScans;
         if (DIR* dir = opendir(folder.c_str())) {
             while (dirent* e = readdir(dir)) {
                 std::string entry = e->d_name;

@@ -268,6 +268,9 @@ public:
     // existing component is matched without regard to case, through an index per folder, so
     // that a lookup costs a logarithmic time per component. Empty: no drive letter.
     std::string HostPath(const std::u16string& fullPath);
+    // Host folders read whole so far (a folder's index built, a search or a listing made):
+    // what a lookup costs beyond a logarithmic step per component.
+    int folderScans = 0;
 
 private:
     std::map<std::string, Injection> injections;

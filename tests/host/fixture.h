@@ -17,7 +17,6 @@
 
 class MachineTest : public ::testing::Test {
 public:
-    // A pointer as the log prints it: eight upper-case hexadecimal digits.
     // The function a module's export hands out: a test's own, else the layer's.
     static FARPROC Exported(const std::u16string& module, const char* name)
     {
@@ -25,6 +24,7 @@ public:
         return own ? own : host::LayerFunction(name);
     }
 
+    // A pointer as the log prints it: eight upper-case hexadecimal digits.
     static std::string Hex8(const void* p)
     {
         char text[16];
