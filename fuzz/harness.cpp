@@ -116,7 +116,8 @@ std::set<std::string> MachineEntries()
 
 std::string EntryOf(const std::u16string& windowsPath)
 {
-    std::string hostPath = host::HostPath(host::FullPath(windowsPath));
+    host::Machine& machine = host::CurrentMachine();
+    std::string hostPath = machine.HostPath(machine.FullPath(windowsPath));
     const std::string& root = host::CurrentMachine().root;
     if (hostPath.compare(0, root.size() + 1, root + "/") != 0) return std::string();
     return hostPath.substr(root.size() + 1);

@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         m.environment[u"TEMP"] = temp;
     std::u16string logPath = temp + u"\\drvmate.log";
     bool pathFits = !(flags & TEMP_UNSET) && !temp.empty() && logPath.size() < static_cast<size_t>(MAX_PATH);
-    std::u16string fullLogPath = pathFits ? host::FullPath(logPath) : std::u16string();
+    std::u16string fullLogPath = pathFits ? host::CurrentMachine().FullPath(logPath) : std::u16string();
     std::u16string logFolder = fullLogPath.substr(0, fullLogPath.rfind(u'\\') + 1);
     // Windows holds a folder only when every name in its path is a name it takes (no control
     // characters, no wildcards, ...): the simulated machine is not asked for any other.

@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::vector<WCHAR> fullPath(MAX_PATH, u'#');
         WCHAR* filePart = nullptr;
         bool resolved = ResolveFullPath(textBlock.data(), fullPath.data(), (flags & UNTERMINATED) ? &filePart : nullptr);
-        std::u16string full = text.empty() ? std::u16string() : host::FullPath(text);
+        std::u16string full = text.empty() ? std::u16string() : host::CurrentMachine().FullPath(text);
         bool fits = !full.empty() && full.size() < static_cast<size_t>(MAX_PATH);
         EXPECT_ORACLE(resolved == fits, "resolved path accepted or refused wrongly");
         if (resolved) {

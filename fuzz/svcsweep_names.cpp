@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "advapi32.h"
+#include "registry.h"
+#include "startup.h"
 #include "harness.h"
 #include "svcsweep.h"
 

@@ -18,7 +18,7 @@
 
 #include "cfgmgr32.h"
 #include "setupapi.h"
-#include "text.h"
+#include "wintext.h"
 
 namespace host {
 

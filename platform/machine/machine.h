@@ -28,7 +28,7 @@
 #include "heap.h"
 #include "registry.h"
 #include "session.h"
-#include "text.h"
+#include "wintext.h"
 #include "types.h"
 
 namespace host {

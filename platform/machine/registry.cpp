@@ -81,9 +81,13 @@ std::vector<std::string> RegistryTree::Subkeys(const std::string& path) const
     return subkeys;
 }
 
-const RegistryKey* RegistryTree::Find(const std::vector<std::string>& names) const
+namespace {
+
+// The key below `root` at the names, or null; for the tree and for a const tree alike.
+template <typename Key>
+Key* Walk(Key* root, const std::vector<std::string>& names)
 {
-    const RegistryKey* key = &localMachine;
+    Key* key = root;
     for (const auto& name : names) {
         auto it = key->subkeys.find(name);
         if (it == key->subkeys.end()) return nullptr;
@@ -92,10 +96,11 @@ const RegistryKey* RegistryTree::Find(const std::vector<std::string>& names) con
     return key;
 }
 
-RegistryKey* RegistryTree::Find(const std::vector<std::string>& names)
-{
-    return const_cast<RegistryKey*>(static_cast<const RegistryTree*>(this)->Find(names));
-}
+}  // namespace
+
+const RegistryKey* RegistryTree::Find(const std::vector<std::string>& names) const { return Walk(&localMachine, names); }
+
+RegistryKey* RegistryTree::Find(const std::vector<std::string>& names) { return Walk(&localMachine, names); }
 
 bool RegistryTree::RemoveTree(const std::vector<std::string>& names)
 {

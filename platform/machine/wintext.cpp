@@ -1,4 +1,4 @@
-#include "text.h"
+#include "wintext.h"
 
 #include <cstring>
 #include <sstream>
