@@ -220,12 +220,12 @@ FILE* _wfdopen(int fd, const WCHAR* mode)
     if (!mode) { errno = EINVAL; return nullptr; }
     if (!m.descriptors.count(fd)) { errno = EBADF; return nullptr; }
     if (mode[0] != u'w' && mode[0] != u'a') {
-        if (mode[0] == u'r') throw std::logic_error("_wfdopen: reading streams are not simulated");
+        if (mode[0] == u'r') host::Machine::Unsimulated("_wfdopen", "reading streams");
         errno = EINVAL;
         return nullptr;
     }
     for (const WCHAR* c = mode + 1; *c; ++c)
-        if (*c == u'+') throw std::logic_error("_wfdopen: update streams are not simulated");
+        if (*c == u'+') host::Machine::Unsimulated("_wfdopen", "update streams");
 
     auto* stream = new host::DescriptorStream{fd, mode[0] == u'a'};
     cookie_io_functions_t io = {nullptr, host::DescriptorWrite, nullptr, host::DescriptorClose};  // write only

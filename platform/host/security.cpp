@@ -43,8 +43,7 @@ const char* WellKnownSidText(WELL_KNOWN_SID_TYPE type)
     case WinBuiltinAdministratorsSid: return "S-1-5-32-544";
     case WinBuiltinUsersSid: return "S-1-5-32-545";
     }
-    throw std::logic_error("IsWellKnownSid: SID type " + std::to_string(static_cast<int>(type)) +
-                           " is not simulated");
+    Machine::Unsimulated("IsWellKnownSid", "SID type " + std::to_string(static_cast<int>(type)));
 }
 
 }  // namespace
@@ -57,7 +56,7 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token)
     DWORD code;
     if (CurrentMachine().Enter("OpenProcessToken", &code)) { SetLastError(code); return FALSE; }
     if (process != GetCurrentProcess())
-        throw std::logic_error("OpenProcessToken: only the current process is simulated");
+        host::Machine::Unsimulated("OpenProcessToken", "a process other than the current one");
     if (!token) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
     auto object = std::make_unique<host::TokenObject>();
     object->access = desiredAccess;
@@ -74,8 +73,7 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informatio
     auto* object = host::CurrentMachine().FindKernelObject<host::TokenObject>(token, "token");
     if (!object) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
     if (informationClass != TokenUser)
-        throw std::logic_error("GetTokenInformation: class " + std::to_string(static_cast<int>(informationClass)) +
-                               " is not simulated");
+        host::Machine::Unsimulated("GetTokenInformation", "information class " + std::to_string(static_cast<int>(informationClass)));
     if (!(object->access & TOKEN_QUERY)) { SetLastError(ERROR_ACCESS_DENIED); return FALSE; }
     if (!returnLength) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
     std::vector<BYTE> sid = host::SidBytes(object->user);
@@ -113,8 +111,8 @@ DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_
     DWORD code;
     if (CurrentMachine().Enter("GetSecurityInfo", &code)) return code;
     if (securityInfo != OWNER_SECURITY_INFORMATION || group || dacl || sacl)
-        throw std::logic_error("GetSecurityInfo: only the owner is simulated");
-    if (objectType != SE_FILE_OBJECT) throw std::logic_error("GetSecurityInfo: only files are simulated");
+        host::Machine::Unsimulated("GetSecurityInfo", "security information other than the owner");
+    if (objectType != SE_FILE_OBJECT) host::Machine::Unsimulated("GetSecurityInfo", "objects other than files");
     auto* file = host::CurrentMachine().FindKernelObject<host::FileObject>(handle, "file");
     if (!file) return ERROR_INVALID_HANDLE;
     // Reading the owner takes READ_CONTROL, granted when the handle was opened.
