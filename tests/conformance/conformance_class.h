@@ -20,3 +20,14 @@ inline std::string ConformanceInf()
            "Provider=Tesmar\r\n"
            "DriverVer=01/01/2024,1.0.0.0\r\n";
 }
+
+// The same INF with a model for one hardware ID, installed without copying any file.
+inline std::string ConformanceDeviceInf(const std::string& hardwareId)
+{
+    return ConformanceInf() +
+           "\r\n[Manufacturer]\r\nTesmar=Models,NTamd64,NTx86\r\n"
+           "\r\n[Models.NTamd64]\r\n\"Conformance device\"=Install," + hardwareId + "\r\n"
+           "\r\n[Models.NTx86]\r\n\"Conformance device\"=Install," + hardwareId + "\r\n"
+           "\r\n[Install]\r\n"
+           "\r\n[Install.Services]\r\nAddService=,2\r\n";
+}

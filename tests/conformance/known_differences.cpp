@@ -24,6 +24,12 @@ const Difference Differences[] = {
     {WINE_NO_WOW64_REFUSAL, "removal_through_the_class_installer",
      "Wine's class installer runs for a 32-bit process on 64-bit Windows; Windows refuses with "
      "ERROR_IN_WOW64"},
+    {WINE_NO_WOW64_REFUSAL, "driver_update_for_a_hardware_id_without_device",
+     "Wine's newdev updates drivers for a 32-bit process on 64-bit Windows; Windows refuses with "
+     "ERROR_IN_WOW64"},
+    {WINE_UPDATE_WITHOUT_DEVICE, "driver_update_for_a_hardware_id_without_device",
+     "Wine's UpdateDriverForPlugAndPlayDevicesW returns TRUE for a hardware ID that no device has; "
+     "Windows fails with ERROR_NO_SUCH_DEVINST"},
     {WINE_OEM_INF_KEEPS_ITS_NAME, "copy_oem_inf_stages_the_inf_in_the_inf_folder",
      "Wine's SetupCopyOEMInfW stages the INF in the inf folder under its own file name; Windows "
      "names the copy oem<N>.inf"},

@@ -14,6 +14,7 @@ enum WineDifference {
     WINE_ROOT_NOT_LOCATED,
     WINE_MODULE_NAME_UNTERMINATED,
     WINE_NO_SESSION_CODES,
+    WINE_UPDATE_WITHOUT_DEVICE,
 };
 
 // Whether the program runs on Wine: its ntdll.dll exports wine_get_version.

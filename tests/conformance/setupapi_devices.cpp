@@ -13,6 +13,9 @@ namespace {
 const Text HardwareId = W("ROOT\\TESMAR_CONFORMANCE");
 const DWORD ReinstallFlag = 0x20;  // CONFIGFLAG_REINSTALL
 
+typedef BOOL(WINAPI* UpdateFunction)(HWND parent, LPCWSTR hardwareId, LPCWSTR fullInfPath, DWORD installFlags,
+                                     PBOOL rebootRequired);
+
 // The present devices of the class, as the product lists them.
 HDEVINFO PresentOfClass() { return SetupDiGetClassDevsExW(&ConformanceClass, 0, 0, DIGCF_PRESENT, 0, 0, 0); }
 
@@ -65,6 +68,10 @@ CONFORMANCE_CASE(devices_of_a_class_and_their_properties)
                                                 reinterpret_cast<PBYTE>(&flags), sizeof flags, 0));
         CHECK_EQ(type, REG_DWORD);
         CHECK_EQ(flags, ReinstallFlag);
+
+        SP_DEVINSTALL_PARAMS_W installParams;
+        installParams.cbSize = sizeof installParams;
+        CHECK(SetupDiGetDeviceInstallParamsW(set, &device, &installParams));
 
         // A present device has a status and a root-enumerated instance ID.
         ULONG status = 0, problem = 0;
@@ -125,6 +132,37 @@ CONFORMANCE_CASE(removal_through_the_class_installer)
         }
     }
     CHECK(SetupDiDestroyDeviceInfoList(set));
+}
+
+CONFORMANCE_CASE(driver_update_for_a_hardware_id_without_device)
+{
+    const std::string absent = "ROOT\\TESMAR_CONFORMANCE_ABSENT";
+    const Text inf = InCase(W("conformance.inf"));
+    CHECK(PutFile(inf, ConformanceDeviceInf(absent)));
+    // Bound at run time, as Drvmate binds it.
+    HMODULE newdev = LoadLibraryW(W("newdev.dll"));
+    if (!CHECK(newdev != 0)) return;
+    UpdateFunction update =
+        reinterpret_cast<UpdateFunction>(GetProcAddress(newdev, "UpdateDriverForPlugAndPlayDevicesW"));
+    if (CHECK(update != 0)) {
+        BOOL wow64 = FALSE;
+        IsWow64Process(GetCurrentProcess(), &wow64);
+        BOOL reboot = FALSE;
+        SetLastError(0);
+        BOOL updated = update(0, Wide(absent).c_str(), inf.c_str(), INSTALLFLAG_FORCE, &reboot);
+        DWORD error = GetLastError();
+        if (wow64) {
+            // A 32-bit process on 64-bit Windows may not update drivers at all.
+            if (Checked(WINE_NO_WOW64_REFUSAL)) {
+                CHECK(!updated);
+                CHECK_EQ(error, ERROR_IN_WOW64);
+            }
+        } else if (Checked(WINE_UPDATE_WITHOUT_DEVICE)) {
+            CHECK(!updated);
+            CHECK_EQ(error, ERROR_NO_SUCH_DEVINST);
+        }
+    }
+    CHECK(FreeLibrary(newdev));
 }
 
 CONFORMANCE_CASE(device_tree_is_reenumerated_from_its_root)
