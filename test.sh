@@ -41,10 +41,11 @@ bed_fail() {
     echo "[FAIL] $bed: $1"
     bed_failed=$((bed_failed + 1))
 }
-# The cases of one Wine bed, which are those of every test program: counted as skipped when
-# the bed cannot run them.
+# The cases of one Wine bed, which are those of every test program and the conformance
+# cases: counted as skipped when the bed cannot run them.
 bed_skip_cases() {
     bed_skipped=$((bed_skipped + $(cat "$ROOT"/tests/wine/*_test.cpp | grep -c '^WINE_CASE(')))
+    bed_skipped=$((bed_skipped + $(cat "$ROOT"/tests/conformance/*.cpp | grep -c '^CONFORMANCE_CASE(')))
 }
 bed_end() {
     passed=$((passed + bed_passed))
@@ -74,6 +75,18 @@ hf=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) test.*/\1/p' "$logs/host.txt")
 grep -q '^\[==========\]' "$logs/host.txt" || hf=$((${hf:-0} + 1))  # it did not finish
 grep '^\[  FAILED  \] [A-Za-z]' "$logs/host.txt" || true
 bed_passed=$((bed_passed + ${hp:-0})); bed_failed=$((bed_failed + ${hf:-0}))
+bed_end
+
+# The conformance cases over the host layer: the cases that the Wine beds run as
+# conformance_test.exe, each on a fresh simulated machine.
+bed_begin "conformance"
+echo "conformance cases on the host layer ..."
+"$ROOT/build/host/conformance_tests" > "$logs/conformance.txt" 2>&1
+rc=$?
+grep -v '^\[ OK \]' "$logs/conformance.txt" | grep -v '^  ' || true
+count "$logs/conformance.txt"
+grep -q '^[0-9]* passed, [0-9]* failed$' "$logs/conformance.txt" ||
+    bed_fail "conformance_tests did not finish (exit code $rc; see build/test-logs/conformance.txt)"
 bed_end
 
 bed_begin "PE files"

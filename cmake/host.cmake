@@ -40,3 +40,11 @@ if(SVCSWEEP_SOURCES)
 endif()
 include(GoogleTest)
 gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 60)
+
+# The conformance cases over the host layer: the same cases as the Windows build's
+# conformance_test.exe, with the host machine's set-up, under the same sanitizers.
+file(GLOB CONFORMANCE_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/conformance/*.cpp")
+list(REMOVE_ITEM CONFORMANCE_SOURCES "${CMAKE_SOURCE_DIR}/tests/conformance/setup_windows.cpp")
+add_executable(conformance_tests ${CONFORMANCE_SOURCES})
+target_include_directories(conformance_tests PRIVATE tests/conformance)
+target_link_libraries(conformance_tests PRIVATE winhost)

@@ -37,6 +37,16 @@ foreach(source ${WINE_TESTS})
     target_link_libraries(${name} PRIVATE setupapi cfgmgr32 ole32 msi advapi32 shlwapi shell32 newdev)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/wine-tests")
 endforeach()
+# The conformance cases as a Windows program, with the Windows set-up: run in the Wine beds
+# like the test programs above, and over the host layer as the host build's conformance_tests.
+file(GLOB CONFORMANCE_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/conformance/*.cpp")
+list(REMOVE_ITEM CONFORMANCE_SOURCES "${CMAKE_SOURCE_DIR}/tests/conformance/setup_host.cpp")
+add_executable(conformance_test ${CONFORMANCE_SOURCES})
+target_include_directories(conformance_test PRIVATE platform tests/conformance)
+target_link_options(conformance_test PRIVATE ${STATIC_RUNTIME} -mconsole)
+target_link_libraries(conformance_test PRIVATE setupapi cfgmgr32 ole32 msi advapi32 shlwapi shell32)
+set_target_properties(conformance_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/wine-tests")
+
 # The library exports only the custom actions: the device test calls the installer's
 # operations directly, so it is built from the installer's sources without the exports.
 set(INSTALLER_SOURCES ${DRVMATE_SOURCES})

@@ -1,0 +1,245 @@
+// File searches, attributes, deletion and opening: how Drvmate finds INFs, store INFs and
+// driver binaries, deletes them, and opens its log.
+#include "harness.h"
+#include "winapi.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "case_text.h"
+#include "setup.h"
+
+namespace {
+
+struct Found {
+    Text name;
+    Text shortName;  // cAlternateFileName
+    DWORD attributes;
+    DWORD size;
+};
+
+// What a search finds, in upper-case order (the file system decides the order it gives);
+// `error` is the last error of the call that ended the search.
+std::vector<Found> Search(const Text& pattern, DWORD* error)
+{
+    std::vector<Found> found;
+    WIN32_FIND_DATAW data;
+    SetLastError(0);
+    HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return found;
+    }
+    BOOL more = TRUE;
+    for (; more; more = FindNextFileW(find, &data)) {
+        Text name = Within(data.cFileName, MAX_PATH);
+        if (name == W(".") || name == W("..")) continue;
+        found.push_back(Found{name, Within(data.cAlternateFileName, 14), data.dwFileAttributes, data.nFileSizeLow});
+    }
+    *error = GetLastError();
+    CHECK(FindClose(find));
+    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return Upper(a.name) < Upper(b.name); });
+    return found;
+}
+
+const Found* Named(const std::vector<Found>& found, const Text& name)
+{
+    for (const Found& entry : found)
+        if (entry.name == name) return &entry;
+    return 0;
+}
+
+// Whether a name matches "*.inf" the way the product's patterns are meant: it ends in ".inf".
+bool EndsInInf(const Text& name) { return name.size() >= 4 && Upper(name.substr(name.size() - 4)) == W(".INF"); }
+
+}  // namespace
+
+CONFORMANCE_CASE(search_matches_names_without_regard_to_case)
+{
+    for (const char* name : {"X.INF", "y.inf", "Mixed.Inf", "x.info", "a.inf.txt", "inf", "driver.sys"})
+        CHECK(PutFile(InCase(Wide(name)), "data"));
+    CHECK(MakeFolder(InCase(W("dir.inf"))));
+
+    DWORD error = 0;
+    std::vector<Found> found = Search(InCase(W("*.inf")), &error);
+    CHECK_EQ(error, ERROR_NO_MORE_FILES);
+    // Every name that ends in ".inf" is found, a folder's too, each as it is written.
+    for (const char* name : {"dir.inf", "Mixed.Inf", "X.INF", "y.inf"}) CHECK(Named(found, Wide(name)) != 0);
+    const Found* folder = Named(found, W("dir.inf"));
+    CHECK(folder && (folder->attributes & FILE_ATTRIBUTE_DIRECTORY));
+    const Found* file = Named(found, W("X.INF"));
+    CHECK(file && !(file->attributes & FILE_ATTRIBUTE_DIRECTORY) && file->size == 4);
+    // Anything else only through a short (8.3) name that matches: "x.info" is "X~1.INF" on a
+    // volume that makes short names, and no match where there are none.
+    for (const Found& entry : found) CHECK(EndsInInf(entry.name) || EndsInInf(entry.shortName));
+    CHECK(Named(found, W("a.inf.txt")) == 0);
+    CHECK(Named(found, W("inf")) == 0);
+
+    // The pattern's case does not matter either.
+    std::vector<Found> upper = Search(InCase(W("*.INF")), &error);
+    CHECK_EQ(upper.size(), found.size());
+    std::vector<Found> drivers = Search(InCase(W("*.SYS")), &error);
+    CHECK(drivers.size() == 1 && drivers[0].name == W("driver.sys"));
+    std::vector<Found> exact = Search(InCase(W("x.inf")), &error);
+    CHECK(exact.size() == 1 && exact[0].name == W("X.INF"));
+}
+
+CONFORMANCE_CASE(search_of_store_names)
+{
+    for (const char* name : {"oem0.inf", "OEM12.INF", "oemx.inf", "oem3.PNF", "other.inf", "xoem1.inf"})
+        CHECK(PutFile(InCase(Wide(name)), "data"));
+    DWORD error = 0;
+    std::vector<Found> found = Search(InCase(W("oem*.inf")), &error);
+    CHECK_EQ(error, ERROR_NO_MORE_FILES);
+    CHECK_EQ(found.size(), 3u);
+    for (const char* name : {"oem0.inf", "OEM12.INF", "oemx.inf"}) CHECK(Named(found, Wide(name)) != 0);
+}
+
+CONFORMANCE_CASE(search_that_finds_nothing_says_why)
+{
+    WIN32_FIND_DATAW data;
+    CHECK(PutFile(InCase(W("driver.sys")), "data"));
+    SetLastError(0);
+    CHECK(FindFirstFileW(InCase(W("*.inf")).c_str(), &data) == INVALID_HANDLE_VALUE);
+    CHECK_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    SetLastError(0);
+    CHECK(FindFirstFileW(InCase(W("missing.inf")).c_str(), &data) == INVALID_HANDLE_VALUE);
+    CHECK_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    SetLastError(0);
+    CHECK(FindFirstFileW(InCase(W("missing\\*.inf")).c_str(), &data) == INVALID_HANDLE_VALUE);
+    CHECK_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
+CONFORMANCE_CASE(delete_file_says_why_it_could_not)
+{
+    const Text file = InCase(W("driver.sys"));
+    const Text readOnly = InCase(W("locked.sys"));
+    const Text folder = InCase(W("drivers"));
+    CHECK(PutFile(file, "data"));
+    CHECK(PutFile(readOnly, "data"));
+    CHECK(MakeReadOnly(readOnly));
+    CHECK(MakeFolder(folder));
+
+    SetLastError(0);
+    CHECK(!DeleteFileW(InCase(W("missing.sys")).c_str()));
+    CHECK_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    SetLastError(0);
+    CHECK(!DeleteFileW(InCase(W("missing\\driver.sys")).c_str()));
+    CHECK_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    SetLastError(0);
+    CHECK(!DeleteFileW(readOnly.c_str()));
+    CHECK_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    CHECK(IsThere(readOnly));
+    SetLastError(0);
+    CHECK(!DeleteFileW(folder.c_str()));
+    CHECK_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    CHECK(IsThere(folder));
+
+    CHECK(DeleteFileW(file.c_str()));
+    CHECK(!IsThere(file));
+}
+
+CONFORMANCE_CASE(file_attributes_of_files_folders_and_missing_names)
+{
+    const Text readOnly = InCase(W("locked.inf"));
+    CHECK(PutFile(InCase(W("driver.inf")), "data"));
+    CHECK(PutFile(readOnly, "data"));
+    CHECK(MakeReadOnly(readOnly));
+
+    DWORD plain = GetFileAttributesW(InCase(W("driver.inf")).c_str());
+    CHECK(plain != INVALID_FILE_ATTRIBUTES && !(plain & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)));
+    DWORD locked = GetFileAttributesW(readOnly.c_str());
+    CHECK(locked != INVALID_FILE_ATTRIBUTES && (locked & FILE_ATTRIBUTE_READONLY));
+    DWORD folder = GetFileAttributesW(CaseFolder().c_str());
+    CHECK(folder != INVALID_FILE_ATTRIBUTES && (folder & FILE_ATTRIBUTE_DIRECTORY));
+
+    SetLastError(0);
+    CHECK_EQ(GetFileAttributesW(InCase(W("missing.inf")).c_str()), INVALID_FILE_ATTRIBUTES);
+    CHECK_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    SetLastError(0);
+    CHECK_EQ(GetFileAttributesW(InCase(W("missing\\driver.inf")).c_str()), INVALID_FILE_ATTRIBUTES);
+    CHECK_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
+CONFORMANCE_CASE(create_file_dispositions)
+{
+    const Text existing = InCase(W("drvmate.log"));
+    const Text fresh = InCase(W("fresh.log"));
+    CHECK(PutFile(existing, "ab"));
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+    SetLastError(0);
+    CHECK(CreateFileW(existing.c_str(), GENERIC_WRITE, share, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, 0) ==
+          INVALID_HANDLE_VALUE);
+    CHECK_EQ(GetLastError(), ERROR_FILE_EXISTS);
+    CHECK_EQ(FileBytes(existing), "ab");
+
+    SetLastError(0);
+    CHECK(CreateFileW(fresh.c_str(), GENERIC_READ, share, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0) ==
+          INVALID_HANDLE_VALUE);
+    CHECK_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    SetLastError(0);
+    CHECK(CreateFileW(InCase(W("missing\\drvmate.log")).c_str(), GENERIC_READ, share, 0, OPEN_EXISTING,
+                      FILE_ATTRIBUTE_NORMAL, 0) == INVALID_HANDLE_VALUE);
+    CHECK_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+
+    // OPEN_ALWAYS says whether it found the file: ERROR_ALREADY_EXISTS, else 0.
+    const DWORD notSet = 0xDEAD;
+    SetLastError(notSet);
+    HANDLE opened = CreateFileW(existing.c_str(), GENERIC_READ, share, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
+    CHECK(opened != INVALID_HANDLE_VALUE);
+    CHECK_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    if (opened != INVALID_HANDLE_VALUE) CHECK(CloseHandle(opened));
+    SetLastError(notSet);
+    HANDLE created = CreateFileW(fresh.c_str(), GENERIC_READ, share, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
+    CHECK(created != INVALID_HANDLE_VALUE);
+    CHECK_EQ(GetLastError(), 0u);
+    if (created != INVALID_HANDLE_VALUE) CHECK(CloseHandle(created));
+    CHECK(IsThere(fresh));
+
+    // CREATE_NEW makes a file where there is none; CREATE_ALWAYS empties one that is there.
+    const Text made = InCase(W("made.log"));
+    HANDLE newFile = CreateFileW(made.c_str(), GENERIC_WRITE, share, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, 0);
+    CHECK(newFile != INVALID_HANDLE_VALUE);
+    if (newFile != INVALID_HANDLE_VALUE) CHECK(CloseHandle(newFile));
+    CHECK(IsThere(made));
+    SetLastError(notSet);
+    HANDLE emptied = CreateFileW(existing.c_str(), GENERIC_WRITE, share, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
+    CHECK(emptied != INVALID_HANDLE_VALUE);
+    CHECK_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    if (emptied != INVALID_HANDLE_VALUE) CHECK(CloseHandle(emptied));
+    CHECK_EQ(FileBytes(existing), "");
+}
+
+CONFORMANCE_CASE(create_file_opens_the_log_for_appending)
+{
+    // The log's own open: append only, the attributes and the owner readable, links not followed.
+    const DWORD access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    const Text log = InCase(W("drvmate.log"));
+    CHECK(PutFile(log, "ab"));
+    HANDLE file = CreateFileW(log.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING, flags, 0);
+    if (!CHECK(file != INVALID_HANDLE_VALUE)) return;
+    DWORD written = 0;
+    CHECK(WriteFile(file, "cd", 2, &written, 0));
+    CHECK_EQ(written, 2u);
+    BY_HANDLE_FILE_INFORMATION information;
+    CHECK(GetFileInformationByHandle(file, &information));
+    CHECK_EQ(information.nNumberOfLinks, 1u);
+    CHECK_EQ(information.nFileSizeLow, 4u);
+    CHECK(!(information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)));
+    CHECK(CloseHandle(file));
+    CHECK_EQ(FileBytes(log), "abcd");
+
+    // A folder opens only with FILE_FLAG_BACKUP_SEMANTICS.
+    SetLastError(0);
+    CHECK(CreateFileW(CaseFolder().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING, flags, 0) ==
+          INVALID_HANDLE_VALUE);
+    CHECK_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    HANDLE folder = CreateFileW(CaseFolder().c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
+                                OPEN_EXISTING, flags | FILE_FLAG_BACKUP_SEMANTICS, 0);
+    if (!CHECK(folder != INVALID_HANDLE_VALUE)) return;
+    CHECK(GetFileInformationByHandle(folder, &information));
+    CHECK(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CHECK(CloseHandle(folder));
+}

@@ -1,0 +1,134 @@
+// INF files and the driver store: how Drvmate reads an INF's class, stages its INF and
+// uninstalls the store INFs of its class.
+#include "harness.h"
+#include "winapi.h"
+
+#include "case_text.h"
+#include "conformance_class.h"
+#include "known_differences.h"
+#include "setup.h"
+
+namespace {
+
+typedef BOOL(WINAPI* UninstallFunction)(PCWSTR infName, DWORD flags, PVOID reserved);
+
+const Text ClassName = W("TesmarConformance");
+
+Text InfFolder()
+{
+    WCHAR windows[MAX_PATH];
+    UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    return length && length < MAX_PATH ? Text(windows) + W("\\inf\\") : Text();
+}
+
+// "oem" and a number and ".inf", in any case.
+bool IsStoreName(const Text& name)
+{
+    Text upper = Upper(name);
+    if (upper.size() < 8 || upper.compare(0, 3, W("OEM")) != 0 || upper.compare(upper.size() - 4, 4, W(".INF")) != 0)
+        return false;
+    for (size_t i = 3; i < upper.size() - 4; ++i)
+        if (upper[i] < W('0') || upper[i] > W('9')) return false;
+    return true;
+}
+
+Text CompanionOf(const Text& infPath) { return infPath.substr(0, infPath.size() - 3) + W("PNF"); }
+
+struct Staged {
+    BOOL ok = FALSE;
+    Text path;
+    size_t nameAt = 0;
+    DWORD required = 0;
+};
+
+// Stages an INF as Drvmate does, and has the copy and its companion taken away afterwards.
+Staged Stage(const Text& source)
+{
+    Staged staged;
+    WCHAR destination[MAX_PATH];
+    WCHAR* name = 0;
+    staged.ok = SetupCopyOEMInfW(source.c_str(), 0, SPOST_PATH, 0, destination, MAX_PATH, &staged.required, &name);
+    if (staged.ok) {
+        staged.path = Within(destination, MAX_PATH);
+        staged.nameAt = name ? static_cast<size_t>(name - destination) : Text::npos;
+        RemoveAfterCase(staged.path);
+        RemoveAfterCase(CompanionOf(staged.path));
+    }
+    return staged;
+}
+
+}  // namespace
+
+CONFORMANCE_CASE(inf_class_of_an_inf)
+{
+    const Text inf = InCase(W("conformance.inf"));
+    CHECK(PutFile(inf, ConformanceInf()));
+    GUID guid = {};
+    WCHAR name[MAX_CLASS_NAME_LEN];
+    DWORD required = 0;
+    CHECK(SetupDiGetINFClassW(inf.c_str(), &guid, name, MAX_CLASS_NAME_LEN, &required));
+    CHECK(IsEqualGUID(guid, ConformanceClass));
+    CHECK_EQ(Within(name, MAX_CLASS_NAME_LEN), ClassName);
+    CHECK_EQ(required, ClassName.size() + 1);
+
+
+    // A UTF-16 INF, as the system's own INFs often are, reads the same.
+    const Text unicode = InCase(W("unicode.inf"));
+    CHECK(PutFile(unicode, "\xFF\xFE" + Utf16Bytes(Wide(ConformanceInf()))));
+    guid = GUID();
+    CHECK(SetupDiGetINFClassW(unicode.c_str(), &guid, name, MAX_CLASS_NAME_LEN, 0));
+    CHECK(IsEqualGUID(guid, ConformanceClass));
+
+    SetLastError(0);
+    CHECK(!SetupDiGetINFClassW(InCase(W("missing.inf")).c_str(), &guid, name, MAX_CLASS_NAME_LEN, 0));
+    CHECK_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+CONFORMANCE_CASE(copy_oem_inf_stages_the_inf_in_the_inf_folder)
+{
+    const Text source = InCase(W("conformance.inf"));
+    CHECK(PutFile(source, ConformanceInf()));
+    Staged staged = Stage(source);
+    if (!CHECK(staged.ok)) return;
+    CHECK_EQ(staged.required, staged.path.size() + 1);
+    if (!CHECK(staged.nameAt != Text::npos)) return;
+    CHECK(SameName(staged.path.substr(0, staged.nameAt), InfFolder()));
+    if (Checked(WINE_OEM_INF_KEEPS_ITS_NAME)) CHECK(IsStoreName(staged.path.substr(staged.nameAt)));
+    CHECK_EQ(FileBytes(staged.path), ConformanceInf());
+
+    // The same INF again: the copy already there, by the same name.
+    Staged again = Stage(source);
+    CHECK(again.ok);
+    CHECK_EQ(again.path, staged.path);
+
+    // A destination buffer too small fails and says the size needed.
+    WCHAR small[4];
+    DWORD required = 0;
+    SetLastError(0);
+    CHECK(!SetupCopyOEMInfW(source.c_str(), 0, SPOST_PATH, 0, small, 4, &required, 0));
+    CHECK_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    CHECK_EQ(required, staged.path.size() + 1);
+}
+
+CONFORMANCE_CASE(uninstall_oem_inf_removes_the_inf_and_its_companion)
+{
+    const Text source = InCase(W("conformance.inf"));
+    CHECK(PutFile(source, ConformanceInf()));
+    Staged staged = Stage(source);
+    if (!CHECK(staged.ok && staged.nameAt != Text::npos)) return;
+    const Text name = staged.path.substr(staged.nameAt);
+    CHECK(IsThere(staged.path));
+
+    // Bound at run time, as Drvmate binds it.
+    HMODULE setupapi = LoadLibraryW(W("setupapi.dll"));
+    if (!CHECK(setupapi != 0)) return;
+    UninstallFunction uninstall = reinterpret_cast<UninstallFunction>(GetProcAddress(setupapi, "SetupUninstallOEMInfW"));
+    if (CHECK(uninstall != 0)) {
+        CHECK(uninstall(name.c_str(), SUOI_FORCEDELETE, 0));
+        CHECK(!IsThere(staged.path));
+        if (Checked(WINE_UNINSTALL_LEAVES_THE_PNF)) CHECK(!IsThere(CompanionOf(staged.path)));
+        // Once gone, it cannot go again.
+        CHECK(!uninstall(name.c_str(), SUOI_FORCEDELETE, 0));
+    }
+    CHECK(FreeLibrary(setupapi));
+}
