@@ -384,9 +384,13 @@ int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args)
             break;
         }
         case u'p': {
-            // The shipped build is 32-bit: eight upper-case digits.
-            auto v = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(va_arg(ap, void*)));
-            Pad(out, Digits(v, 16, true, 8), spec, false);
+            // Upper-case digits, two per byte of a pointer of the process the machine runs:
+            // eight in a 32-bit process (the shipped build), sixteen in a 64-bit one.
+            const int POINTER_DIGITS_32 = 8, POINTER_DIGITS_64 = 16;
+            auto v = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(va_arg(ap, void*)));
+            bool wide = host::CurrentMachine().windows64 && host::CurrentMachine().process64;
+            if (!wide) v = static_cast<uint32_t>(v);
+            Pad(out, Digits(v, 16, true, wide ? POINTER_DIGITS_64 : POINTER_DIGITS_32), spec, false);
             break;
         }
         case u'c':

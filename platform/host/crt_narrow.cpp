@@ -37,11 +37,24 @@ const char16_t HighControlUnits[LastHighControl - FirstHighControl + 1] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 // Best fit: of Windows' best-fit table for this code page the layer models the fullwidth
-// forms of ASCII (U+FF01 to U+FF5E become 0x21 to 0x7E); every other unit outside the code
-// page becomes the default character.
+// forms of ASCII (U+FF01 to U+FF5E become 0x21 to 0x7E) and the letters of Latin Extended-A
+// that are an ASCII letter with a mark (U+0100 A-macron becomes 'A'); every other unit
+// outside the code page becomes the default character.
 const char16_t FirstFullwidth = 0xFF01;
 const char16_t LastFullwidth = 0xFF5E;
 const char16_t FullwidthOffset = 0xFF01 - 0x21;
+const char16_t FirstLatinExtendedA = 0x0100;
+const char16_t LastLatinExtendedA = 0x017F;
+// The base letter of each unit from U+0100 on; '-' where the layer models none.
+const char LatinExtendedABase[] =
+    "AaAaAaCcCcCcCcDd"  // U+0100
+    "--EeEeEeEeEeGgGg"  // U+0110
+    "GgGgHh--IiIiIiIi"  // U+0120
+    "I---JjKk-LlLlLl-"  // U+0130
+    "---NnNnNn---OoOo"  // U+0140
+    "Oo--RrRrRrSsSsSs"  // U+0150
+    "--TtTt--UuUuUuUu"  // U+0160
+    "UuUuWwYy-ZzZz---";  // U+0170
 
 bool IsAnsiCodePage(UINT codePage)
 {
@@ -73,9 +86,17 @@ bool WideToAnsi(char16_t unit, char* byte)
 
 bool BestFitOf(char16_t unit, char* byte)
 {
-    if (unit < FirstFullwidth || unit > LastFullwidth) return false;
-    *byte = static_cast<char>(unit - FullwidthOffset);
-    return true;
+    if (unit >= FirstFullwidth && unit <= LastFullwidth) {
+        *byte = static_cast<char>(unit - FullwidthOffset);
+        return true;
+    }
+    if (unit >= FirstLatinExtendedA && unit <= LastLatinExtendedA) {
+        char base = LatinExtendedABase[unit - FirstLatinExtendedA];
+        if (base == '-') return false;
+        *byte = base;
+        return true;
+    }
+    return false;
 }
 
 // The bytes of `length` units, one for each unit: a surrogate pair, like any unit outside the

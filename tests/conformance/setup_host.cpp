@@ -83,21 +83,21 @@ std::string UniqueName(const char* stem) { return stem; }
 
 bool AddDevice(const GUID& classGuid, const Text& hardwareId)
 {
-    host::Devices().Add(classGuid).HardwareIds({hardwareId});
+    M().devices.Add(classGuid).HardwareIds({hardwareId});
     return true;
 }
 
 bool MakeKey(const std::string& path)
 {
-    host::Registry().AddKey(path);
+    M().registry.AddKey(path);
     return true;
 }
 
-bool KeyIsThere(const std::string& path) { return host::Registry().HasKey(path); }
+bool KeyIsThere(const std::string& path) { return M().registry.HasKey(path); }
 
 bool AddService(const std::string& name)
 {
-    host::Services().Add(name);
+    M().services.Add(name);
     return true;
 }
 
