@@ -3,6 +3,7 @@
 #include "guards.h"
 #include "installer.h"
 #include "log.h"
+#include "text.h"
 
 namespace {
 
@@ -24,10 +25,9 @@ bool IsTerminatedWithin(const WCHAR* text, int capacity)
 
 int DeviceDriverInstaller::RemoveDevices(GUID classGuid)
 {
-    LogMessage(W("remove devices: {%.8x-%.4x-%.4x-%.2x%.2x-%.2x%.2x%.2x%.2x%.2x%.2x} ...\n"), classGuid.Data1,
-               classGuid.Data2, classGuid.Data3, classGuid.Data4[0], classGuid.Data4[1], classGuid.Data4[2],
-               classGuid.Data4[3], classGuid.Data4[4], classGuid.Data4[5], classGuid.Data4[6],
-               classGuid.Data4[7]);
+    WCHAR classText[GUID_TEXT_CHARS];
+    FormatGuid(classGuid, classText);
+    LogMessage(W("remove devices: %s ...\n"), classText);
     bool rebootNeeded = false;
     {
         DeviceSetGuard devices(SetupDiGetClassDevsExW(&classGuid, 0, 0, DIGCF_PRESENT, 0, 0, 0));

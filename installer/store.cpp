@@ -83,9 +83,9 @@ int DeviceDriverInstaller::GetInfClassGuid(const WCHAR* infPath, GUID* classGuid
     WCHAR className[MAX_CLASS_NAME_LEN];
     if (!SetupDiGetINFClassW(fullPath, &guid, className, MAX_CLASS_NAME_LEN, 0)) return RESULT_FAILURE;
     *classGuid = guid;
-    LogMessage(W(" %s ClassGuid: {%.8x-%.4x-%.4x-%.2x%.2x-%.2x%.2x%.2x%.2x%.2x%.2x}\n"), infPath, guid.Data1,
-               guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4],
-               guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+    WCHAR classText[GUID_TEXT_CHARS];
+    FormatGuid(guid, classText);
+    LogMessage(W(" %s ClassGuid: %s\n"), infPath, classText);
     return RESULT_SUCCESS;
 }
 

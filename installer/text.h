@@ -1,4 +1,4 @@
-// Bounded copies and appends of UTF-16 path text.
+// UTF-16 text: bounded copies and appends of path text, and a class GUID as the log shows it.
 //
 // Path text is written at a position inside a buffer: its start, or the insertion point of a
 // search buffer (SEARCH_BUFFER_CHARS, twice MAX_PATH), behind a folder part that was itself
@@ -50,3 +50,9 @@ bool ResolveFullPath(const WCHAR* path, WCHAR* fullPath, WCHAR** filePart = 0);
 WCHAR* FindLastChar(WCHAR* text, WCHAR c);
 const WCHAR* FindLastChar(const WCHAR* text, WCHAR c);
 bool ContainsChar(const WCHAR* text, WCHAR c);
+
+// Characters of a GUID's text "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" with its terminator.
+const int GUID_TEXT_CHARS = 39;
+// Writes `guid` as the log shows a class: in braces, lower-case hexadecimal digits, every
+// field with its leading zeros.
+void FormatGuid(const GUID& guid, WCHAR (&text)[GUID_TEXT_CHARS]);

@@ -64,14 +64,13 @@ int DeviceDriverInstaller::UpdateDeviceDriver(const WCHAR* infPath)
     if (!updateDriver) return RESULT_SUCCESS;
 
     LogMessage(W("update device...\n"));
+    WCHAR classText[GUID_TEXT_CHARS];
+    FormatGuid(classGuid, classText);
     bool rebootNeeded = false;
     {
         DeviceSetGuard devices(SetupDiGetClassDevsExW(&classGuid, 0, 0, DIGCF_PRESENT, 0, 0, 0));
         if (!devices.Built()) {
-            LogMessage(W("SetupDiGetClasDevsEx {%.8x-%.4x-%.4x-%.2x%.2x-%.2x%.2x%.2x%.2x%.2x%.2x} error: %d\n"),
-                       classGuid.Data1, classGuid.Data2, classGuid.Data3, classGuid.Data4[0], classGuid.Data4[1],
-                       classGuid.Data4[2], classGuid.Data4[3], classGuid.Data4[4], classGuid.Data4[5],
-                       classGuid.Data4[6], classGuid.Data4[7], GetLastError());
+            LogMessage(W("SetupDiGetClasDevsEx %s error: %d\n"), classText, GetLastError());
         } else {
             SP_DEVINFO_DATA device;
             device.cbSize = sizeof(device);
@@ -92,10 +91,7 @@ int DeviceDriverInstaller::UpdateDeviceDriver(const WCHAR* infPath)
                     LogMessage(W("update (%s) %s error: 0x%08x\n"), fullPath, hardwareId, GetLastError());
                 }
             }
-            LogMessage(W("SetupDiEnumDeviceInfo {%.8x-%.4x-%.4x-%.2x%.2x-%.2x%.2x%.2x%.2x%.2x%.2x} devcount:%d error: %d\n"),
-                       classGuid.Data1, classGuid.Data2, classGuid.Data3, classGuid.Data4[0], classGuid.Data4[1],
-                       classGuid.Data4[2], classGuid.Data4[3], classGuid.Data4[4], classGuid.Data4[5],
-                       classGuid.Data4[6], classGuid.Data4[7], index, GetLastError());
+            LogMessage(W("SetupDiEnumDeviceInfo %s devcount:%d error: %d\n"), classText, index, GetLastError());
         }
     }
     MarkPhantomDevicesForReinstall(classGuid);

@@ -10,6 +10,7 @@
 
 #include "installer.h"
 #include "log.h"
+#include "text.h"
 
 namespace {
 
@@ -110,6 +111,20 @@ std::vector<PresentDevice> PresentDevices()
 }
 
 }  // namespace
+
+WINE_CASE(class_text_has_every_digit_in_lower_case)
+{
+    // As the log shows a class: every field with its leading zeros, the digits in lower case.
+    WCHAR text[GUID_TEXT_CHARS];
+    FormatGuid(PackageClass, text);
+    CHECK_EQ(Utf8(text), Utf8(PackageClassLog));
+    const GUID small = {0x1, 0x2, 0x3, {0x4, 0x5, 0x6, 0x7, 0x8, 0x9, 0xA, 0x0}};
+    FormatGuid(small, text);
+    CHECK_EQ(Utf8(text), "{00000001-0002-0003-0405-060708090a00}");
+    const GUID large = {0xFFFFFFFF, 0xFFFF, 0xFFFF, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}};
+    FormatGuid(large, text);
+    CHECK_EQ(Utf8(text), "{ffffffff-ffff-ffff-ffff-ffffffffffff}");
+}
 
 WINE_CASE(device_of_the_class_is_updated_to_the_package)
 {
