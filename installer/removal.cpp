@@ -7,8 +7,8 @@
 
 namespace {
 
-// DI_NEEDRESTART | DI_NEEDREBOOT: the removal wants a restart or a reboot.
-const DWORD RESTART_OR_REBOOT_FLAGS = 0x180;
+// The removal wants a restart or a reboot.
+const DWORD RESTART_OR_REBOOT_FLAGS = DI_NEEDRESTART | DI_NEEDREBOOT;
 // CONFIGFLAG_REINSTALL: the platform installs the device afresh when it next appears.
 const DWORD REINSTALL_CONFIG_FLAG = 0x20;
 
