@@ -63,7 +63,7 @@ UINT WINAPI UninstallDeviceDriver(MSIHANDLE session)
     if (!session) return static_cast<UINT>(installer.UninstallPackage(DeviceClassGuid, 0));
 
     GUID classGuid;
-    if (CLSIDFromString(const_cast<WCHAR*>(DeviceClassGuid), &classGuid) != NOERROR) return RESULT_FAILURE;
+    if (CLSIDFromString(DeviceClassGuid, &classGuid) != NOERROR) return RESULT_FAILURE;
 
     CustomActionFrame frame;
     LogMessage(W("Uninstall ..."));

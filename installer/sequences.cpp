@@ -136,7 +136,7 @@ int DeviceDriverInstaller::UninstallPackage(const WCHAR* classGuidText, const WC
         int classResult = GetInfClassGuid(path, &classGuid);
         if (classResult != RESULT_SUCCESS) return classResult;
     } else {
-        HRESULT parsed = CLSIDFromString(const_cast<WCHAR*>(classGuidText), &classGuid);
+        HRESULT parsed = CLSIDFromString(classGuidText, &classGuid);
         if (parsed != NOERROR) {
             LogMessage(W("CLSIDFromString error: 0x%08x...\n"), parsed);
             return result;
