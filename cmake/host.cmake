@@ -11,8 +11,10 @@ file(GLOB WINHOST_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/platform/host/*
 add_library(winhost OBJECT ${WINHOST_SOURCES})
 target_include_directories(winhost PUBLIC platform platform/host)
 
-add_library(drvmate_host STATIC ${DRVMATE_SOURCES})
-target_include_directories(drvmate_host PUBLIC platform installer)
+add_library(installer_core OBJECT ${INSTALLER_CORE_SOURCES})
+target_include_directories(installer_core PUBLIC platform installer)
+add_library(drvmate_host STATIC ${CUSTOM_ACTION_SOURCES})
+target_link_libraries(drvmate_host PUBLIC installer_core)
 
 if(SVCSWEEP_SOURCES)
     add_library(svcsweep_host STATIC ${SVCSWEEP_SOURCES})

@@ -8,9 +8,6 @@ const int RESULT_SUCCESS = 0;
 const int RESULT_REBOOT = 1;  // success, but a device needs a restart or reboot
 const int RESULT_FAILURE = 2;
 
-// The device setup class on which the install and uninstall custom actions work.
-extern const WCHAR DeviceClassGuid[];
-
 class DeviceDriverInstaller {
 public:
     DeviceDriverInstaller() {}

@@ -15,6 +15,7 @@
 namespace {
 
 const GUID PackageClass = {0xF72FE0D4, 0xCBCB, 0x407d, {0x88, 0x14, 0x9E, 0xD6, 0x73, 0xD0, 0xDD, 0x6B}};
+const wchar_t PackageClassText[] = L"{F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}";
 const wchar_t PackageClassLog[] = L"{f72fe0d4-cbcb-407d-8814-9ed673d0dd6b}";
 const wchar_t HardwareId[] = L"ROOT\\TESMAR_WINE_TEST";
 const wchar_t DriverName[] = L"tesmarwt.sys";
@@ -224,7 +225,7 @@ WINE_CASE(store_packages_of_the_class_are_uninstalled)
     for (const wchar_t* name : names) CHECK(WriteBytes(InfFolder() + name + L".PNF", "PNF"));
 
     DeviceDriverInstaller installer;
-    CHECK(installer.DeleteDriverPackages(DeviceClassGuid, 0) == RESULT_SUCCESS);
+    CHECK(installer.DeleteDriverPackages(PackageClassText, 0) == RESULT_SUCCESS);
     std::string log = bed.Log();
     CHECK(!Exists(InfFolder() + names[0] + L".inf") && !Exists(InfFolder() + names[0] + L".PNF"));
     CHECK(Exists(InfFolder() + names[1] + L".inf") && Exists(InfFolder() + names[1] + L".PNF"));
