@@ -19,9 +19,6 @@ target_link_libraries(drvmate_host PUBLIC installer_core)
 if(SVCSWEEP_SOURCES)
     add_library(svcsweep_host STATIC ${SVCSWEEP_SOURCES})
     target_include_directories(svcsweep_host PUBLIC platform cleaner)
-    # Svcsweep's main() joins it as SvcsweepMain(), which the tests run in-process.
-    target_sources(svcsweep_host PRIVATE ${SVCSWEEP_MAIN})
-    set_source_files_properties(${SVCSWEEP_MAIN} PROPERTIES COMPILE_DEFINITIONS main=SvcsweepMain)
 endif()
 
 add_executable(logread tools/logread/logread.cpp ${LOGREAD_SOURCES})

@@ -19,8 +19,6 @@
 #include "harness.h"
 #include "svcsweep.h"
 
-int SvcsweepMain(int argc, char* argv[]);
-
 namespace {
 
 const size_t LONGEST_NAME = 300;
@@ -97,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<char*> argv;
     for (auto& text : narrow) argv.push_back(&text[0]);
     argv.push_back(nullptr);
-    EXPECT_ORACLE(SvcsweepMain(static_cast<int>(narrow.size()), argv.data()) == 0, "the exit code");
+    EXPECT_ORACLE(RunSvcsweep(static_cast<int>(narrow.size()), argv.data()) == 0, "the exit code");
 
     std::set<std::string> keysAfter = AllKeys();
     bool keyGone = false;
