@@ -35,7 +35,7 @@ public:
     ServiceHandle(const ServiceHandle&) = delete;
     ServiceHandle& operator=(const ServiceHandle&) = delete;
     SC_HANDLE Get() const { return handle_; }
-    bool IsOpen() const { return handle_ != NULL; }
+    bool IsOpen() const { return handle_ != nullptr; }
 
 private:
     SC_HANDLE handle_;
@@ -44,7 +44,7 @@ private:
 // A registry key opened by Open, closed when it goes out of scope.
 class OpenKey {
 public:
-    OpenKey() : key_(NULL) {}
+    OpenKey() : key_(nullptr) {}
     OpenKey(const OpenKey&) = delete;
     OpenKey& operator=(const OpenKey&) = delete;
     ~OpenKey()
@@ -53,7 +53,7 @@ public:
     }
     LONG Open(HKEY parent, const char* path)
     {
-        HKEY key = NULL;
+        HKEY key = nullptr;
         LONG status = RegOpenKeyA(parent, path, &key);
         if (status == ERROR_SUCCESS) key_ = key;
         return status;
@@ -108,7 +108,7 @@ bool ToExactAnsi(LPCWSTR wide, char* name, char* reason, size_t reasonSize)
 {
     // The size first: it also tells whether a character had no byte of its own.
     BOOL usedDefault = FALSE;
-    int bytes = WideCharToMultiByte(CP_ACP, ExactConversion, wide, TerminatedText, NULL, 0, NULL, &usedDefault);
+    int bytes = WideCharToMultiByte(CP_ACP, ExactConversion, wide, TerminatedText, nullptr, 0, nullptr, &usedDefault);
     if (bytes == 0) {
         RefuseUnconverted(GetLastError(), reason, reasonSize);
         return false;
@@ -125,7 +125,7 @@ bool ToExactAnsi(LPCWSTR wide, char* name, char* reason, size_t reasonSize)
 
     usedDefault = FALSE;
     int written = WideCharToMultiByte(CP_ACP, ExactConversion, wide, TerminatedText, name,
-                                      static_cast<int>(SERVICE_NAME_BYTES), NULL, &usedDefault);
+                                      static_cast<int>(SERVICE_NAME_BYTES), nullptr, &usedDefault);
     if (written == 0) {
         RefuseUnconverted(GetLastError(), reason, reasonSize);
         return false;
@@ -203,7 +203,7 @@ void DeleteNamedService(const char* name)
 {
     LogLine("Prepare delete the service: %s\n", name);
 
-    ServiceHandle manager(OpenSCManagerA(NULL, NULL, ManagerAccess));
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, ManagerAccess));
     if (!manager.IsOpen()) {
         DWORD error = GetLastError();
         LogLine("The Service Control Manager could not be opened: %d", static_cast<int>(error));

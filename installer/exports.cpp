@@ -59,7 +59,7 @@ UINT WINAPI _RescanDevices()
 UINT WINAPI InstallDeviceDriver(MSIHANDLE session)
 {
     DeviceDriverInstaller installer;
-    if (!session) return static_cast<UINT>(installer.InstallPackage(0, 0));
+    if (!session) return static_cast<UINT>(installer.InstallPackage(nullptr, nullptr));
 
     CustomActionFrame frame;
     LogMessage(W("Install ..."));
@@ -75,7 +75,7 @@ UINT WINAPI InstallDeviceDriver(MSIHANDLE session)
 UINT WINAPI UninstallDeviceDriver(MSIHANDLE session)
 {
     DeviceDriverInstaller installer;
-    if (!session) return static_cast<UINT>(installer.UninstallPackage(DeviceClassGuid, 0));
+    if (!session) return static_cast<UINT>(installer.UninstallPackage(DeviceClassGuid, nullptr));
 
     GUID classGuid;
     if (CLSIDFromString(DeviceClassGuid, &classGuid) != NOERROR) return RESULT_FAILURE;
@@ -104,6 +104,6 @@ UINT WINAPI UpgradeDeviceDriver(MSIHANDLE session)
     // The session is not read: both halves work on the folder of the calling executable.
     (void)session;
     DeviceDriverInstaller installer;
-    installer.UpgradePackage(0);
+    installer.UpgradePackage(nullptr);
     return ERROR_SUCCESS;
 }

@@ -18,7 +18,7 @@ typedef BOOL(WINAPI* Wow64RevertFunction)(PVOID);
 FARPROC Kernel32Function(const char* name)
 {
     HMODULE kernel32 = GetModuleHandleW(W("kernel32.dll"));
-    return kernel32 ? GetProcAddress(kernel32, name) : 0;
+    return kernel32 ? GetProcAddress(kernel32, name) : nullptr;
 }
 
 void RedirectionGuard::Disable()

@@ -11,7 +11,7 @@ FARPROC Kernel32Function(const char* name);
 // bound by name in kernel32.dll on every use, since older Windows versions lack them.
 class RedirectionGuard {
 public:
-    RedirectionGuard() : disabled_(FALSE), oldValue_(0) {}
+    RedirectionGuard() : disabled_(FALSE), oldValue_(nullptr) {}
     ~RedirectionGuard() { Revert(); }
 
     void Disable();

@@ -13,9 +13,9 @@ public:
         if (module_) FreeLibrary(module_);
     }
 
-    bool Loaded() const { return module_ != 0; }
+    bool Loaded() const { return module_ != nullptr; }
     // The named export, or null when the library is not loaded or lacks it.
-    FARPROC Function(const char* name) const { return module_ ? GetProcAddress(module_, name) : 0; }
+    FARPROC Function(const char* name) const { return module_ ? GetProcAddress(module_, name) : nullptr; }
 
 private:
     HMODULE module_;
@@ -72,7 +72,7 @@ public:
         if (Valid()) CloseHandle(handle_);
     }
 
-    bool Valid() const { return handle_ != 0 && handle_ != INVALID_HANDLE_VALUE; }
+    bool Valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
     HANDLE Get() const { return handle_; }
     HANDLE Release()
     {
@@ -91,7 +91,7 @@ private:
 // A security descriptor that GetSecurityInfo allocated for its caller, freed with LocalFree.
 class SecurityDescriptorGuard {
 public:
-    SecurityDescriptorGuard() : descriptor_(0) {}
+    SecurityDescriptorGuard() : descriptor_(nullptr) {}
     ~SecurityDescriptorGuard()
     {
         if (descriptor_) LocalFree(descriptor_);

@@ -30,7 +30,7 @@ int DeviceDriverInstaller::RemoveDevices(GUID classGuid)
     LogMessage(W("remove devices: %s ...\n"), classText);
     bool rebootNeeded = false;
     {
-        DeviceSetGuard devices(SetupDiGetClassDevsExW(&classGuid, 0, 0, DIGCF_PRESENT, 0, 0, 0));
+        DeviceSetGuard devices(SetupDiGetClassDevsExW(&classGuid, nullptr, nullptr, DIGCF_PRESENT, nullptr, nullptr, nullptr));
         if (!devices.Built()) {
             LogMessage(W("SetupDiGetClassDevsEx error: %d \n"), GetLastError());
         } else {
@@ -86,7 +86,7 @@ int DeviceDriverInstaller::RemoveDevice(HDEVINFO devices, SP_DEVINFO_DATA* devic
 
 void DeviceDriverInstaller::MarkPhantomDevicesForReinstall(GUID classGuid)
 {
-    DeviceSetGuard devices(SetupDiGetClassDevsW(0, 0, 0, DIGCF_ALLCLASSES));
+    DeviceSetGuard devices(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
     if (!devices.Built()) return;
     SP_DEVINFO_DATA device;
     device.cbSize = sizeof(device);
@@ -103,7 +103,7 @@ DWORD DeviceDriverInstaller::GetConfigFlags(HDEVINFO devices, SP_DEVINFO_DATA* d
     DWORD flags = 0;
     DWORD type = 0;
     if (!SetupDiGetDeviceRegistryPropertyW(devices, device, SPDRP_CONFIGFLAGS, &type,
-                                           reinterpret_cast<PBYTE>(&flags), sizeof(flags), 0) ||
+                                           reinterpret_cast<PBYTE>(&flags), sizeof(flags), nullptr) ||
         type != REG_DWORD)
         return 0;
     return flags;

@@ -65,7 +65,7 @@ bool CopyNameAtInsertionPoint(WCHAR* insertionPoint, const WCHAR* name)
 
 const WCHAR* FindLastChar(const WCHAR* text, WCHAR c)
 {
-    const WCHAR* last = 0;
+    const WCHAR* last = nullptr;
     for (; *text; ++text)
         if (*text == c) last = text;
     return last;

@@ -44,7 +44,7 @@ bool CopyNameAtInsertionPoint(WCHAR* insertionPoint, const WCHAR* name);
 
 // Resolves `path` into `fullPath` (MAX_PATH characters). False when it cannot be resolved or
 // the full path comes out at MAX_PATH characters or more; the last error is the system's.
-bool ResolveFullPath(const WCHAR* path, WCHAR* fullPath, WCHAR** filePart = 0);
+bool ResolveFullPath(const WCHAR* path, WCHAR* fullPath, WCHAR** filePart = nullptr);
 
 // Position of the last `c` in `text`, or null.
 WCHAR* FindLastChar(WCHAR* text, WCHAR c);

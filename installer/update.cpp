@@ -20,7 +20,7 @@ const SIZE_T LARGEST_HARDWARE_ID_BYTES = (static_cast<SIZE_T>(-1) / sizeof(WCHAR
 // A buffer for a property of `bytes` bytes: bytes / 2 characters and the two terminators.
 WCHAR* AllocateHardwareIdBuffer(DWORD bytes)
 {
-    if (bytes > LARGEST_HARDWARE_ID_BYTES) return 0;
+    if (bytes > LARGEST_HARDWARE_ID_BYTES) return nullptr;
     SIZE_T characters = bytes / sizeof(WCHAR) + TERMINATOR_CHARS;
     return static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, characters * sizeof(WCHAR)));
 }
@@ -68,7 +68,7 @@ int DeviceDriverInstaller::UpdateDeviceDriver(const WCHAR* infPath)
     FormatGuid(classGuid, classText);
     bool rebootNeeded = false;
     {
-        DeviceSetGuard devices(SetupDiGetClassDevsExW(&classGuid, 0, 0, DIGCF_PRESENT, 0, 0, 0));
+        DeviceSetGuard devices(SetupDiGetClassDevsExW(&classGuid, nullptr, nullptr, DIGCF_PRESENT, nullptr, nullptr, nullptr));
         if (!devices.Built()) {
             LogMessage(W("SetupDiGetClasDevsEx %s error: %d\n"), classText, GetLastError());
         } else {
@@ -84,7 +84,7 @@ int DeviceDriverInstaller::UpdateDeviceDriver(const WCHAR* infPath)
                     continue;
                 }
                 const WCHAR* hardwareId = hardwareIds.Get()[0];
-                if (updateDriver(0, hardwareId, fullPath, INSTALLFLAG_FORCE, &deviceNeedsReboot)) {
+                if (updateDriver(nullptr, hardwareId, fullPath, INSTALLFLAG_FORCE, &deviceNeedsReboot)) {
                     if (deviceNeedsReboot) rebootNeeded = true;
                     LogMessage(W("update (%s) ok: %s(%d)\n"), fullPath, hardwareId, deviceNeedsReboot);
                 } else {
@@ -103,7 +103,7 @@ WCHAR** DeviceDriverInstaller::GetHardwareIds(HDEVINFO devices, SP_DEVINFO_DATA*
     DWORD offered = FIRST_HARDWARE_ID_READ_BYTES;
     for (;;) {
         WCHAR* buffer = AllocateHardwareIdBuffer(offered);
-        if (!buffer) return 0;
+        if (!buffer) return nullptr;
         DWORD type = 0;
         DWORD required = 0;
         if (SetupDiGetDeviceRegistryPropertyW(devices, device, property, &type, reinterpret_cast<PBYTE>(buffer),
@@ -119,23 +119,23 @@ WCHAR** DeviceDriverInstaller::GetHardwareIds(HDEVINFO devices, SP_DEVINFO_DATA*
         DWORD error = GetLastError();
         Release(buffer);
         // Only a multi-string that asks for more room than it was offered is read again.
-        if (error != ERROR_INSUFFICIENT_BUFFER || type != REG_MULTI_SZ || required <= offered) return 0;
+        if (error != ERROR_INSUFFICIENT_BUFFER || type != REG_MULTI_SZ || required <= offered) return nullptr;
         offered = required;
     }
 }
 
 WCHAR** DeviceDriverInstaller::MultiSzList(WCHAR* buffer)
 {
-    if (!buffer) return 0;
+    if (!buffer) return nullptr;
     SIZE_T count = 0;
     for (WCHAR* text = buffer; *text; text += lstrlenW(text) + 1) ++count;
     // Slot 0 keeps the buffer, then one slot per string, then the closing null.
     WCHAR** slots = static_cast<WCHAR**>(HeapAlloc(GetProcessHeap(), 0, (count + 2) * sizeof(WCHAR*)));
-    if (!slots) return 0;
+    if (!slots) return nullptr;
     slots[0] = buffer;
     SIZE_T slot = 1;
     for (WCHAR* text = buffer; *text; text += lstrlenW(text) + 1) slots[slot++] = text;
-    slots[slot] = 0;
+    slots[slot] = nullptr;
     return slots + 1;
 }
 

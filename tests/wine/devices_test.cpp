@@ -75,11 +75,11 @@ struct Bed {
 // Creates a present root-enumerated device of the package's class.
 bool CreateDevice()
 {
-    HDEVINFO set = SetupDiCreateDeviceInfoList(&PackageClass, 0);
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&PackageClass, nullptr);
     if (set == INVALID_HANDLE_VALUE) return false;
     SP_DEVINFO_DATA device;
     device.cbSize = sizeof(device);
-    bool ok = SetupDiCreateDeviceInfoW(set, L"TESMARTEST", &PackageClass, 0, 0, DICD_GENERATE_ID, &device);
+    bool ok = SetupDiCreateDeviceInfoW(set, L"TESMARTEST", &PackageClass, nullptr, nullptr, DICD_GENERATE_ID, &device);
     wchar_t ids[64] = {0};
     lstrcpyW(ids, HardwareId);  // the buffer's zeros close the multi-string
     ok = ok && SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, reinterpret_cast<BYTE*>(ids),
@@ -98,13 +98,13 @@ struct PresentDevice {
 std::vector<PresentDevice> PresentDevices()
 {
     std::vector<PresentDevice> devices;
-    HDEVINFO set = SetupDiGetClassDevsExW(&PackageClass, 0, 0, DIGCF_PRESENT, 0, 0, 0);
+    HDEVINFO set = SetupDiGetClassDevsExW(&PackageClass, nullptr, nullptr, DIGCF_PRESENT, nullptr, nullptr, nullptr);
     if (set == INVALID_HANDLE_VALUE) return devices;
     SP_DEVINFO_DATA device;
     device.cbSize = sizeof(device);
     for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
         wchar_t id[MAX_DEVICE_ID_LEN] = {0};
-        CM_Get_Device_ID_ExW(device.DevInst, id, MAX_DEVICE_ID_LEN, 0, 0);
+        CM_Get_Device_ID_ExW(device.DevInst, id, MAX_DEVICE_ID_LEN, 0, nullptr);
         devices.push_back(PresentDevice{device.DevInst, id});
     }
     SetupDiDestroyDeviceInfoList(set);
