@@ -45,12 +45,12 @@ private:
 class OpenKey {
 public:
     OpenKey() : key_(nullptr) {}
-    OpenKey(const OpenKey&) = delete;
-    OpenKey& operator=(const OpenKey&) = delete;
     ~OpenKey()
     {
         if (key_) RegCloseKey(key_);
     }
+    OpenKey(const OpenKey&) = delete;
+    OpenKey& operator=(const OpenKey&) = delete;
     LONG Open(HKEY parent, const char* path)
     {
         HKEY key = nullptr;

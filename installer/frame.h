@@ -13,6 +13,8 @@ class RedirectionGuard {
 public:
     RedirectionGuard() : disabled_(FALSE), oldValue_(nullptr) {}
     ~RedirectionGuard() { Revert(); }
+    RedirectionGuard(const RedirectionGuard&) = delete;
+    RedirectionGuard& operator=(const RedirectionGuard&) = delete;
 
     void Disable();
 
@@ -21,9 +23,6 @@ private:
 
     BOOL disabled_;  // what the disable call returned; 0 when it was not made
     PVOID oldValue_;
-
-    RedirectionGuard(const RedirectionGuard&);
-    RedirectionGuard& operator=(const RedirectionGuard&);
 };
 
 // Forms the DriverFolder, switches redirection off on 64-bit Windows and logs the frame's

@@ -12,6 +12,8 @@ class DeviceDriverInstaller {
 public:
     DeviceDriverInstaller() {}
     ~DeviceDriverInstaller() {}
+    DeviceDriverInstaller(const DeviceDriverInstaller&) = delete;
+    DeviceDriverInstaller& operator=(const DeviceDriverInstaller&) = delete;
 
     // Device tree (rescan.cpp).
     int RescanDevices();
@@ -42,8 +44,4 @@ public:
     int InstallPackage(const WCHAR* classGuidText, const WCHAR* folder);
     int UninstallPackage(const WCHAR* classGuidText, const WCHAR* folder);
     int UpgradePackage(const WCHAR* classGuidText);
-
-private:
-    DeviceDriverInstaller(const DeviceDriverInstaller&);
-    DeviceDriverInstaller& operator=(const DeviceDriverInstaller&);
 };

@@ -18,6 +18,8 @@ class LastErrorKeeper {
 public:
     LastErrorKeeper() : error_(GetLastError()) {}
     ~LastErrorKeeper() { SetLastError(error_); }
+    LastErrorKeeper(const LastErrorKeeper&) = delete;
+    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
 
 private:
     DWORD error_;
@@ -52,6 +54,8 @@ public:
     {
         if (Valid()) _close(descriptor_);
     }
+    DescriptorGuard(const DescriptorGuard&) = delete;
+    DescriptorGuard& operator=(const DescriptorGuard&) = delete;
 
     bool Valid() const { return descriptor_ != -1; }
     int Get() const { return descriptor_; }
@@ -59,9 +63,6 @@ public:
 
 private:
     int descriptor_;
-
-    DescriptorGuard(const DescriptorGuard&);
-    DescriptorGuard& operator=(const DescriptorGuard&);
 };
 
 // Room for a token's user: the TOKEN_USER and the SID behind it.

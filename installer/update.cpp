@@ -35,15 +35,14 @@ class HardwareIdList {
 public:
     HardwareIdList(DeviceDriverInstaller& installer, WCHAR** list) : installer_(installer), list_(list) {}
     ~HardwareIdList() { installer_.FreeMultiSzList(list_); }
+    HardwareIdList(const HardwareIdList&) = delete;
+    HardwareIdList& operator=(const HardwareIdList&) = delete;
 
     WCHAR** Get() const { return list_; }
 
 private:
     DeviceDriverInstaller& installer_;
     WCHAR** list_;
-
-    HardwareIdList(const HardwareIdList&);
-    HardwareIdList& operator=(const HardwareIdList&);
 };
 
 }  // namespace

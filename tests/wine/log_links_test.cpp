@@ -70,6 +70,8 @@ struct Bed {
     {
         if (module) FreeLibrary(module);
     }
+    Bed(const Bed&) = delete;
+    Bed& operator=(const Bed&) = delete;
 
     // Loads the library and has it log one line, twice.
     bool LogTwice()

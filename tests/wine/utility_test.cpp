@@ -36,6 +36,8 @@ struct LoadedLibrary {
     {
         if (module) FreeLibrary(module);
     }
+    LoadedLibrary(const LoadedLibrary&) = delete;
+    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
 };
 
 }  // namespace
