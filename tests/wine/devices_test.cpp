@@ -22,11 +22,9 @@ const wchar_t DriverName[] = L"tesmarwt.sys";
 
 std::string Inf(const std::string& classGuid, const std::string& className)
 {
-    return "[Version]\r\n"
-           "Signature=\"$Windows NT$\"\r\n"
-           "Class=" + className + "\r\n"
-           "ClassGUID=" + classGuid + "\r\n"
-           "Provider=%Tesmar%\r\n"
+    std::string version = "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=" + className + "\r\nClassGUID=" + classGuid;
+    return version +
+           "\r\nProvider=%Tesmar%\r\n"
            "DriverVer=01/01/2024,1.0.0.0\r\n\r\n"
            "[Manufacturer]\r\n%Tesmar%=Tesmar,NTamd64\r\n\r\n"
            "[Tesmar]\r\n%Device%=TesmarInstall,ROOT\\TESMAR_WINE_TEST\r\n\r\n"

@@ -255,7 +255,8 @@ WINE_CASE(field_runner_calls_the_export_its_command_names)
 {
     std::wstring folder = FieldFolder();
     std::wstring runner = L"\"" + folder + L"\\drvrun.exe\" ";
-    CHECK(RunsAndSays(runner + L"wow64", folder, IsWow64() ? "_IsWow64System returned 1" : "_IsWow64System returned 0"));
+    std::string wow64 = IsWow64() ? "_IsWow64System returned 1" : "_IsWow64System returned 0";
+    CHECK(RunsAndSays(runner + L"wow64", folder, wow64));
     // The export's own result, whatever the rescan found.
     CHECK(RunsAndSays(runner + L"rescan", folder, "_RescanDevices returned 0"));
 

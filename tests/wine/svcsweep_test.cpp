@@ -327,7 +327,8 @@ WINE_CASE(the_code_page_and_the_command_line_behave_as_the_host_layer_has_them)
                               &usedDefault) == 5);
     CHECK_EQ(bytes, "\xE9\x80\x81\x89");
     CHECK(!usedDefault);
-    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"a\xD83D\xDE00" L"b", -1, bytes, sizeof bytes, nullptr,
+    const wchar_t surrogatePair[] = L"a\U0001F600b";  // U+1F600 is the pair D83D DE00
+    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, surrogatePair, -1, bytes, sizeof bytes, nullptr,
                               &usedDefault) == 5);
     CHECK_EQ(bytes, "a??b");
     CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth, -1, nullptr, 0, nullptr, nullptr) == 7);
