@@ -91,7 +91,8 @@ void RefuseTooLong(size_t length, char* reason, size_t reasonSize)
 
 void RefuseInexact(char* reason, size_t reasonSize)
 {
-    snprintf(reason, reasonSize, "The service name does not convert exactly to the ANSI code page: nothing is deleted\n");
+    snprintf(reason, reasonSize,
+             "The service name does not convert exactly to the ANSI code page: nothing is deleted\n");
 }
 
 void RefuseUnconverted(DWORD error, char* reason, size_t reasonSize)

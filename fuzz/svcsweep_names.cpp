@@ -102,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const std::string& key : keysBefore) {
         if (keysAfter.count(key)) continue;
         // Only a single key name names a service's key: a path would name another key.
-        bool named = exact && isKeyName && key.size() >= namedKey.size() && SameName(key.substr(0, namedKey.size()), namedKey) &&
+        bool named = exact && isKeyName && key.size() >= namedKey.size() &&
+                     SameName(key.substr(0, namedKey.size()), namedKey) &&
                      (key.size() == namedKey.size() || key[namedKey.size()] == '\\');
         EXPECT_ORACLE(named, "deleted the key " + key + " for the name " + name);
         keyGone = keyGone || key.size() == namedKey.size();

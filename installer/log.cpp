@@ -86,8 +86,8 @@ bool HasTrustedOwner(HANDLE file)
 {
     PSID owner = nullptr;
     SecurityDescriptorGuard descriptor;
-    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, descriptor.Receive()) !=
-        ERROR_SUCCESS)
+    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        descriptor.Receive()) != ERROR_SUCCESS)
         return false;
     if (!owner) return false;
     return IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
@@ -191,7 +191,4 @@ void LogMessage(const WCHAR* format, ...)
     logStream = nullptr;
 }
 
-void ForgetLogPath()
-{
-    logPath[0] = 0;
-}
+void ForgetLogPath() { logPath[0] = 0; }

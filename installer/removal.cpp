@@ -30,7 +30,8 @@ int DeviceDriverInstaller::RemoveDevices(GUID classGuid)
     LogMessage(W("remove devices: %s ...\n"), classText);
     bool rebootNeeded = false;
     {
-        DeviceSetGuard devices(SetupDiGetClassDevsExW(&classGuid, nullptr, nullptr, DIGCF_PRESENT, nullptr, nullptr, nullptr));
+        DeviceSetGuard devices(
+            SetupDiGetClassDevsExW(&classGuid, nullptr, nullptr, DIGCF_PRESENT, nullptr, nullptr, nullptr));
         if (!devices.Built()) {
             LogMessage(W("SetupDiGetClassDevsEx error: %d \n"), GetLastError());
         } else {
@@ -59,8 +60,7 @@ int DeviceDriverInstaller::RemoveDevice(HDEVINFO devices, SP_DEVINFO_DATA* devic
     // Zeroed first: a configuration manager that reports success without writing the ID
     // (Wine's stub does) leaves an empty ID rather than whatever the stack held.
     WCHAR deviceId[MAX_DEVICE_ID_LEN] = {0};
-    if (CM_Get_Device_ID_ExW(device->DevInst, deviceId, MAX_DEVICE_ID_LEN, 0, detail.RemoteMachineHandle) !=
-        CR_SUCCESS)
+    if (CM_Get_Device_ID_ExW(device->DevInst, deviceId, MAX_DEVICE_ID_LEN, 0, detail.RemoteMachineHandle) != CR_SUCCESS)
         return 0;
     // An ID that fills the buffer has no terminator to log it by: skipped like an unreadable one.
     if (!IsTerminatedWithin(deviceId, MAX_DEVICE_ID_LEN)) return 0;
@@ -102,8 +102,8 @@ DWORD DeviceDriverInstaller::GetConfigFlags(HDEVINFO devices, SP_DEVINFO_DATA* d
 {
     DWORD flags = 0;
     DWORD type = 0;
-    if (!SetupDiGetDeviceRegistryPropertyW(devices, device, SPDRP_CONFIGFLAGS, &type,
-                                           reinterpret_cast<PBYTE>(&flags), sizeof(flags), nullptr) ||
+    if (!SetupDiGetDeviceRegistryPropertyW(devices, device, SPDRP_CONFIGFLAGS, &type, reinterpret_cast<PBYTE>(&flags),
+                                           sizeof(flags), nullptr) ||
         type != REG_DWORD)
         return 0;
     return flags;
@@ -111,6 +111,6 @@ DWORD DeviceDriverInstaller::GetConfigFlags(HDEVINFO devices, SP_DEVINFO_DATA* d
 
 BOOL DeviceDriverInstaller::SetConfigFlags(HDEVINFO devices, SP_DEVINFO_DATA* device, DWORD flags)
 {
-    return SetupDiSetDeviceRegistryPropertyW(devices, device, SPDRP_CONFIGFLAGS,
-                                             reinterpret_cast<const BYTE*>(&flags), sizeof(flags));
+    return SetupDiSetDeviceRegistryPropertyW(devices, device, SPDRP_CONFIGFLAGS, reinterpret_cast<const BYTE*>(&flags),
+                                             sizeof(flags));
 }

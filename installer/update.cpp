@@ -7,8 +7,8 @@
 
 namespace {
 
-typedef BOOL(WINAPI* UpdateDriverFunction)(HWND parent, LPCWSTR hardwareId, LPCWSTR fullInfPath,
-                                           DWORD installFlags, PBOOL rebootRequired);
+typedef BOOL(WINAPI* UpdateDriverFunction)(HWND parent, LPCWSTR hardwareId, LPCWSTR fullInfPath, DWORD installFlags,
+                                           PBOOL rebootRequired);
 
 // Bytes offered by the first read of a hardware-ID list.
 const DWORD FIRST_HARDWARE_ID_READ_BYTES = 8192;
@@ -25,10 +25,7 @@ WCHAR* AllocateHardwareIdBuffer(DWORD bytes)
     return static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, characters * sizeof(WCHAR)));
 }
 
-void Release(void* block)
-{
-    HeapFree(GetProcessHeap(), 0, block);
-}
+void Release(void* block) { HeapFree(GetProcessHeap(), 0, block); }
 
 // Owns a device's hardware-ID list until the device has been handled.
 class HardwareIdList {
@@ -67,7 +64,8 @@ int DeviceDriverInstaller::UpdateDeviceDriver(const WCHAR* infPath)
     FormatGuid(classGuid, classText);
     bool rebootNeeded = false;
     {
-        DeviceSetGuard devices(SetupDiGetClassDevsExW(&classGuid, nullptr, nullptr, DIGCF_PRESENT, nullptr, nullptr, nullptr));
+        DeviceSetGuard devices(
+            SetupDiGetClassDevsExW(&classGuid, nullptr, nullptr, DIGCF_PRESENT, nullptr, nullptr, nullptr));
         if (!devices.Built()) {
             LogMessage(W("SetupDiGetClasDevsEx %s error: %d\n"), classText, GetLastError());
         } else {

@@ -28,10 +28,7 @@ int failures;
 
 }  // namespace
 
-CaseRegistration::CaseRegistration(const char* name, CaseFunction function)
-{
-    Cases().push_back(Case{name, function});
-}
+CaseRegistration::CaseRegistration(const char* name, CaseFunction function) { Cases().push_back(Case{name, function}); }
 
 bool CheckThat(bool ok, const char* what, const char* file, int line)
 {
@@ -46,8 +43,10 @@ static std::string Shown(const std::string& text)
 {
     std::string out;
     for (unsigned char c : text) {
-        if (c >= 0x20 && c < 0x7F) out.push_back(static_cast<char>(c));
-        else if (c == '\n') out += "\\n";
+        if (c >= 0x20 && c < 0x7F)
+            out.push_back(static_cast<char>(c));
+        else if (c == '\n')
+            out += "\\n";
         else {
             char hex[8];
             snprintf(hex, sizeof hex, "\\x%02X", c);
@@ -57,8 +56,7 @@ static std::string Shown(const std::string& text)
     return out;
 }
 
-bool CheckEqual(const std::string& actual, const std::string& expected, const char* what, const char* file,
-                int line)
+bool CheckEqual(const std::string& actual, const std::string& expected, const char* what, const char* file, int line)
 {
     if (actual == expected) return true;
     ++failures;
@@ -143,7 +141,8 @@ std::wstring FreshFolder(const wchar_t* name)
     HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
         do {
-            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((folder + L"\\" + data.cFileName).c_str());
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileW((folder + L"\\" + data.cFileName).c_str());
         } while (FindNextFileW(find, &data));
         FindClose(find);
     }
@@ -262,8 +261,8 @@ ProgramRun RunProgram(std::wstring commandLine, const std::wstring& folder, cons
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process = {};
-    run.started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, folder.empty() ? nullptr : folder.c_str(), &startup,
-                                 &process);
+    run.started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                 folder.empty() ? nullptr : folder.c_str(), &startup, &process);
     CloseHandle(out);
     CloseHandle(err);
     if (run.started) {
@@ -310,8 +309,8 @@ DWORD RunToEnd(std::wstring commandLine, const std::wstring& folder)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.empty() ? nullptr : folder.c_str(), &startup,
-                        &process))
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &process))
         return static_cast<DWORD>(-1);
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = static_cast<DWORD>(-1);

@@ -22,7 +22,8 @@ const wchar_t DriverName[] = L"tesmarwt.sys";
 
 std::string Inf(const std::string& classGuid, const std::string& className)
 {
-    std::string version = "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=" + className + "\r\nClassGUID=" + classGuid;
+    std::string version =
+        "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=" + className + "\r\nClassGUID=" + classGuid;
     return version +
            "\r\nProvider=%Tesmar%\r\n"
            "DriverVer=01/01/2024,1.0.0.0\r\n\r\n"
@@ -139,7 +140,8 @@ WINE_CASE(device_of_the_class_is_updated_to_the_package)
     CHECK(installer.UpdateDeviceDriver(inf.c_str()) == RESULT_SUCCESS);
     std::wstring expected = L" " + inf + L" ClassGuid: " + PackageClassLog + L"\n" + L"update device...\n";
     for (size_t i = 0; i < present; ++i) expected += L"update (" + inf + L") ok: " + HardwareId + L"(0)\n";
-    expected += Format(L"SetupDiEnumDeviceInfo %ls devcount:%d error: 259\n", PackageClassLog, static_cast<int>(present));
+    expected +=
+        Format(L"SetupDiEnumDeviceInfo %ls devcount:%d error: 259\n", PackageClassLog, static_cast<int>(present));
     CHECK_EQ(bed.Log(), TextModeBytes(expected));
     CHECK(Exists(SystemDriversFolder() + DriverName));
 }
@@ -155,9 +157,9 @@ WINE_CASE(removal_is_refused_by_the_class_install_params_stub)
     DeviceDriverInstaller installer;
     CHECK(installer.RemoveDevices(PackageClass) == RESULT_SUCCESS);
     std::string log = bed.Log();
-    std::string head = TextModeBytes(std::wstring(L"remove devices: ") + PackageClassLog + L" ...\n" +
-                                     Format(L"remove device %d...\n", static_cast<int>(before[0].devInst)) +
-                                     L"remove error: 0x");
+    std::string head =
+        TextModeBytes(std::wstring(L"remove devices: ") + PackageClassLog + L" ...\n" +
+                      Format(L"remove device %d...\n", static_cast<int>(before[0].devInst)) + L"remove error: 0x");
     CHECK_EQ(log.substr(0, head.size()), head);
     std::string tail = TextModeBytes(Format(L"remove device: %ls\n", before.back().id.c_str()) +
                                      Format(L"remove device count: %d error: 259\n", static_cast<int>(before.size())));

@@ -30,7 +30,6 @@ std::string UnixPath(const std::wstring& path)
     return unixPath;
 }
 
-
 // Plants a Unix symbolic link at `link` that leads to `target`. Wine starts Unix programs
 // without a handle to wait on, so the shell leaves a marker file when the link is there.
 bool PlantUnixLink(const std::wstring& link, const std::wstring& target)
@@ -43,7 +42,8 @@ bool PlantUnixLink(const std::wstring& link, const std::wstring& target)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(L"Z:\\bin\\sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return false;
+    if (!CreateProcessW(L"Z:\\bin\\sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
     if (process.hProcess) CloseHandle(process.hProcess);
     for (DWORD waited = 0; !Exists(marker) && waited < PLANTING_WAIT_MS; waited += POLL_MS) Sleep(POLL_MS);
     return DeleteFileW(marker.c_str()) != FALSE;
@@ -92,12 +92,12 @@ struct Bed {
 // Whether this Wine shows a link opened with FILE_FLAG_OPEN_REPARSE_POINT as a reparse point.
 bool OpensLinksAsThemselves(const std::wstring& link)
 {
-    HANDLE file = CreateFileW(link.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE file = CreateFileW(link.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION information = {};
-    bool reparse = GetFileInformationByHandle(file, &information) &&
-                   (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    bool reparse =
+        GetFileInformationByHandle(file, &information) && (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
     CloseHandle(file);
     return reparse;
 }

@@ -48,7 +48,8 @@ Run RunSvcsweep(const std::wstring& folder, const std::wstring& arguments)
     PROCESS_INFORMATION process = {};
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(0);
-    run.started = CreateProcessW(run.program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup, &process);
+    run.started = CreateProcessW(run.program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
+                                 &startup, &process);
     CloseHandle(out);
     CloseHandle(err);
     if (run.started) {
@@ -132,7 +133,8 @@ bool KeyExists(const std::wstring& path)
 bool MakeKey(const std::wstring& path)
 {
     HKEY key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
         return false;
     DWORD one = 1;
     RegSetValueExW(key, L"Count", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
@@ -145,7 +147,8 @@ DWORD SubkeyCount(const std::wstring& path)
     HKEY key;
     DWORD count = 0;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
-    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr);
     RegCloseKey(key);
     return count;
 }
@@ -185,9 +188,9 @@ WINE_CASE(deletes_a_service_made_by_the_service_control_manager)
     const wchar_t name[] = L"svcsweep_made";
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (!CHECK(manager != nullptr)) return;
-    SC_HANDLE service = CreateServiceW(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-                                       L"C:\\windows\\system32\\drivers\\svcsweep_made.sys", nullptr, nullptr, nullptr, nullptr, nullptr);
+    SC_HANDLE service = CreateServiceW(
+        manager, name, name, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+        L"C:\\windows\\system32\\drivers\\svcsweep_made.sys", nullptr, nullptr, nullptr, nullptr, nullptr);
     CHECK(service != nullptr);
     if (service) CloseServiceHandle(service);
     CloseServiceHandle(manager);
@@ -245,7 +248,8 @@ WINE_CASE(refused_names_leave_every_key_in_place)
         {L"\"\"", "The service name is empty: nothing is deleted\n"},
         {L"svcsweep_sentinel\\Enum",
          "The service name svcsweep_sentinel\\Enum holds a backslash or a slash: nothing is deleted\n"},
-        {L"..\\svcsweep_sentinel", "The service name ..\\svcsweep_sentinel holds a backslash or a slash: nothing is deleted\n"},
+        {L"..\\svcsweep_sentinel",
+         "The service name ..\\svcsweep_sentinel holds a backslash or a slash: nothing is deleted\n"},
         {L"svcsweep_sentinel/Enum",
          "The service name svcsweep_sentinel/Enum holds a backslash or a slash: nothing is deleted\n"},
         {Wide(tooLong), "The service name has 226 characters, more than 225: nothing is deleted\n"},
@@ -278,9 +282,9 @@ WINE_CASE(a_fullwidth_name_is_refused_and_the_service_it_best_fits_to_stays)
     const wchar_t victim[] = L"victim";
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (!CHECK(manager != nullptr)) return;
-    SC_HANDLE service = CreateServiceW(manager, victim, victim, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-                                       L"C:\\windows\\system32\\drivers\\victim.sys", nullptr, nullptr, nullptr, nullptr, nullptr);
+    SC_HANDLE service = CreateServiceW(
+        manager, victim, victim, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+        L"C:\\windows\\system32\\drivers\\victim.sys", nullptr, nullptr, nullptr, nullptr, nullptr);
     CHECK(service != nullptr);
     if (service) CloseServiceHandle(service);
     CloseServiceHandle(manager);
@@ -320,11 +324,12 @@ WINE_CASE(the_code_page_and_the_command_line_behave_as_the_host_layer_has_them)
     CHECK(WideCharToMultiByte(CP_ACP, 0, fullwidth, -1, bytes, sizeof bytes, nullptr, &usedDefault) == 7);
     CHECK_EQ(bytes, "victim");
     CHECK(!usedDefault);
-    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth, -1, bytes, sizeof bytes, nullptr, &usedDefault) == 7);
+    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth, -1, bytes, sizeof bytes, nullptr,
+                              &usedDefault) == 7);
     CHECK_EQ(bytes, "??????");
     CHECK(usedDefault);
-    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"\x00E9\x20AC\x0081\x2030", -1, bytes, sizeof bytes, nullptr,
-                              &usedDefault) == 5);
+    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"\x00E9\x20AC\x0081\x2030", -1, bytes, sizeof bytes,
+                              nullptr, &usedDefault) == 5);
     CHECK_EQ(bytes, "\xE9\x80\x81\x89");
     CHECK(!usedDefault);
     const wchar_t surrogatePair[] = L"a\U0001F600b";  // U+1F600 is the pair D83D DE00
@@ -334,7 +339,8 @@ WINE_CASE(the_code_page_and_the_command_line_behave_as_the_host_layer_has_them)
     CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth, -1, nullptr, 0, nullptr, nullptr) == 7);
     const char hash = '#';
     memset(bytes, 0, sizeof bytes);
-    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth, 2, bytes, sizeof bytes, &hash, &usedDefault) == 2);
+    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth, 2, bytes, sizeof bytes, &hash, &usedDefault) ==
+          2);
     CHECK_EQ(bytes, "##");
     CHECK(WideCharToMultiByte(CP_ACP, 0, fullwidth, -1, bytes, 6, nullptr, nullptr) == 0);
     CHECK(GetLastError() == ERROR_INSUFFICIENT_BUFFER);

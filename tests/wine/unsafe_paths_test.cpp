@@ -5,7 +5,6 @@
 
 #include <winternl.h>
 
-
 #include "decode.h"
 
 namespace {
@@ -72,10 +71,10 @@ UNICODE_STRING Counted(const std::wstring& text)
 DWORD RunProgram(const std::wstring& program, const std::wstring& folder)
 {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    auto createParameters = reinterpret_cast<CreateProcessParametersFunction>(
-        GetProcAddress(ntdll, "RtlCreateProcessParameters"));
-    auto destroyParameters = reinterpret_cast<DestroyProcessParametersFunction>(
-        GetProcAddress(ntdll, "RtlDestroyProcessParameters"));
+    auto createParameters =
+        reinterpret_cast<CreateProcessParametersFunction>(GetProcAddress(ntdll, "RtlCreateProcessParameters"));
+    auto destroyParameters =
+        reinterpret_cast<DestroyProcessParametersFunction>(GetProcAddress(ntdll, "RtlDestroyProcessParameters"));
     auto createProcess = reinterpret_cast<CreateUserProcessFunction>(GetProcAddress(ntdll, "RtlCreateUserProcess"));
     auto toNtPath = reinterpret_cast<DosPathToNtPathFunction>(GetProcAddress(ntdll, "RtlDosPathNameToNtPathName_U"));
     auto freeString = reinterpret_cast<FreeUnicodeStringFunction>(GetProcAddress(ntdll, "RtlFreeUnicodeString"));
@@ -87,9 +86,11 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& folder)
     UNICODE_STRING image = Counted(program), command = Counted(commandLine), directory = Counted(folder);
     PRTL_USER_PROCESS_PARAMETERS parameters = nullptr;
     DWORD code = DWORD(-1);
-    if (CHECK(createParameters(&parameters, &image, nullptr, &directory, &command, nullptr, nullptr, nullptr, nullptr, nullptr) == 0)) {
+    if (CHECK(createParameters(&parameters, &image, nullptr, &directory, &command, nullptr, nullptr, nullptr, nullptr,
+                               nullptr) == 0)) {
         ProcessInformation process = {sizeof process, nullptr, nullptr, {}, {}};
-        if (CHECK(createProcess(&ntImage, OBJ_CASE_INSENSITIVE, parameters, nullptr, nullptr, nullptr, FALSE, nullptr, nullptr, &process) == 0)) {
+        if (CHECK(createProcess(&ntImage, OBJ_CASE_INSENSITIVE, parameters, nullptr, nullptr, nullptr, FALSE, nullptr,
+                                nullptr, &process) == 0)) {
             ResumeThread(process.thread);
             if (CHECK(WaitForSingleObject(process.process, CHILD_TIMEOUT_MS) == WAIT_OBJECT_0))
                 GetExitCodeProcess(process.process, &code);
@@ -220,9 +221,10 @@ WINE_CASE(executable_path_cut_inside_a_folder_name_touches_nothing)
     CHECK(CallExport(program, L"InstallDeviceDriver", base) == 2);
     CHECK(CallExport(program, L"UninstallDeviceDriver", base) == 2);
     CHECK(CallExport(program, L"UpgradeDeviceDriver", base) == 0);
-    CHECK_EQ(LogText(log), "Getting Module filename...\nGetModuleFileName error: 122\n"
-                           "GetModuleFileName error: 122\n"
-                           "GetModuleFileName error: 122\nGetting Module filename...\nGetModuleFileName error: 122\n");
+    CHECK_EQ(LogText(log),
+             "Getting Module filename...\nGetModuleFileName error: 122\n"
+             "GetModuleFileName error: 122\n"
+             "GetModuleFileName error: 122\nGetting Module filename...\nGetModuleFileName error: 122\n");
     CHECK(ReadBytes(DriversFile(SAMPLE_BINARY)) == "planted");
     CHECK(GetFileAttributesW(staged.c_str()) == INVALID_FILE_ATTRIBUTES);
     DeleteFileW(DriversFile(SAMPLE_BINARY).c_str());

@@ -46,8 +46,8 @@ WINE_CASE(exports_have_their_plain_names)
 {
     LoadedLibrary library(L"drvmate-names");
     if (!CHECK(library.module != nullptr)) return;
-    const char* names[] = {"InstallDeviceDriver", "UninstallDeviceDriver", "UpgradeDeviceDriver",
-                           "_IsWow64System", "_RescanDevices"};
+    const char* names[] = {"InstallDeviceDriver", "UninstallDeviceDriver", "UpgradeDeviceDriver", "_IsWow64System",
+                           "_RescanDevices"};
     for (const char* name : names) CheckThat(GetProcAddress(library.module, name) != nullptr, name, __FILE__, __LINE__);
 }
 
@@ -156,16 +156,16 @@ WINE_CASE(install_with_a_session_runs_its_sequence_inside_the_frame)
         return;
     }
     LoadedLibrary library(L"drvmate-frame");
-    auto install = reinterpret_cast<CustomAction>(
-        library.module ? GetProcAddress(library.module, "InstallDeviceDriver") : nullptr);
+    auto install = reinterpret_cast<CustomAction>(library.module ? GetProcAddress(library.module, "InstallDeviceDriver")
+                                                                 : nullptr);
     if (CHECK(install != nullptr)) {
         CHECK(install(session) == ERROR_INSTALL_FAILURE);
         std::wstring expected = L"IsWow64Process: " + Pointer(Kernel32Function("IsWow64Process")) + L"\n";
         if (IsWow64())
             expected += L"_Wow64DisableWow64FsRedirection: " +
                         Pointer(Kernel32Function("Wow64DisableWow64FsRedirection")) + L" 1\n";
-        expected += L"IPROPNAME_CUSTOMACTIONDATA data {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}  \"" + driverFolder +
-                    L"\"\n";
+        expected +=
+            L"IPROPNAME_CUSTOMACTIONDATA data {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}  \"" + driverFolder + L"\"\n";
         expected += L"Install ...\nModule filename: " + driverFolder + L"\nInstall result: 2\n";
         // The revert line carries the disable call's result.
         if (IsWow64())
