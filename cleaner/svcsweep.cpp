@@ -35,7 +35,7 @@ public:
     ServiceHandle(const ServiceHandle&) = delete;
     ServiceHandle& operator=(const ServiceHandle&) = delete;
     SC_HANDLE Get() const { return handle_; }
-    bool IsOpen() const { return handle_ != NULL; }
+    bool IsOpen() const { return handle_ != nullptr; }
 
 private:
     SC_HANDLE handle_;
@@ -44,16 +44,16 @@ private:
 // A registry key opened by Open, closed when it goes out of scope.
 class OpenKey {
 public:
-    OpenKey() : key_(NULL) {}
-    OpenKey(const OpenKey&) = delete;
-    OpenKey& operator=(const OpenKey&) = delete;
+    OpenKey() : key_(nullptr) {}
     ~OpenKey()
     {
         if (key_) RegCloseKey(key_);
     }
+    OpenKey(const OpenKey&) = delete;
+    OpenKey& operator=(const OpenKey&) = delete;
     LONG Open(HKEY parent, const char* path)
     {
-        HKEY key = NULL;
+        HKEY key = nullptr;
         LONG status = RegOpenKeyA(parent, path, &key);
         if (status == ERROR_SUCCESS) key_ = key;
         return status;
@@ -91,7 +91,8 @@ void RefuseTooLong(size_t length, char* reason, size_t reasonSize)
 
 void RefuseInexact(char* reason, size_t reasonSize)
 {
-    snprintf(reason, reasonSize, "The service name does not convert exactly to the ANSI code page: nothing is deleted\n");
+    snprintf(reason, reasonSize,
+             "The service name does not convert exactly to the ANSI code page: nothing is deleted\n");
 }
 
 void RefuseUnconverted(DWORD error, char* reason, size_t reasonSize)
@@ -108,7 +109,7 @@ bool ToExactAnsi(LPCWSTR wide, char* name, char* reason, size_t reasonSize)
 {
     // The size first: it also tells whether a character had no byte of its own.
     BOOL usedDefault = FALSE;
-    int bytes = WideCharToMultiByte(CP_ACP, ExactConversion, wide, TerminatedText, NULL, 0, NULL, &usedDefault);
+    int bytes = WideCharToMultiByte(CP_ACP, ExactConversion, wide, TerminatedText, nullptr, 0, nullptr, &usedDefault);
     if (bytes == 0) {
         RefuseUnconverted(GetLastError(), reason, reasonSize);
         return false;
@@ -125,7 +126,7 @@ bool ToExactAnsi(LPCWSTR wide, char* name, char* reason, size_t reasonSize)
 
     usedDefault = FALSE;
     int written = WideCharToMultiByte(CP_ACP, ExactConversion, wide, TerminatedText, name,
-                                      static_cast<int>(SERVICE_NAME_BYTES), NULL, &usedDefault);
+                                      static_cast<int>(SERVICE_NAME_BYTES), nullptr, &usedDefault);
     if (written == 0) {
         RefuseUnconverted(GetLastError(), reason, reasonSize);
         return false;
@@ -203,7 +204,7 @@ void DeleteNamedService(const char* name)
 {
     LogLine("Prepare delete the service: %s\n", name);
 
-    ServiceHandle manager(OpenSCManagerA(NULL, NULL, ManagerAccess));
+    ServiceHandle manager(OpenSCManagerA(nullptr, nullptr, ManagerAccess));
     if (!manager.IsOpen()) {
         DWORD error = GetLastError();
         LogLine("The Service Control Manager could not be opened: %d", static_cast<int>(error));

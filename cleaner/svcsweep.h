@@ -30,6 +30,11 @@ bool TakeServiceName(char* name, char* reason, size_t reasonSize);
 // neither the service control manager nor the registry.
 bool IsUsableServiceName(const char* name, char* reason, size_t reasonSize);
 
+// The whole program, as its main runs it with the process's arguments: the banner and usage
+// line, then the named service and its key deleted, each step logged. Returns the exit
+// code, 0 whatever happened.
+int RunSvcsweep(int argc, char* argv[]);
+
 // Asks the service control manager to delete the service.
 void DeleteNamedService(const char* name);
 // Deletes the service's key "SYSTEM\CurrentControlSet\Services\<name>", with its subkeys

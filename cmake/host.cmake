@@ -14,15 +14,14 @@ file(GLOB WINHOST_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/platform/host/*
 add_library(winhost OBJECT ${WINHOST_SOURCES})
 target_include_directories(winhost PUBLIC platform platform/host platform/machine)
 
-add_library(drvmate_host STATIC ${DRVMATE_SOURCES})
-target_include_directories(drvmate_host PUBLIC platform installer)
+add_library(installer_core OBJECT ${INSTALLER_CORE_SOURCES})
+target_include_directories(installer_core PUBLIC platform installer)
+add_library(drvmate_host STATIC ${CUSTOM_ACTION_SOURCES})
+target_link_libraries(drvmate_host PUBLIC installer_core)
 
 if(SVCSWEEP_SOURCES)
     add_library(svcsweep_host STATIC ${SVCSWEEP_SOURCES})
     target_include_directories(svcsweep_host PUBLIC platform cleaner)
-    # Svcsweep's main() joins it as SvcsweepMain(), which the tests run in-process.
-    target_sources(svcsweep_host PRIVATE ${SVCSWEEP_MAIN})
-    set_source_files_properties(${SVCSWEEP_MAIN} PROPERTIES COMPILE_DEFINITIONS main=SvcsweepMain)
 endif()
 
 add_executable(logread tools/logread/logread.cpp ${LOGREAD_SOURCES})

@@ -10,11 +10,13 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 # The C++ runtime is linked in, so the files import only system DLLs.
 set(STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
-add_library(Drvmate SHARED ${DRVMATE_SOURCES} installer/Drvmate.def installer/Drvmate.rc)
-target_include_directories(Drvmate PRIVATE platform installer)
+add_library(installer_core OBJECT ${INSTALLER_CORE_SOURCES})
+target_include_directories(installer_core PUBLIC platform installer)
+
+add_library(Drvmate SHARED ${CUSTOM_ACTION_SOURCES} installer/Drvmate.def installer/Drvmate.rc)
 set_target_properties(Drvmate PROPERTIES PREFIX "" OUTPUT_NAME Drvmate)
 target_link_options(Drvmate PRIVATE ${STATIC_RUNTIME} -Wl,--enable-stdcall-fixup)
-target_link_libraries(Drvmate PRIVATE setupapi cfgmgr32 ole32 msi)
+target_link_libraries(Drvmate PRIVATE installer_core setupapi cfgmgr32 ole32 msi)
 
 add_executable(Svcsweep ${SVCSWEEP_MAIN} ${SVCSWEEP_SOURCES} cleaner/Svcsweep.rc)
 target_include_directories(Svcsweep PRIVATE platform cleaner)
@@ -48,10 +50,8 @@ target_link_libraries(conformance_test PRIVATE setupapi cfgmgr32 ole32 msi advap
 set_target_properties(conformance_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/wine-tests")
 
 # The library exports only the custom actions: the device test calls the installer's
-# operations directly, so it is built from the installer's sources without the exports.
-set(INSTALLER_SOURCES ${DRVMATE_SOURCES})
-list(REMOVE_ITEM INSTALLER_SOURCES "${CMAKE_SOURCE_DIR}/installer/exports.cpp")
-target_sources(devices_test PRIVATE ${INSTALLER_SOURCES})
+# operations directly, from the installer's core.
+target_link_libraries(devices_test PRIVATE installer_core)
 
 # The field runner: calls one export with a null session from next to a driver package.
 add_executable(drvrun tools/drvrun/drvrun.cpp ${LOGREAD_SOURCES})

@@ -39,9 +39,9 @@ private:
 
 // Stops the run: the case breaks the target's oracle. libFuzzer keeps the input.
 [[noreturn]] void Broken(const std::string& what);
-#define EXPECT_ORACLE(condition, what)                                          \
-    do {                                                                        \
-        if (!(condition)) Broken(std::string(#condition " -- ") + (what));      \
+#define EXPECT_ORACLE(condition, what)                                     \
+    do {                                                                   \
+        if (!(condition)) Broken(std::string(#condition " -- ") + (what)); \
     } while (0)
 
 // A name that Windows takes for a file or folder: no control characters, none of

@@ -3,7 +3,8 @@
 // Input: a flags byte (1: 64-bit Windows; 2: no folder is passed, the package lies next to
 // the program, whose name follows the folder; 4: a present device of the class; 8: the
 // folder is passed without its trailing backslash), a byte giving 1 to 4 folder names, the
-// names and the program's name (each as Input::Name reads it), then the package's entries (see Plant: suffix ".inf", companion ".SYS").
+// names and the program's name (each as Input::Name reads it), then the package's entries (see Plant: suffix ".inf",
+// companion ".SYS").
 //
 // Oracles: from the drivers folders only entries named like a "*.SYS" entry of the package
 // folder (the folder passed, cut behind its last backslash, or the program's folder) are

@@ -75,10 +75,19 @@ std::u16string FromUtf8(const std::string& text)
         unsigned char c = static_cast<unsigned char>(text[i]);
         unsigned long cp;
         size_t extra;
-        if (c < 0x80) { cp = c; extra = 0; }
-        else if (c < 0xE0) { cp = c & 0x1F; extra = 1; }
-        else if (c < 0xF0) { cp = c & 0x0F; extra = 2; }
-        else { cp = c & 0x07; extra = 3; }
+        if (c < 0x80) {
+            cp = c;
+            extra = 0;
+        } else if (c < 0xE0) {
+            cp = c & 0x1F;
+            extra = 1;
+        } else if (c < 0xF0) {
+            cp = c & 0x0F;
+            extra = 2;
+        } else {
+            cp = c & 0x07;
+            extra = 3;
+        }
         EXPECT_ORACLE(i + extra < text.size(), "decoded text ends inside a UTF-8 sequence");
         ++i;
         for (size_t k = 0; k < extra; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i++]) & 0x3F);
@@ -165,8 +174,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     int result = whole.problems.empty() ? LOG_VALID : LOG_NOT_VALID;
     PipeLike pipe = {data, size, 0};
     cookie_io_functions_t pipeCalls = {ReadPipe, nullptr, nullptr, nullptr};
-    for (FILE* log : {size ? fmemopen(const_cast<uint8_t*>(data), size, "rb") : nullptr,
-                      fopencookie(&pipe, "rb", pipeCalls)}) {
+    for (FILE* log :
+         {size ? fmemopen(const_cast<uint8_t*>(data), size, "rb") : nullptr, fopencookie(&pipe, "rb", pipeCalls)}) {
         if (!log) continue;  // fmemopen takes no empty buffer
         Printout printout = Print(log);
         EXPECT_ORACLE(printout.result == result, "logread's exit code");

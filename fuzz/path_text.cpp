@@ -10,8 +10,8 @@
 // AddressSanitizer stops any access past either. The room at the position is MAX_PATH
 // characters and never more than what is left of the buffer. Oracles: a copy or append
 // takes the text when it fits in that room with its terminator and is refused otherwise,
-// leaving the destination as it was, and nothing outside the room changes; the last-character and contains searches agree with a
-// plain search; a resolved full path is accepted only at 1 to 259 characters.
+// leaving the destination as it was, and nothing outside the room changes; the last-character and contains searches
+// agree with a plain search; a resolved full path is accepted only at 1 to 259 characters.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -45,8 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     WCHAR sizeChoice = input.Unit();
     WCHAR position = input.Unit();
     size_t chars = sizeChoice % 3 == 0   ? MAX_PATH
-                  : sizeChoice % 3 == 1 ? SEARCH_BUFFER_CHARS
-                                        : 1 + sizeChoice / 3 % SEARCH_BUFFER_CHARS;
+                   : sizeChoice % 3 == 1 ? SEARCH_BUFFER_CHARS
+                                         : 1 + sizeChoice / 3 % SEARCH_BUFFER_CHARS;
     size_t at = position % chars;
     size_t room = std::min(static_cast<size_t>(MAX_PATH), chars - at);
 
@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     switch (operation) {
     case COPY: {
         bool fits = text.size() < room;
-        bool copied = CopyPathText(destination.data(), static_cast<int>(chars), destination.data() + at, textBlock.data());
+        bool copied =
+            CopyPathText(destination.data(), static_cast<int>(chars), destination.data() + at, textBlock.data());
         EXPECT_ORACLE(copied == fits, "copy accepted or refused wrongly");
         if (copied) {
             EXPECT_ORACLE(Content(destination, at) == text, "copy wrote other text");
@@ -79,9 +80,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         break;
     }
     case APPEND: {
-        size_t used = std::find(destination.begin() + at, destination.begin() + at + room, 0) - (destination.begin() + at);
+        size_t used =
+            std::find(destination.begin() + at, destination.begin() + at + room, 0) - (destination.begin() + at);
         bool fits = used < room && used + text.size() < room;
-        bool appended = AppendPathText(destination.data(), static_cast<int>(chars), destination.data() + at, textBlock.data());
+        bool appended =
+            AppendPathText(destination.data(), static_cast<int>(chars), destination.data() + at, textBlock.data());
         EXPECT_ORACLE(appended == fits, "append accepted or refused wrongly");
         if (appended) {
             EXPECT_ORACLE(Content(destination, at) == Content(original, at) + text, "append wrote other text");
@@ -111,13 +114,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // The text as a path, resolved into a block of exactly MAX_PATH characters.
         std::vector<WCHAR> fullPath(MAX_PATH, u'#');
         WCHAR* filePart = nullptr;
-        bool resolved = ResolveFullPath(textBlock.data(), fullPath.data(), (flags & UNTERMINATED) ? &filePart : nullptr);
+        bool resolved =
+            ResolveFullPath(textBlock.data(), fullPath.data(), (flags & UNTERMINATED) ? &filePart : nullptr);
         std::u16string full = text.empty() ? std::u16string() : host::CurrentMachine().FullPath(text);
         bool fits = !full.empty() && full.size() < static_cast<size_t>(MAX_PATH);
         EXPECT_ORACLE(resolved == fits, "resolved path accepted or refused wrongly");
         if (resolved) {
             EXPECT_ORACLE(Content(fullPath) == full, "resolved path");
-            if (filePart) EXPECT_ORACLE(filePart > fullPath.data() && filePart < fullPath.data() + full.size(), "file part");
+            if (filePart)
+                EXPECT_ORACLE(filePart > fullPath.data() && filePart < fullPath.data() + full.size(), "file part");
         }
         break;
     }

@@ -87,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     int result = installer.DeleteDriverPackages(text, (flags & CLASS_FROM_INF) ? 1 : 0);
     // The store's search pattern (Windows folder, "\\inf\\", "oem*.inf") must fit in 259
     // characters; a Windows folder too long for it fails the sweep before any search.
-    bool patternFits = m.windowsDirectory.size() + std::u16string(u"\\inf\\oem*.inf").size() < static_cast<size_t>(MAX_PATH);
+    bool patternFits =
+        m.windowsDirectory.size() + std::u16string(u"\\inf\\oem*.inf").size() < static_cast<size_t>(MAX_PATH);
     EXPECT_ORACLE(result == (classKnown && patternFits ? 0 : 2), "the sweep's result");
 
     std::set<std::string> after = MachineEntries();

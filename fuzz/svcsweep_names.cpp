@@ -20,8 +20,6 @@
 #include "harness.h"
 #include "svcsweep.h"
 
-int SvcsweepMain(int argc, char* argv[]);
-
 namespace {
 
 const size_t LONGEST_NAME = 300;
@@ -98,14 +96,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<char*> argv;
     for (auto& text : narrow) argv.push_back(&text[0]);
     argv.push_back(nullptr);
-    EXPECT_ORACLE(SvcsweepMain(static_cast<int>(narrow.size()), argv.data()) == 0, "the exit code");
+    EXPECT_ORACLE(RunSvcsweep(static_cast<int>(narrow.size()), argv.data()) == 0, "the exit code");
 
     std::set<std::string> keysAfter = AllKeys();
     bool keyGone = false;
     for (const std::string& key : keysBefore) {
         if (keysAfter.count(key)) continue;
         // Only a single key name names a service's key: a path would name another key.
-        bool named = exact && isKeyName && key.size() >= namedKey.size() && SameName(key.substr(0, namedKey.size()), namedKey) &&
+        bool named = exact && isKeyName && key.size() >= namedKey.size() &&
+                     SameName(key.substr(0, namedKey.size()), namedKey) &&
                      (key.size() == namedKey.size() || key[namedKey.size()] == '\\');
         EXPECT_ORACLE(named, "deleted the key " + key + " for the name " + name);
         keyGone = keyGone || key.size() == namedKey.size();

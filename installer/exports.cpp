@@ -4,7 +4,11 @@
 #include "installer.h"
 #include "log.h"
 
+const WCHAR DeviceClassGuid[] = W("{F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}");
+
 namespace {
+
+typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE, PBOOL);
 
 // The installer package's Error table entry that asks whether to retry a device removal.
 const int RETRY_PROMPT_ERROR_ENTRY = 25000;
@@ -34,6 +38,17 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
     return TRUE;
 }
 
+BOOL WINAPI _IsWow64System()
+{
+    BOOL wow64 = FALSE;
+    IsWow64ProcessFunction isWow64Process =
+        reinterpret_cast<IsWow64ProcessFunction>(Kernel32Function("IsWow64Process"));
+    LogMessage(W("IsWow64Process: %p\n"), reinterpret_cast<void*>(isWow64Process));
+    if (isWow64Process && !isWow64Process(GetCurrentProcess(), &wow64))
+        LogMessage(W("__IsWow64Process error: %d\n"), GetLastError());
+    return wow64;
+}
+
 UINT WINAPI _RescanDevices()
 {
     DeviceDriverInstaller installer;
@@ -44,7 +59,7 @@ UINT WINAPI _RescanDevices()
 UINT WINAPI InstallDeviceDriver(MSIHANDLE session)
 {
     DeviceDriverInstaller installer;
-    if (!session) return static_cast<UINT>(installer.InstallPackage(0, 0));
+    if (!session) return static_cast<UINT>(installer.InstallPackage(nullptr, nullptr));
 
     CustomActionFrame frame;
     LogMessage(W("Install ..."));
@@ -60,10 +75,10 @@ UINT WINAPI InstallDeviceDriver(MSIHANDLE session)
 UINT WINAPI UninstallDeviceDriver(MSIHANDLE session)
 {
     DeviceDriverInstaller installer;
-    if (!session) return static_cast<UINT>(installer.UninstallPackage(DeviceClassGuid, 0));
+    if (!session) return static_cast<UINT>(installer.UninstallPackage(DeviceClassGuid, nullptr));
 
     GUID classGuid;
-    if (CLSIDFromString(const_cast<WCHAR*>(DeviceClassGuid), &classGuid) != NOERROR) return RESULT_FAILURE;
+    if (CLSIDFromString(DeviceClassGuid, &classGuid) != NOERROR) return RESULT_FAILURE;
 
     CustomActionFrame frame;
     LogMessage(W("Uninstall ..."));
@@ -89,6 +104,6 @@ UINT WINAPI UpgradeDeviceDriver(MSIHANDLE session)
     // The session is not read: both halves work on the folder of the calling executable.
     (void)session;
     DeviceDriverInstaller installer;
-    installer.UpgradePackage(0);
+    installer.UpgradePackage(nullptr);
     return ERROR_SUCCESS;
 }

@@ -3,6 +3,9 @@
 
 #include "winapi.h"
 
+// The device setup class on which the install and uninstall custom actions work.
+extern const WCHAR DeviceClassGuid[];
+
 extern "C" {
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
 UINT WINAPI InstallDeviceDriver(MSIHANDLE session);

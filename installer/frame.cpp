@@ -5,34 +5,20 @@
 #include "log.h"
 #include "text.h"
 
-const WCHAR DeviceClassGuid[] = W("{F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}");
-
 namespace {
 
 const WCHAR DRIVER_FOLDER_PATH[] = W("Program Files\\Tesmar\\drivers\\");
 const int DRIVE_ROOT_CHARS = 3;  // "C:\"
 
-typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE, PBOOL);
 typedef BOOL(WINAPI* Wow64DisableFunction)(PVOID*);
 typedef BOOL(WINAPI* Wow64RevertFunction)(PVOID);
+
+}  // namespace
 
 FARPROC Kernel32Function(const char* name)
 {
     HMODULE kernel32 = GetModuleHandleW(W("kernel32.dll"));
-    return kernel32 ? GetProcAddress(kernel32, name) : 0;
-}
-
-}  // namespace
-
-BOOL WINAPI _IsWow64System()
-{
-    BOOL wow64 = FALSE;
-    IsWow64ProcessFunction isWow64Process =
-        reinterpret_cast<IsWow64ProcessFunction>(Kernel32Function("IsWow64Process"));
-    LogMessage(W("IsWow64Process: %p\n"), reinterpret_cast<void*>(isWow64Process));
-    if (isWow64Process && !isWow64Process(GetCurrentProcess(), &wow64))
-        LogMessage(W("__IsWow64Process error: %d\n"), GetLastError());
-    return wow64;
+    return kernel32 ? GetProcAddress(kernel32, name) : nullptr;
 }
 
 void RedirectionGuard::Disable()

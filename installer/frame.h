@@ -3,13 +3,18 @@
 
 #include "winapi.h"
 
+// The kernel32.dll export of that name, or null when this Windows lacks it.
+FARPROC Kernel32Function(const char* name);
+
 // Switches WOW64 file-system redirection off for the calling thread, and back on when the
 // guard leaves scope, so that no path returns with redirection left off. Both functions are
 // bound by name in kernel32.dll on every use, since older Windows versions lack them.
 class RedirectionGuard {
 public:
-    RedirectionGuard() : disabled_(FALSE), oldValue_(0) {}
+    RedirectionGuard() : disabled_(FALSE), oldValue_(nullptr) {}
     ~RedirectionGuard() { Revert(); }
+    RedirectionGuard(const RedirectionGuard&) = delete;
+    RedirectionGuard& operator=(const RedirectionGuard&) = delete;
 
     void Disable();
 
@@ -18,9 +23,6 @@ private:
 
     BOOL disabled_;  // what the disable call returned; 0 when it was not made
     PVOID oldValue_;
-
-    RedirectionGuard(const RedirectionGuard&);
-    RedirectionGuard& operator=(const RedirectionGuard&);
 };
 
 // Forms the DriverFolder, switches redirection off on 64-bit Windows and logs the frame's

@@ -12,16 +12,15 @@ public:
     {
         if (module_) FreeLibrary(module_);
     }
+    LibraryGuard(const LibraryGuard&) = delete;
+    LibraryGuard& operator=(const LibraryGuard&) = delete;
 
-    bool Loaded() const { return module_ != 0; }
+    bool Loaded() const { return module_ != nullptr; }
     // The named export, or null when the library is not loaded or lacks it.
-    FARPROC Function(const char* name) const { return module_ ? GetProcAddress(module_, name) : 0; }
+    FARPROC Function(const char* name) const { return module_ ? GetProcAddress(module_, name) : nullptr; }
 
 private:
     HMODULE module_;
-
-    LibraryGuard(const LibraryGuard&);
-    LibraryGuard& operator=(const LibraryGuard&);
 };
 
 // A file search started with FindFirstFileW.
@@ -32,15 +31,14 @@ public:
     {
         if (find_ != INVALID_HANDLE_VALUE) FindClose(find_);
     }
+    FindGuard(const FindGuard&) = delete;
+    FindGuard& operator=(const FindGuard&) = delete;
 
     bool Found() const { return find_ != INVALID_HANDLE_VALUE; }
     HANDLE Get() const { return find_; }
 
 private:
     HANDLE find_;
-
-    FindGuard(const FindGuard&);
-    FindGuard& operator=(const FindGuard&);
 };
 
 // A device information set.
@@ -51,15 +49,14 @@ public:
     {
         if (devices_ != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(devices_);
     }
+    DeviceSetGuard(const DeviceSetGuard&) = delete;
+    DeviceSetGuard& operator=(const DeviceSetGuard&) = delete;
 
     bool Built() const { return devices_ != INVALID_HANDLE_VALUE; }
     HDEVINFO Get() const { return devices_; }
 
 private:
     HDEVINFO devices_;
-
-    DeviceSetGuard(const DeviceSetGuard&);
-    DeviceSetGuard& operator=(const DeviceSetGuard&);
 };
 
 // A kernel handle (a file, an access token), closed with CloseHandle unless it was given
@@ -71,8 +68,10 @@ public:
     {
         if (Valid()) CloseHandle(handle_);
     }
+    HandleGuard(const HandleGuard&) = delete;
+    HandleGuard& operator=(const HandleGuard&) = delete;
 
-    bool Valid() const { return handle_ != 0 && handle_ != INVALID_HANDLE_VALUE; }
+    bool Valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
     HANDLE Get() const { return handle_; }
     HANDLE Release()
     {
@@ -83,26 +82,22 @@ public:
 
 private:
     HANDLE handle_;
-
-    HandleGuard(const HandleGuard&);
-    HandleGuard& operator=(const HandleGuard&);
 };
 
 // A security descriptor that GetSecurityInfo allocated for its caller, freed with LocalFree.
 class SecurityDescriptorGuard {
 public:
-    SecurityDescriptorGuard() : descriptor_(0) {}
+    SecurityDescriptorGuard() : descriptor_(nullptr) {}
     ~SecurityDescriptorGuard()
     {
         if (descriptor_) LocalFree(descriptor_);
     }
+    SecurityDescriptorGuard(const SecurityDescriptorGuard&) = delete;
+    SecurityDescriptorGuard& operator=(const SecurityDescriptorGuard&) = delete;
 
     // Where the call stores the descriptor's address.
     PSECURITY_DESCRIPTOR* Receive() { return &descriptor_; }
 
 private:
     PSECURITY_DESCRIPTOR descriptor_;
-
-    SecurityDescriptorGuard(const SecurityDescriptorGuard&);
-    SecurityDescriptorGuard& operator=(const SecurityDescriptorGuard&);
 };

@@ -8,13 +8,12 @@ const int RESULT_SUCCESS = 0;
 const int RESULT_REBOOT = 1;  // success, but a device needs a restart or reboot
 const int RESULT_FAILURE = 2;
 
-// The device setup class on which the install and uninstall custom actions work.
-extern const WCHAR DeviceClassGuid[];
-
 class DeviceDriverInstaller {
 public:
     DeviceDriverInstaller() {}
     ~DeviceDriverInstaller() {}
+    DeviceDriverInstaller(const DeviceDriverInstaller&) = delete;
+    DeviceDriverInstaller& operator=(const DeviceDriverInstaller&) = delete;
 
     // Device tree (rescan.cpp).
     int RescanDevices();
@@ -45,8 +44,4 @@ public:
     int InstallPackage(const WCHAR* classGuidText, const WCHAR* folder);
     int UninstallPackage(const WCHAR* classGuidText, const WCHAR* folder);
     int UpgradePackage(const WCHAR* classGuidText);
-
-private:
-    DeviceDriverInstaller(const DeviceDriverInstaller&);
-    DeviceDriverInstaller& operator=(const DeviceDriverInstaller&);
 };

@@ -18,6 +18,8 @@ class LastErrorKeeper {
 public:
     LastErrorKeeper() : error_(GetLastError()) {}
     ~LastErrorKeeper() { SetLastError(error_); }
+    LastErrorKeeper(const LastErrorKeeper&) = delete;
+    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
 
 private:
     DWORD error_;
@@ -52,6 +54,8 @@ public:
     {
         if (Valid()) _close(descriptor_);
     }
+    DescriptorGuard(const DescriptorGuard&) = delete;
+    DescriptorGuard& operator=(const DescriptorGuard&) = delete;
 
     bool Valid() const { return descriptor_ != -1; }
     int Get() const { return descriptor_; }
@@ -59,9 +63,6 @@ public:
 
 private:
     int descriptor_;
-
-    DescriptorGuard(const DescriptorGuard&);
-    DescriptorGuard& operator=(const DescriptorGuard&);
 };
 
 // Room for a token's user: the TOKEN_USER and the SID behind it.
@@ -72,7 +73,7 @@ union TokenUserBuffer {
 
 bool IsProcessUser(PSID sid)
 {
-    HANDLE token = 0;
+    HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
     HandleGuard tokenGuard(token);
     TokenUserBuffer buffer;
@@ -83,10 +84,10 @@ bool IsProcessUser(PSID sid)
 
 bool HasTrustedOwner(HANDLE file)
 {
-    PSID owner = 0;
+    PSID owner = nullptr;
     SecurityDescriptorGuard descriptor;
-    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, 0, 0, 0, descriptor.Receive()) !=
-        ERROR_SUCCESS)
+    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        descriptor.Receive()) != ERROR_SUCCESS)
         return false;
     if (!owner) return false;
     return IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
@@ -107,13 +108,13 @@ bool IsPlainFile(HANDLE file)
 HANDLE OpenOrCreateLog(const WCHAR* path, bool* created)
 {
     for (int round = 0; round < LOG_OPEN_ROUNDS; ++round) {
-        HANDLE file = CreateFileW(path, LOG_ACCESS, LOG_SHARING, 0, OPEN_EXISTING, LOG_FLAGS, 0);
+        HANDLE file = CreateFileW(path, LOG_ACCESS, LOG_SHARING, nullptr, OPEN_EXISTING, LOG_FLAGS, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             *created = false;
             return file;
         }
         if (GetLastError() != ERROR_FILE_NOT_FOUND) return INVALID_HANDLE_VALUE;
-        file = CreateFileW(path, LOG_ACCESS, LOG_SHARING, 0, CREATE_NEW, LOG_FLAGS, 0);
+        file = CreateFileW(path, LOG_ACCESS, LOG_SHARING, nullptr, CREATE_NEW, LOG_FLAGS, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             *created = true;
             return file;
@@ -128,13 +129,13 @@ FILE* OpenLogStream(const WCHAR* path)
 {
     bool created = false;
     HandleGuard file(OpenOrCreateLog(path, &created));
-    if (!file.Valid()) return 0;
-    if (!IsPlainFile(file.Get())) return 0;
+    if (!file.Valid()) return nullptr;
+    if (!IsPlainFile(file.Get())) return nullptr;
     // A file this open created is the process's own.
-    if (!created && !HasTrustedOwner(file.Get())) return 0;
+    if (!created && !HasTrustedOwner(file.Get())) return nullptr;
 
     DescriptorGuard descriptor(_open_osfhandle(reinterpret_cast<intptr_t>(file.Get()), LOG_DESCRIPTOR_FLAGS));
-    if (!descriptor.Valid()) return 0;
+    if (!descriptor.Valid()) return nullptr;
     file.Release();  // the descriptor owns the handle now; closing it closes both
     FILE* stream = _wfdopen(descriptor.Get(), W("at"));
     if (stream) descriptor.Release();  // the stream owns both now; fclose closes all three
@@ -187,10 +188,7 @@ void LogMessage(const WCHAR* format, ...)
     }
     fwrite(message, 1, length * sizeof(WCHAR), logStream);
     fclose(logStream);
-    logStream = 0;
+    logStream = nullptr;
 }
 
-void ForgetLogPath()
-{
-    logPath[0] = 0;
-}
+void ForgetLogPath() { logPath[0] = 0; }

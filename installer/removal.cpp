@@ -3,11 +3,12 @@
 #include "guards.h"
 #include "installer.h"
 #include "log.h"
+#include "text.h"
 
 namespace {
 
-// DI_NEEDRESTART | DI_NEEDREBOOT: the removal wants a restart or a reboot.
-const DWORD RESTART_OR_REBOOT_FLAGS = 0x180;
+// The removal wants a restart or a reboot.
+const DWORD RESTART_OR_REBOOT_FLAGS = DI_NEEDRESTART | DI_NEEDREBOOT;
 // CONFIGFLAG_REINSTALL: the platform installs the device afresh when it next appears.
 const DWORD REINSTALL_CONFIG_FLAG = 0x20;
 
@@ -24,13 +25,13 @@ bool IsTerminatedWithin(const WCHAR* text, int capacity)
 
 int DeviceDriverInstaller::RemoveDevices(GUID classGuid)
 {
-    LogMessage(W("remove devices: {%.8x-%.4x-%.4x-%.2x%.2x-%.2x%.2x%.2x%.2x%.2x%.2x} ...\n"), classGuid.Data1,
-               classGuid.Data2, classGuid.Data3, classGuid.Data4[0], classGuid.Data4[1], classGuid.Data4[2],
-               classGuid.Data4[3], classGuid.Data4[4], classGuid.Data4[5], classGuid.Data4[6],
-               classGuid.Data4[7]);
+    WCHAR classText[GUID_TEXT_CHARS];
+    FormatGuid(classGuid, classText);
+    LogMessage(W("remove devices: %s ...\n"), classText);
     bool rebootNeeded = false;
     {
-        DeviceSetGuard devices(SetupDiGetClassDevsExW(&classGuid, 0, 0, DIGCF_PRESENT, 0, 0, 0));
+        DeviceSetGuard devices(
+            SetupDiGetClassDevsExW(&classGuid, nullptr, nullptr, DIGCF_PRESENT, nullptr, nullptr, nullptr));
         if (!devices.Built()) {
             LogMessage(W("SetupDiGetClassDevsEx error: %d \n"), GetLastError());
         } else {
@@ -59,8 +60,7 @@ int DeviceDriverInstaller::RemoveDevice(HDEVINFO devices, SP_DEVINFO_DATA* devic
     // Zeroed first: a configuration manager that reports success without writing the ID
     // (Wine's stub does) leaves an empty ID rather than whatever the stack held.
     WCHAR deviceId[MAX_DEVICE_ID_LEN] = {0};
-    if (CM_Get_Device_ID_ExW(device->DevInst, deviceId, MAX_DEVICE_ID_LEN, 0, detail.RemoteMachineHandle) !=
-        CR_SUCCESS)
+    if (CM_Get_Device_ID_ExW(device->DevInst, deviceId, MAX_DEVICE_ID_LEN, 0, detail.RemoteMachineHandle) != CR_SUCCESS)
         return 0;
     // An ID that fills the buffer has no terminator to log it by: skipped like an unreadable one.
     if (!IsTerminatedWithin(deviceId, MAX_DEVICE_ID_LEN)) return 0;
@@ -86,7 +86,7 @@ int DeviceDriverInstaller::RemoveDevice(HDEVINFO devices, SP_DEVINFO_DATA* devic
 
 void DeviceDriverInstaller::MarkPhantomDevicesForReinstall(GUID classGuid)
 {
-    DeviceSetGuard devices(SetupDiGetClassDevsW(0, 0, 0, DIGCF_ALLCLASSES));
+    DeviceSetGuard devices(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES));
     if (!devices.Built()) return;
     SP_DEVINFO_DATA device;
     device.cbSize = sizeof(device);
@@ -102,8 +102,8 @@ DWORD DeviceDriverInstaller::GetConfigFlags(HDEVINFO devices, SP_DEVINFO_DATA* d
 {
     DWORD flags = 0;
     DWORD type = 0;
-    if (!SetupDiGetDeviceRegistryPropertyW(devices, device, SPDRP_CONFIGFLAGS, &type,
-                                           reinterpret_cast<PBYTE>(&flags), sizeof(flags), 0) ||
+    if (!SetupDiGetDeviceRegistryPropertyW(devices, device, SPDRP_CONFIGFLAGS, &type, reinterpret_cast<PBYTE>(&flags),
+                                           sizeof(flags), nullptr) ||
         type != REG_DWORD)
         return 0;
     return flags;
@@ -111,6 +111,6 @@ DWORD DeviceDriverInstaller::GetConfigFlags(HDEVINFO devices, SP_DEVINFO_DATA* d
 
 BOOL DeviceDriverInstaller::SetConfigFlags(HDEVINFO devices, SP_DEVINFO_DATA* device, DWORD flags)
 {
-    return SetupDiSetDeviceRegistryPropertyW(devices, device, SPDRP_CONFIGFLAGS,
-                                             reinterpret_cast<const BYTE*>(&flags), sizeof(flags));
+    return SetupDiSetDeviceRegistryPropertyW(devices, device, SPDRP_CONFIGFLAGS, reinterpret_cast<const BYTE*>(&flags),
+                                             sizeof(flags));
 }

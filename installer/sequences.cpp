@@ -20,7 +20,7 @@ bool ReadPackageFolder(WCHAR (&path)[SEARCH_BUFFER_CHARS], const WCHAR* folder)
         LogMessage(W("package folder too long: %.200s...\n"), folder);
         return false;
     }
-    DWORD length = GetModuleFileNameW(0, path, MAX_PATH);
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     if (length == 0) return false;
     // A path that fills the buffer was cut off, perhaps inside a folder's name, and would lead
     // to another folder. Windows XP leaves the last error at 0 then: the line names the cause.
@@ -37,7 +37,7 @@ bool ReadPackageFolder(WCHAR (&path)[SEARCH_BUFFER_CHARS], const WCHAR* folder)
 WCHAR* CutBehindLastBackslash(WCHAR* path)
 {
     WCHAR* slash = FindLastChar(path, W('\\'));
-    if (!slash) return 0;
+    if (!slash) return nullptr;
     slash[1] = 0;
     return slash + 1;
 }
@@ -136,7 +136,7 @@ int DeviceDriverInstaller::UninstallPackage(const WCHAR* classGuidText, const WC
         int classResult = GetInfClassGuid(path, &classGuid);
         if (classResult != RESULT_SUCCESS) return classResult;
     } else {
-        HRESULT parsed = CLSIDFromString(const_cast<WCHAR*>(classGuidText), &classGuid);
+        HRESULT parsed = CLSIDFromString(classGuidText, &classGuid);
         if (parsed != NOERROR) {
             LogMessage(W("CLSIDFromString error: 0x%08x...\n"), parsed);
             return result;
@@ -164,7 +164,7 @@ int DeviceDriverInstaller::UninstallPackage(const WCHAR* classGuidText, const WC
 
 int DeviceDriverInstaller::UpgradePackage(const WCHAR* classGuidText)
 {
-    UninstallPackage(classGuidText, 0);
+    UninstallPackage(classGuidText, nullptr);
     Sleep(UPGRADE_PAUSE_MS);
-    return InstallPackage(classGuidText, 0);
+    return InstallPackage(classGuidText, nullptr);
 }

@@ -34,9 +34,9 @@ WCHAR* DriversFolder(WCHAR (&buffer)[SEARCH_BUFFER_CHARS], UINT length)
 {
     if (length == 0 || length >= MAX_PATH) {
         buffer[0] = 0;
-        return 0;
+        return nullptr;
     }
-    if (!AppendPathText(buffer, DRIVERS_FOLDER)) return 0;
+    if (!AppendPathText(buffer, DRIVERS_FOLDER)) return nullptr;
     return buffer + lstrlenW(buffer);
 }
 
@@ -81,11 +81,11 @@ int DeviceDriverInstaller::GetInfClassGuid(const WCHAR* infPath, GUID* classGuid
     if (!ResolveFullPath(infPath, fullPath)) return RESULT_FAILURE;
     GUID guid;
     WCHAR className[MAX_CLASS_NAME_LEN];
-    if (!SetupDiGetINFClassW(fullPath, &guid, className, MAX_CLASS_NAME_LEN, 0)) return RESULT_FAILURE;
+    if (!SetupDiGetINFClassW(fullPath, &guid, className, MAX_CLASS_NAME_LEN, nullptr)) return RESULT_FAILURE;
     *classGuid = guid;
-    LogMessage(W(" %s ClassGuid: {%.8x-%.4x-%.4x-%.2x%.2x-%.2x%.2x%.2x%.2x%.2x%.2x}\n"), infPath, guid.Data1,
-               guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4],
-               guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+    WCHAR classText[GUID_TEXT_CHARS];
+    FormatGuid(guid, classText);
+    LogMessage(W(" %s ClassGuid: %s\n"), infPath, classText);
     return RESULT_SUCCESS;
 }
 
@@ -93,14 +93,14 @@ int DeviceDriverInstaller::AddDriverPackage(const WCHAR* infPath)
 {
     if (!infPath) return RESULT_FAILURE;
     WCHAR fullPath[MAX_PATH];
-    WCHAR* filePart = 0;
+    WCHAR* filePart = nullptr;
     if (!ResolveFullPath(infPath, fullPath, &filePart)) {
         LogMessage(W("GetFullPathName (%s) error: %d\n"), infPath, GetLastError());
         return RESULT_FAILURE;
     }
     WCHAR destination[MAX_PATH];
-    WCHAR* destinationName = 0;
-    if (!SetupCopyOEMInfW(fullPath, 0, SPOST_PATH, 0, destination, MAX_PATH, 0, &destinationName)) {
+    WCHAR* destinationName = nullptr;
+    if (!SetupCopyOEMInfW(fullPath, nullptr, SPOST_PATH, 0, destination, MAX_PATH, nullptr, &destinationName)) {
         LogMessage(W("SetupCopyOEMInf (%s) error: %d\n"), fullPath, GetLastError());
         return RESULT_FAILURE;
     }
@@ -163,7 +163,7 @@ int DeviceDriverInstaller::DeleteDriverPackage(const WCHAR* infPath)
 {
     if (!infPath) return RESULT_FAILURE;
     WCHAR fullPath[MAX_PATH];
-    WCHAR* filePart = 0;
+    WCHAR* filePart = nullptr;
     if (!ResolveFullPath(infPath, fullPath, &filePart) || !filePart) return RESULT_FAILURE;
 
     LibraryGuard setupapi(W("setupapi.dll"));
@@ -171,7 +171,7 @@ int DeviceDriverInstaller::DeleteDriverPackage(const WCHAR* infPath)
     SetupUninstallOEMInfFunction uninstall =
         reinterpret_cast<SetupUninstallOEMInfFunction>(setupapi.Function("SetupUninstallOEMInfW"));
     if (!uninstall) return RESULT_FAILURE;
-    return uninstall(filePart, SUOI_FORCEDELETE, 0) ? RESULT_SUCCESS : RESULT_FAILURE;
+    return uninstall(filePart, SUOI_FORCEDELETE, nullptr) ? RESULT_SUCCESS : RESULT_FAILURE;
 }
 
 void DeviceDriverInstaller::DeleteDriverFiles(const WCHAR* pattern)

@@ -11,6 +11,29 @@ int PathRoom(const WCHAR* buffer, int bufferChars, const WCHAR* at)
     return left < MAX_PATH ? left : MAX_PATH;
 }
 
+const WCHAR HEX_DIGITS[] = W("0123456789abcdef");
+const int HEX_DIGIT_BITS = 4;
+const unsigned long HEX_DIGIT_MASK = 0xF;
+// Digits of the GUID's fields: Data1, Data2 and Data3, each byte of Data4.
+const int DATA1_DIGITS = 8;
+const int DATA2_DIGITS = 4;
+const int DATA3_DIGITS = 4;
+const int BYTE_DIGITS = 2;
+// Data4's bytes, of which the first two stand apart from the other six.
+const int DATA4_BYTES = 8;
+const int DATA4_FIRST_GROUP_BYTES = 2;
+
+// Writes the `digits` low hexadecimal digits of `value` at `at` and returns the position
+// behind them.
+WCHAR* PutHexDigits(WCHAR* at, unsigned long value, int digits)
+{
+    for (int i = digits - 1; i >= 0; --i) {
+        at[i] = HEX_DIGITS[value & HEX_DIGIT_MASK];
+        value >>= HEX_DIGIT_BITS;
+    }
+    return at + digits;
+}
+
 }  // namespace
 
 bool CopyPathText(WCHAR* buffer, int bufferChars, WCHAR* at, const WCHAR* text)
@@ -42,7 +65,7 @@ bool CopyNameAtInsertionPoint(WCHAR* insertionPoint, const WCHAR* name)
 
 const WCHAR* FindLastChar(const WCHAR* text, WCHAR c)
 {
-    const WCHAR* last = 0;
+    const WCHAR* last = nullptr;
     for (; *text; ++text)
         if (*text == c) last = text;
     return last;
@@ -64,4 +87,21 @@ bool ResolveFullPath(const WCHAR* path, WCHAR* fullPath, WCHAR** filePart)
 {
     DWORD length = GetFullPathNameW(path, MAX_PATH, fullPath, filePart);
     return length != 0 && length < MAX_PATH;
+}
+
+void FormatGuid(const GUID& guid, WCHAR (&text)[GUID_TEXT_CHARS])
+{
+    WCHAR* at = text;
+    *at++ = W('{');
+    at = PutHexDigits(at, guid.Data1, DATA1_DIGITS);
+    *at++ = W('-');
+    at = PutHexDigits(at, guid.Data2, DATA2_DIGITS);
+    *at++ = W('-');
+    at = PutHexDigits(at, guid.Data3, DATA3_DIGITS);
+    for (int i = 0; i < DATA4_BYTES; ++i) {
+        if (i == 0 || i == DATA4_FIRST_GROUP_BYTES) *at++ = W('-');
+        at = PutHexDigits(at, guid.Data4[i], BYTE_DIGITS);
+    }
+    *at++ = W('}');
+    *at = 0;
 }

@@ -1,4 +1,4 @@
-// Bounded copies and appends of UTF-16 path text.
+// UTF-16 text: bounded copies and appends of path text, and a class GUID as the log shows it.
 //
 // Path text is written at a position inside a buffer: its start, or the insertion point of a
 // search buffer (SEARCH_BUFFER_CHARS, twice MAX_PATH), behind a folder part that was itself
@@ -44,9 +44,15 @@ bool CopyNameAtInsertionPoint(WCHAR* insertionPoint, const WCHAR* name);
 
 // Resolves `path` into `fullPath` (MAX_PATH characters). False when it cannot be resolved or
 // the full path comes out at MAX_PATH characters or more; the last error is the system's.
-bool ResolveFullPath(const WCHAR* path, WCHAR* fullPath, WCHAR** filePart = 0);
+bool ResolveFullPath(const WCHAR* path, WCHAR* fullPath, WCHAR** filePart = nullptr);
 
 // Position of the last `c` in `text`, or null.
 WCHAR* FindLastChar(WCHAR* text, WCHAR c);
 const WCHAR* FindLastChar(const WCHAR* text, WCHAR c);
 bool ContainsChar(const WCHAR* text, WCHAR c);
+
+// Characters of a GUID's text "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" with its terminator.
+const int GUID_TEXT_CHARS = 39;
+// Writes `guid` as the log shows a class: in braces, lower-case hexadecimal digits, every
+// field with its leading zeros.
+void FormatGuid(const GUID& guid, WCHAR (&text)[GUID_TEXT_CHARS]);

@@ -7,8 +7,8 @@
 
 namespace {
 
-typedef BOOL(WINAPI* UpdateDriverFunction)(HWND parent, LPCWSTR hardwareId, LPCWSTR fullInfPath,
-                                           DWORD installFlags, PBOOL rebootRequired);
+typedef BOOL(WINAPI* UpdateDriverFunction)(HWND parent, LPCWSTR hardwareId, LPCWSTR fullInfPath, DWORD installFlags,
+                                           PBOOL rebootRequired);
 
 // Bytes offered by the first read of a hardware-ID list.
 const DWORD FIRST_HARDWARE_ID_READ_BYTES = 8192;
@@ -20,30 +20,26 @@ const SIZE_T LARGEST_HARDWARE_ID_BYTES = (static_cast<SIZE_T>(-1) / sizeof(WCHAR
 // A buffer for a property of `bytes` bytes: bytes / 2 characters and the two terminators.
 WCHAR* AllocateHardwareIdBuffer(DWORD bytes)
 {
-    if (bytes > LARGEST_HARDWARE_ID_BYTES) return 0;
+    if (bytes > LARGEST_HARDWARE_ID_BYTES) return nullptr;
     SIZE_T characters = bytes / sizeof(WCHAR) + TERMINATOR_CHARS;
     return static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, characters * sizeof(WCHAR)));
 }
 
-void Release(void* block)
-{
-    HeapFree(GetProcessHeap(), 0, block);
-}
+void Release(void* block) { HeapFree(GetProcessHeap(), 0, block); }
 
 // Owns a device's hardware-ID list until the device has been handled.
 class HardwareIdList {
 public:
     HardwareIdList(DeviceDriverInstaller& installer, WCHAR** list) : installer_(installer), list_(list) {}
     ~HardwareIdList() { installer_.FreeMultiSzList(list_); }
+    HardwareIdList(const HardwareIdList&) = delete;
+    HardwareIdList& operator=(const HardwareIdList&) = delete;
 
     WCHAR** Get() const { return list_; }
 
 private:
     DeviceDriverInstaller& installer_;
     WCHAR** list_;
-
-    HardwareIdList(const HardwareIdList&);
-    HardwareIdList& operator=(const HardwareIdList&);
 };
 
 }  // namespace
@@ -64,14 +60,14 @@ int DeviceDriverInstaller::UpdateDeviceDriver(const WCHAR* infPath)
     if (!updateDriver) return RESULT_SUCCESS;
 
     LogMessage(W("update device...\n"));
+    WCHAR classText[GUID_TEXT_CHARS];
+    FormatGuid(classGuid, classText);
     bool rebootNeeded = false;
     {
-        DeviceSetGuard devices(SetupDiGetClassDevsExW(&classGuid, 0, 0, DIGCF_PRESENT, 0, 0, 0));
+        DeviceSetGuard devices(
+            SetupDiGetClassDevsExW(&classGuid, nullptr, nullptr, DIGCF_PRESENT, nullptr, nullptr, nullptr));
         if (!devices.Built()) {
-            LogMessage(W("SetupDiGetClasDevsEx {%.8x-%.4x-%.4x-%.2x%.2x-%.2x%.2x%.2x%.2x%.2x%.2x} error: %d\n"),
-                       classGuid.Data1, classGuid.Data2, classGuid.Data3, classGuid.Data4[0], classGuid.Data4[1],
-                       classGuid.Data4[2], classGuid.Data4[3], classGuid.Data4[4], classGuid.Data4[5],
-                       classGuid.Data4[6], classGuid.Data4[7], GetLastError());
+            LogMessage(W("SetupDiGetClasDevsEx %s error: %d\n"), classText, GetLastError());
         } else {
             SP_DEVINFO_DATA device;
             device.cbSize = sizeof(device);
@@ -85,17 +81,14 @@ int DeviceDriverInstaller::UpdateDeviceDriver(const WCHAR* infPath)
                     continue;
                 }
                 const WCHAR* hardwareId = hardwareIds.Get()[0];
-                if (updateDriver(0, hardwareId, fullPath, INSTALLFLAG_FORCE, &deviceNeedsReboot)) {
+                if (updateDriver(nullptr, hardwareId, fullPath, INSTALLFLAG_FORCE, &deviceNeedsReboot)) {
                     if (deviceNeedsReboot) rebootNeeded = true;
                     LogMessage(W("update (%s) ok: %s(%d)\n"), fullPath, hardwareId, deviceNeedsReboot);
                 } else {
                     LogMessage(W("update (%s) %s error: 0x%08x\n"), fullPath, hardwareId, GetLastError());
                 }
             }
-            LogMessage(W("SetupDiEnumDeviceInfo {%.8x-%.4x-%.4x-%.2x%.2x-%.2x%.2x%.2x%.2x%.2x%.2x} devcount:%d error: %d\n"),
-                       classGuid.Data1, classGuid.Data2, classGuid.Data3, classGuid.Data4[0], classGuid.Data4[1],
-                       classGuid.Data4[2], classGuid.Data4[3], classGuid.Data4[4], classGuid.Data4[5],
-                       classGuid.Data4[6], classGuid.Data4[7], index, GetLastError());
+            LogMessage(W("SetupDiEnumDeviceInfo %s devcount:%d error: %d\n"), classText, index, GetLastError());
         }
     }
     MarkPhantomDevicesForReinstall(classGuid);
@@ -107,7 +100,7 @@ WCHAR** DeviceDriverInstaller::GetHardwareIds(HDEVINFO devices, SP_DEVINFO_DATA*
     DWORD offered = FIRST_HARDWARE_ID_READ_BYTES;
     for (;;) {
         WCHAR* buffer = AllocateHardwareIdBuffer(offered);
-        if (!buffer) return 0;
+        if (!buffer) return nullptr;
         DWORD type = 0;
         DWORD required = 0;
         if (SetupDiGetDeviceRegistryPropertyW(devices, device, property, &type, reinterpret_cast<PBYTE>(buffer),
@@ -123,23 +116,23 @@ WCHAR** DeviceDriverInstaller::GetHardwareIds(HDEVINFO devices, SP_DEVINFO_DATA*
         DWORD error = GetLastError();
         Release(buffer);
         // Only a multi-string that asks for more room than it was offered is read again.
-        if (error != ERROR_INSUFFICIENT_BUFFER || type != REG_MULTI_SZ || required <= offered) return 0;
+        if (error != ERROR_INSUFFICIENT_BUFFER || type != REG_MULTI_SZ || required <= offered) return nullptr;
         offered = required;
     }
 }
 
 WCHAR** DeviceDriverInstaller::MultiSzList(WCHAR* buffer)
 {
-    if (!buffer) return 0;
+    if (!buffer) return nullptr;
     SIZE_T count = 0;
     for (WCHAR* text = buffer; *text; text += lstrlenW(text) + 1) ++count;
     // Slot 0 keeps the buffer, then one slot per string, then the closing null.
     WCHAR** slots = static_cast<WCHAR**>(HeapAlloc(GetProcessHeap(), 0, (count + 2) * sizeof(WCHAR*)));
-    if (!slots) return 0;
+    if (!slots) return nullptr;
     slots[0] = buffer;
     SIZE_T slot = 1;
     for (WCHAR* text = buffer; *text; text += lstrlenW(text) + 1) slots[slot++] = text;
-    slots[slot] = 0;
+    slots[slot] = nullptr;
     return slots + 1;
 }
 

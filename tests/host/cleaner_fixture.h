@@ -10,10 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "svcsweep.h"
 #include "winapi.h"
-
-// Svcsweep's main(), built into the tests under this name.
-int SvcsweepMain(int argc, char* argv[]);
 
 class CleanerTest : public MachineTest {
 protected:
@@ -55,7 +53,7 @@ protected:
         std::vector<char*> argv;
         for (auto& text : texts) argv.push_back(&text[0]);
         argv.push_back(nullptr);
-        EXPECT_EQ(SvcsweepMain(static_cast<int>(texts.size()), argv.data()), 0);
+        EXPECT_EQ(RunSvcsweep(static_cast<int>(texts.size()), argv.data()), 0);
     }
     // An argument as a command line holds it: in quotes when it is empty or has blanks or
     // quotes, with the backslashes before a quote or the closing quote doubled.

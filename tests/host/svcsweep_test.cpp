@@ -52,7 +52,7 @@ TEST_F(Svcsweep, WithoutNameOrVersionRecordTheUsageAndVersionStillPrint)
     CreateLog();
     m().Fail("GetVersionExA", ERROR_INVALID_PARAMETER);
     char* none[] = {nullptr};
-    EXPECT_EQ(SvcsweepMain(0, none), 0);
+    EXPECT_EQ(RunSvcsweep(0, none), 0);
     std::string logged = Logged(Join(Header("0.0.0"), {"Prepare delete the service: androidusb\n"}));
     EXPECT_EQ(Out().substr(0, Banner("Svcsweep").size() + logged.size()), Banner("Svcsweep") + logged);
 }

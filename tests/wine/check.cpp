@@ -28,10 +28,7 @@ int failures;
 
 }  // namespace
 
-CaseRegistration::CaseRegistration(const char* name, CaseFunction function)
-{
-    Cases().push_back(Case{name, function});
-}
+CaseRegistration::CaseRegistration(const char* name, CaseFunction function) { Cases().push_back(Case{name, function}); }
 
 bool CheckThat(bool ok, const char* what, const char* file, int line)
 {
@@ -46,8 +43,10 @@ static std::string Shown(const std::string& text)
 {
     std::string out;
     for (unsigned char c : text) {
-        if (c >= 0x20 && c < 0x7F) out.push_back(static_cast<char>(c));
-        else if (c == '\n') out += "\\n";
+        if (c >= 0x20 && c < 0x7F)
+            out.push_back(static_cast<char>(c));
+        else if (c == '\n')
+            out += "\\n";
         else {
             char hex[8];
             snprintf(hex, sizeof hex, "\\x%02X", c);
@@ -57,8 +56,7 @@ static std::string Shown(const std::string& text)
     return out;
 }
 
-bool CheckEqual(const std::string& actual, const std::string& expected, const char* what, const char* file,
-                int line)
+bool CheckEqual(const std::string& actual, const std::string& expected, const char* what, const char* file, int line)
 {
     if (actual == expected) return true;
     ++failures;
@@ -106,15 +104,15 @@ bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) 
 
 std::string Utf8(const std::wstring& text)
 {
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), 0, 0, 0, 0);
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, 0, 0);
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
     return out;
 }
 
 std::wstring Wide(const std::string& text)
 {
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), 0, 0);
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring out(n, L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n);
     return out;
@@ -143,11 +141,12 @@ std::wstring FreshFolder(const wchar_t* name)
     HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
         do {
-            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW((folder + L"\\" + data.cFileName).c_str());
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileW((folder + L"\\" + data.cFileName).c_str());
         } while (FindNextFileW(find, &data));
         FindClose(find);
     }
-    CreateDirectoryW(folder.c_str(), 0);
+    CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
 }
 
@@ -183,7 +182,7 @@ std::wstring Wow64DriversFolder()
     return folder.empty() ? folder : folder + L"\\drivers\\";
 }
 
-NativeView::NativeView() : oldValue_(0), disabled_(FALSE)
+NativeView::NativeView() : oldValue_(nullptr), disabled_(FALSE)
 {
     if (IsWow64()) disabled_ = Wow64DisableWow64FsRedirection(&oldValue_);
 }
@@ -242,8 +241,8 @@ const DWORD ProgramTimeoutMs = 300000;
 
 HANDLE InheritableOutput(const std::wstring& path)
 {
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, 0, TRUE};
-    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, 0);
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
 }
 
 }  // namespace
@@ -262,8 +261,8 @@ ProgramRun RunProgram(std::wstring commandLine, const std::wstring& folder, cons
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process = {};
-    run.started = CreateProcessW(0, &commandLine[0], 0, 0, TRUE, 0, 0, folder.empty() ? 0 : folder.c_str(), &startup,
-                                 &process);
+    run.started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                 folder.empty() ? nullptr : folder.c_str(), &startup, &process);
     CloseHandle(out);
     CloseHandle(err);
     if (run.started) {
@@ -310,8 +309,8 @@ DWORD RunToEnd(std::wstring commandLine, const std::wstring& folder)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(0, &commandLine[0], 0, 0, FALSE, 0, 0, folder.empty() ? 0 : folder.c_str(), &startup,
-                        &process))
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &process))
         return static_cast<DWORD>(-1);
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = static_cast<DWORD>(-1);
@@ -326,11 +325,11 @@ bool CreateSampleDevice()
     static const wchar_t className[] = L"TesmarUsb";
     static const GUID classGuid = {0xF72FE0D4, 0xCBCB, 0x407d, {0x88, 0x14, 0x9E, 0xD6, 0x73, 0xD0, 0xDD, 0x6B}};
     static const wchar_t hardwareId[] = L"USB\\VID_1D6B&PID_7E57\0";
-    HDEVINFO set = SetupDiCreateDeviceInfoList(&classGuid, 0);
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&classGuid, nullptr);
     if (set == INVALID_HANDLE_VALUE) return false;
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof device;
-    bool ok = SetupDiCreateDeviceInfoW(set, className, &classGuid, 0, 0, DICD_GENERATE_ID, &device) &&
+    bool ok = SetupDiCreateDeviceInfoW(set, className, &classGuid, nullptr, nullptr, DICD_GENERATE_ID, &device) &&
               SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID,
                                                 reinterpret_cast<const BYTE*>(hardwareId), sizeof hardwareId) &&
               SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &device);

@@ -14,15 +14,14 @@ struct CaseRegistration {
     CaseRegistration(const char* name, CaseFunction function);
 };
 
-#define WINE_CASE(name)                                          \
-    static void name();                                          \
-    static CaseRegistration name##_registration(#name, &name);   \
+#define WINE_CASE(name)                                        \
+    static void name();                                        \
+    static CaseRegistration name##_registration(#name, &name); \
     static void name()
 
 bool CheckThat(bool ok, const char* what, const char* file, int line);
 #define CHECK(condition) CheckThat((condition), #condition, __FILE__, __LINE__)
-bool CheckEqual(const std::string& actual, const std::string& expected, const char* what, const char* file,
-                int line);
+bool CheckEqual(const std::string& actual, const std::string& expected, const char* what, const char* file, int line);
 #define CHECK_EQ(actual, expected) CheckEqual((actual), (expected), #actual, __FILE__, __LINE__)
 
 // Arguments the program was started with, after its name: test.sh passes the folder with the

@@ -10,21 +10,22 @@
 
 #include "installer.h"
 #include "log.h"
+#include "text.h"
 
 namespace {
 
 const GUID PackageClass = {0xF72FE0D4, 0xCBCB, 0x407d, {0x88, 0x14, 0x9E, 0xD6, 0x73, 0xD0, 0xDD, 0x6B}};
+const wchar_t PackageClassText[] = L"{F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}";
 const wchar_t PackageClassLog[] = L"{f72fe0d4-cbcb-407d-8814-9ed673d0dd6b}";
 const wchar_t HardwareId[] = L"ROOT\\TESMAR_WINE_TEST";
 const wchar_t DriverName[] = L"tesmarwt.sys";
 
 std::string Inf(const std::string& classGuid, const std::string& className)
 {
-    return "[Version]\r\n"
-           "Signature=\"$Windows NT$\"\r\n"
-           "Class=" + className + "\r\n"
-           "ClassGUID=" + classGuid + "\r\n"
-           "Provider=%Tesmar%\r\n"
+    std::string version =
+        "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=" + className + "\r\nClassGUID=" + classGuid;
+    return version +
+           "\r\nProvider=%Tesmar%\r\n"
            "DriverVer=01/01/2024,1.0.0.0\r\n\r\n"
            "[Manufacturer]\r\n%Tesmar%=Tesmar,NTamd64\r\n\r\n"
            "[Tesmar]\r\n%Device%=TesmarInstall,ROOT\\TESMAR_WINE_TEST\r\n\r\n"
@@ -73,11 +74,11 @@ struct Bed {
 // Creates a present root-enumerated device of the package's class.
 bool CreateDevice()
 {
-    HDEVINFO set = SetupDiCreateDeviceInfoList(&PackageClass, 0);
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&PackageClass, nullptr);
     if (set == INVALID_HANDLE_VALUE) return false;
     SP_DEVINFO_DATA device;
     device.cbSize = sizeof(device);
-    bool ok = SetupDiCreateDeviceInfoW(set, L"TESMARTEST", &PackageClass, 0, 0, DICD_GENERATE_ID, &device);
+    bool ok = SetupDiCreateDeviceInfoW(set, L"TESMARTEST", &PackageClass, nullptr, nullptr, DICD_GENERATE_ID, &device);
     wchar_t ids[64] = {0};
     lstrcpyW(ids, HardwareId);  // the buffer's zeros close the multi-string
     ok = ok && SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, reinterpret_cast<BYTE*>(ids),
@@ -96,13 +97,13 @@ struct PresentDevice {
 std::vector<PresentDevice> PresentDevices()
 {
     std::vector<PresentDevice> devices;
-    HDEVINFO set = SetupDiGetClassDevsExW(&PackageClass, 0, 0, DIGCF_PRESENT, 0, 0, 0);
+    HDEVINFO set = SetupDiGetClassDevsExW(&PackageClass, nullptr, nullptr, DIGCF_PRESENT, nullptr, nullptr, nullptr);
     if (set == INVALID_HANDLE_VALUE) return devices;
     SP_DEVINFO_DATA device;
     device.cbSize = sizeof(device);
     for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
         wchar_t id[MAX_DEVICE_ID_LEN] = {0};
-        CM_Get_Device_ID_ExW(device.DevInst, id, MAX_DEVICE_ID_LEN, 0, 0);
+        CM_Get_Device_ID_ExW(device.DevInst, id, MAX_DEVICE_ID_LEN, 0, nullptr);
         devices.push_back(PresentDevice{device.DevInst, id});
     }
     SetupDiDestroyDeviceInfoList(set);
@@ -110,6 +111,20 @@ std::vector<PresentDevice> PresentDevices()
 }
 
 }  // namespace
+
+WINE_CASE(class_text_has_every_digit_in_lower_case)
+{
+    // As the log shows a class: every field with its leading zeros, the digits in lower case.
+    WCHAR text[GUID_TEXT_CHARS];
+    FormatGuid(PackageClass, text);
+    CHECK_EQ(Utf8(text), Utf8(PackageClassLog));
+    const GUID small = {0x1, 0x2, 0x3, {0x4, 0x5, 0x6, 0x7, 0x8, 0x9, 0xA, 0x0}};
+    FormatGuid(small, text);
+    CHECK_EQ(Utf8(text), "{00000001-0002-0003-0405-060708090a00}");
+    const GUID large = {0xFFFFFFFF, 0xFFFF, 0xFFFF, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}};
+    FormatGuid(large, text);
+    CHECK_EQ(Utf8(text), "{ffffffff-ffff-ffff-ffff-ffffffffffff}");
+}
 
 WINE_CASE(device_of_the_class_is_updated_to_the_package)
 {
@@ -125,7 +140,8 @@ WINE_CASE(device_of_the_class_is_updated_to_the_package)
     CHECK(installer.UpdateDeviceDriver(inf.c_str()) == RESULT_SUCCESS);
     std::wstring expected = L" " + inf + L" ClassGuid: " + PackageClassLog + L"\n" + L"update device...\n";
     for (size_t i = 0; i < present; ++i) expected += L"update (" + inf + L") ok: " + HardwareId + L"(0)\n";
-    expected += Format(L"SetupDiEnumDeviceInfo %ls devcount:%d error: 259\n", PackageClassLog, static_cast<int>(present));
+    expected +=
+        Format(L"SetupDiEnumDeviceInfo %ls devcount:%d error: 259\n", PackageClassLog, static_cast<int>(present));
     CHECK_EQ(bed.Log(), TextModeBytes(expected));
     CHECK(Exists(SystemDriversFolder() + DriverName));
 }
@@ -141,9 +157,9 @@ WINE_CASE(removal_is_refused_by_the_class_install_params_stub)
     DeviceDriverInstaller installer;
     CHECK(installer.RemoveDevices(PackageClass) == RESULT_SUCCESS);
     std::string log = bed.Log();
-    std::string head = TextModeBytes(std::wstring(L"remove devices: ") + PackageClassLog + L" ...\n" +
-                                     Format(L"remove device %d...\n", static_cast<int>(before[0].devInst)) +
-                                     L"remove error: 0x");
+    std::string head =
+        TextModeBytes(std::wstring(L"remove devices: ") + PackageClassLog + L" ...\n" +
+                      Format(L"remove device %d...\n", static_cast<int>(before[0].devInst)) + L"remove error: 0x");
     CHECK_EQ(log.substr(0, head.size()), head);
     std::string tail = TextModeBytes(Format(L"remove device: %ls\n", before.back().id.c_str()) +
                                      Format(L"remove device count: %d error: 259\n", static_cast<int>(before.size())));
@@ -209,7 +225,7 @@ WINE_CASE(store_packages_of_the_class_are_uninstalled)
     for (const wchar_t* name : names) CHECK(WriteBytes(InfFolder() + name + L".PNF", "PNF"));
 
     DeviceDriverInstaller installer;
-    CHECK(installer.DeleteDriverPackages(DeviceClassGuid, 0) == RESULT_SUCCESS);
+    CHECK(installer.DeleteDriverPackages(PackageClassText, 0) == RESULT_SUCCESS);
     std::string log = bed.Log();
     CHECK(!Exists(InfFolder() + names[0] + L".inf") && !Exists(InfFolder() + names[0] + L".PNF"));
     CHECK(Exists(InfFolder() + names[1] + L".inf") && Exists(InfFolder() + names[1] + L".PNF"));

@@ -30,7 +30,6 @@ std::string UnixPath(const std::wstring& path)
     return unixPath;
 }
 
-
 // Plants a Unix symbolic link at `link` that leads to `target`. Wine starts Unix programs
 // without a handle to wait on, so the shell leaves a marker file when the link is there.
 bool PlantUnixLink(const std::wstring& link, const std::wstring& target)
@@ -43,7 +42,8 @@ bool PlantUnixLink(const std::wstring& link, const std::wstring& target)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(L"Z:\\bin\\sh", &command[0], 0, 0, FALSE, 0, 0, 0, &startup, &process)) return false;
+    if (!CreateProcessW(L"Z:\\bin\\sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
     if (process.hProcess) CloseHandle(process.hProcess);
     for (DWORD waited = 0; !Exists(marker) && waited < PLANTING_WAIT_MS; waited += POLL_MS) Sleep(POLL_MS);
     return DeleteFileW(marker.c_str()) != FALSE;
@@ -54,7 +54,7 @@ struct Bed {
     std::wstring log;
     std::wstring victimFolder;
     std::wstring victim;
-    HMODULE module = 0;
+    HMODULE module = nullptr;
 
     explicit Bed(const wchar_t* name)
     {
@@ -70,14 +70,16 @@ struct Bed {
     {
         if (module) FreeLibrary(module);
     }
+    Bed(const Bed&) = delete;
+    Bed& operator=(const Bed&) = delete;
 
     // Loads the library and has it log one line, twice.
     bool LogTwice()
     {
         module = LoadLibraryW(DistFile(L"Drvmate.dll").c_str());
-        if (!CHECK(module != 0)) return false;
+        if (!CHECK(module != nullptr)) return false;
         auto isWow64System = reinterpret_cast<IsWow64SystemFunction>(GetProcAddress(module, "_IsWow64System"));
-        if (!CHECK(isWow64System != 0)) return false;
+        if (!CHECK(isWow64System != nullptr)) return false;
         const DWORD callerError = 1234;
         SetLastError(callerError);
         isWow64System();
@@ -90,12 +92,12 @@ struct Bed {
 // Whether this Wine shows a link opened with FILE_FLAG_OPEN_REPARSE_POINT as a reparse point.
 bool OpensLinksAsThemselves(const std::wstring& link)
 {
-    HANDLE file = CreateFileW(link.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT, 0);
+    HANDLE file = CreateFileW(link.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION information = {};
-    bool reparse = GetFileInformationByHandle(file, &information) &&
-                   (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    bool reparse =
+        GetFileInformationByHandle(file, &information) && (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
     CloseHandle(file);
     return reparse;
 }
@@ -105,7 +107,7 @@ bool OpensLinksAsThemselves(const std::wstring& link)
 WINE_CASE(hard_link_at_the_log_path_leaves_its_file_alone)
 {
     Bed bed(L"drvmate-hard-link");
-    if (!CHECK(CreateHardLinkW(bed.log.c_str(), bed.victim.c_str(), 0))) return;
+    if (!CHECK(CreateHardLinkW(bed.log.c_str(), bed.victim.c_str(), nullptr))) return;
     if (!bed.LogTwice()) return;
     CHECK_EQ(ReadBytes(bed.victim), VICTIM_BYTES);
 }
@@ -140,7 +142,7 @@ WINE_CASE(unix_link_to_a_folder_at_the_log_path_adds_nothing_to_it)
 WINE_CASE(folder_at_the_log_path_gets_nothing)
 {
     Bed bed(L"drvmate-folder");
-    if (!CHECK(CreateDirectoryW(bed.log.c_str(), 0))) return;
+    if (!CHECK(CreateDirectoryW(bed.log.c_str(), nullptr))) return;
     if (!bed.LogTwice()) return;
     CHECK(GetFileAttributesW(bed.log.c_str()) == FILE_ATTRIBUTE_DIRECTORY);
     CHECK(RemoveDirectoryW(bed.log.c_str()));  // still empty

@@ -35,8 +35,9 @@ WINE_CASE(log_reader_prints_each_message_as_a_line)
     std::wstring folder = FreshFolder(L"logread");
     std::wstring log = folder + L"\\drvmate.log";
     // U+0A41 carries the byte 0x0A, which the text-mode stream stored as 0D 0A as well.
-    std::wstring messages = L"Install ...\nModule filename: C:\\Program Files\\Tesmar\\drivers\\\n"
-                            L"infFile: \x0A41\x00E9.inf\nInstall result: 0\n";
+    std::wstring messages =
+        L"Install ...\nModule filename: C:\\Program Files\\Tesmar\\drivers\\\n"
+        L"infFile: \x0A41\x00E9.inf\nInstall result: 0\n";
     CHECK(WriteBytes(log, TextModeBytes(messages)));
     ProgramRun run = ReadLog(log);
     if (!CHECK(run.started)) return;

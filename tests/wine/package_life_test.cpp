@@ -26,7 +26,7 @@ const char PLANTED_COPY[] = "a driver binary left by an earlier installation";
 std::wstring Package(const wchar_t* name)
 {
     wchar_t program[MAX_PATH];
-    DWORD length = GetModuleFileNameW(0, program, MAX_PATH);
+    DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
     std::wstring folder(program, length);
     return folder.substr(0, folder.rfind(L'\\')) + L"\\package-life\\" + name;
 }
@@ -59,7 +59,7 @@ struct Msiexec {
 // passes on the failed deferred action's own result, 1627.
 DWORD FailedInstallation()
 {
-    bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != 0;
+    bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
     return wine ? FUNCTION_FAILED : INSTALL_FAILURE;
 }
 

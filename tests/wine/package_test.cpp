@@ -251,6 +251,27 @@ WINE_CASE(field_runner_installs_the_package_next_to_it)
     }
 }
 
+WINE_CASE(field_runner_calls_the_export_its_command_names)
+{
+    std::wstring folder = FieldFolder();
+    std::wstring runner = L"\"" + folder + L"\\drvrun.exe\" ";
+    std::string wow64 = IsWow64() ? "_IsWow64System returned 1" : "_IsWow64System returned 0";
+    CHECK(RunsAndSays(runner + L"wow64", folder, wow64));
+    // The export's own result, whatever the rescan found.
+    CHECK(RunsAndSays(runner + L"rescan", folder, "_RescanDevices returned 0"));
+
+    const std::string usage = "usage: drvrun install|uninstall|upgrade|rescan|wow64 [path\\to\\Drvmate.dll]\r\n";
+    for (const wchar_t* arguments : {L"", L"Install", L"remove", L"wow64 Drvmate.dll extra"}) {
+        ProgramRun run = RunProgram(runner + arguments, folder);
+        CHECK(run.started && run.exitCode == 2);
+        CHECK_EQ(run.out, "");
+        CHECK_EQ(run.err, usage);
+    }
+    ProgramRun run = RunProgram(runner + L"install Missing.dll", folder);
+    CHECK(run.started && run.exitCode == 2);
+    CHECK(StartsWith(run.err, "drvrun: cannot load Missing.dll: error "));
+}
+
 WINE_CASE(field_runner_upgrade_removes_then_installs_after_a_pause)
 {
     std::wstring folder = FieldFolder();

@@ -27,8 +27,8 @@ struct Run {
 
 HANDLE InheritableFile(const std::wstring& path)
 {
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, 0, TRUE};
-    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, 0);
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
 }
 
 // Starts Svcsweep.exe in `folder` with the command-line tail `arguments` and waits for it.
@@ -48,7 +48,8 @@ Run RunSvcsweep(const std::wstring& folder, const std::wstring& arguments)
     PROCESS_INFORMATION process = {};
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(0);
-    run.started = CreateProcessW(run.program.c_str(), line.data(), 0, 0, TRUE, 0, 0, folder.c_str(), &startup, &process);
+    run.started = CreateProcessW(run.program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
+                                 &startup, &process);
     CloseHandle(out);
     CloseHandle(err);
     if (run.started) {
@@ -132,7 +133,8 @@ bool KeyExists(const std::wstring& path)
 bool MakeKey(const std::wstring& path)
 {
     HKEY key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, 0, 0, KEY_ALL_ACCESS, 0, &key, 0) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
         return false;
     DWORD one = 1;
     RegSetValueExW(key, L"Count", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
@@ -145,7 +147,8 @@ DWORD SubkeyCount(const std::wstring& path)
     HKEY key;
     DWORD count = 0;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
-    RegQueryInfoKeyW(key, 0, 0, 0, &count, 0, 0, 0, 0, 0, 0, 0);
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr);
     RegCloseKey(key);
     return count;
 }
@@ -153,7 +156,7 @@ DWORD SubkeyCount(const std::wstring& path)
 // The service control manager's answer to opening the service: 0 when it is there.
 DWORD OpenServiceError(const wchar_t* name)
 {
-    SC_HANDLE manager = OpenSCManagerW(0, 0, SC_MANAGER_CONNECT);
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (!manager) return GetLastError();
     SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS);
     DWORD error = service ? 0 : GetLastError();
@@ -183,12 +186,12 @@ std::vector<std::string> MissingKeyLines(const std::string& name)
 WINE_CASE(deletes_a_service_made_by_the_service_control_manager)
 {
     const wchar_t name[] = L"svcsweep_made";
-    SC_HANDLE manager = OpenSCManagerW(0, 0, SC_MANAGER_ALL_ACCESS);
-    if (!CHECK(manager != 0)) return;
-    SC_HANDLE service = CreateServiceW(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-                                       L"C:\\windows\\system32\\drivers\\svcsweep_made.sys", 0, 0, 0, 0, 0);
-    CHECK(service != 0);
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!CHECK(manager != nullptr)) return;
+    SC_HANDLE service = CreateServiceW(
+        manager, name, name, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+        L"C:\\windows\\system32\\drivers\\svcsweep_made.sys", nullptr, nullptr, nullptr, nullptr, nullptr);
+    CHECK(service != nullptr);
     if (service) CloseServiceHandle(service);
     CloseServiceHandle(manager);
     CHECK(KeyExists(KeyOf(name)));
@@ -245,7 +248,8 @@ WINE_CASE(refused_names_leave_every_key_in_place)
         {L"\"\"", "The service name is empty: nothing is deleted\n"},
         {L"svcsweep_sentinel\\Enum",
          "The service name svcsweep_sentinel\\Enum holds a backslash or a slash: nothing is deleted\n"},
-        {L"..\\svcsweep_sentinel", "The service name ..\\svcsweep_sentinel holds a backslash or a slash: nothing is deleted\n"},
+        {L"..\\svcsweep_sentinel",
+         "The service name ..\\svcsweep_sentinel holds a backslash or a slash: nothing is deleted\n"},
         {L"svcsweep_sentinel/Enum",
          "The service name svcsweep_sentinel/Enum holds a backslash or a slash: nothing is deleted\n"},
         {Wide(tooLong), "The service name has 226 characters, more than 225: nothing is deleted\n"},
@@ -276,12 +280,12 @@ WINE_CASE(without_a_log_file_only_the_banner_reaches_the_console)
 WINE_CASE(a_fullwidth_name_is_refused_and_the_service_it_best_fits_to_stays)
 {
     const wchar_t victim[] = L"victim";
-    SC_HANDLE manager = OpenSCManagerW(0, 0, SC_MANAGER_ALL_ACCESS);
-    if (!CHECK(manager != 0)) return;
-    SC_HANDLE service = CreateServiceW(manager, victim, victim, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-                                       L"C:\\windows\\system32\\drivers\\victim.sys", 0, 0, 0, 0, 0);
-    CHECK(service != 0);
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!CHECK(manager != nullptr)) return;
+    SC_HANDLE service = CreateServiceW(
+        manager, victim, victim, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+        L"C:\\windows\\system32\\drivers\\victim.sys", nullptr, nullptr, nullptr, nullptr, nullptr);
+    CHECK(service != nullptr);
     if (service) CloseServiceHandle(service);
     CloseServiceHandle(manager);
     if (!CHECK(MakeKey(KeyOf(victim) + L"\\Enum"))) return;
@@ -317,41 +321,44 @@ WINE_CASE(the_code_page_and_the_command_line_behave_as_the_host_layer_has_them)
     const wchar_t fullwidth[] = L"\xFF56\xFF49\xFF43\xFF54\xFF49\xFF4D";
     char bytes[16] = {};
     BOOL usedDefault = TRUE;
-    CHECK(WideCharToMultiByte(CP_ACP, 0, fullwidth, -1, bytes, sizeof bytes, 0, &usedDefault) == 7);
+    CHECK(WideCharToMultiByte(CP_ACP, 0, fullwidth, -1, bytes, sizeof bytes, nullptr, &usedDefault) == 7);
     CHECK_EQ(bytes, "victim");
     CHECK(!usedDefault);
-    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth, -1, bytes, sizeof bytes, 0, &usedDefault) == 7);
+    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth, -1, bytes, sizeof bytes, nullptr,
+                              &usedDefault) == 7);
     CHECK_EQ(bytes, "??????");
     CHECK(usedDefault);
-    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"\x00E9\x20AC\x0081\x2030", -1, bytes, sizeof bytes, 0,
-                              &usedDefault) == 5);
+    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"\x00E9\x20AC\x0081\x2030", -1, bytes, sizeof bytes,
+                              nullptr, &usedDefault) == 5);
     CHECK_EQ(bytes, "\xE9\x80\x81\x89");
     CHECK(!usedDefault);
-    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"a\xD83D\xDE00" L"b", -1, bytes, sizeof bytes, 0,
+    const wchar_t surrogatePair[] = L"a\U0001F600b";  // U+1F600 is the pair D83D DE00
+    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, surrogatePair, -1, bytes, sizeof bytes, nullptr,
                               &usedDefault) == 5);
     CHECK_EQ(bytes, "a??b");
-    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth, -1, 0, 0, 0, 0) == 7);
+    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth, -1, nullptr, 0, nullptr, nullptr) == 7);
     const char hash = '#';
     memset(bytes, 0, sizeof bytes);
-    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth, 2, bytes, sizeof bytes, &hash, &usedDefault) == 2);
+    CHECK(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth, 2, bytes, sizeof bytes, &hash, &usedDefault) ==
+          2);
     CHECK_EQ(bytes, "##");
-    CHECK(WideCharToMultiByte(CP_ACP, 0, fullwidth, -1, bytes, 6, 0, 0) == 0);
+    CHECK(WideCharToMultiByte(CP_ACP, 0, fullwidth, -1, bytes, 6, nullptr, nullptr) == 0);
     CHECK(GetLastError() == ERROR_INSUFFICIENT_BUFFER);
-    CHECK(WideCharToMultiByte(CP_ACP, 0, fullwidth, 0, bytes, 6, 0, 0) == 0);
+    CHECK(WideCharToMultiByte(CP_ACP, 0, fullwidth, 0, bytes, 6, nullptr, nullptr) == 0);
     CHECK(GetLastError() == ERROR_INVALID_PARAMETER);
     wchar_t wide[8] = {};
     CHECK(MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, "\xE9\x80\x81", -1, wide, 8) == 4);
     CHECK(std::wstring(wide) == L"\x00E9\x20AC\x0081");
-    CHECK(MultiByteToWideChar(CP_ACP, 0, "abc", -1, 0, 0) == 4);
+    CHECK(MultiByteToWideChar(CP_ACP, 0, "abc", -1, nullptr, 0) == 4);
     CHECK(MultiByteToWideChar(CP_ACP, 0, "abc", -1, wide, 3) == 0);
     CHECK(GetLastError() == ERROR_INSUFFICIENT_BUFFER);
 
     // An empty line gives the path of the executable.
     wchar_t module[MAX_PATH];
-    GetModuleFileNameW(0, module, MAX_PATH);
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
     int count = 0;
     LPWSTR* list = CommandLineToArgvW(L"", &count);
-    if (CHECK(list != 0)) {
+    if (CHECK(list != nullptr)) {
         CHECK(count == 1);
         CHECK_EQ(Utf8(list[0]), Utf8(module));
         LocalFree(list);
@@ -374,11 +381,11 @@ WINE_CASE(the_code_page_and_the_command_line_behave_as_the_host_layer_has_them)
     };
     for (const Split& split : splits) {
         list = CommandLineToArgvW(split.line, &count);
-        if (!CHECK(list != 0)) continue;
+        if (!CHECK(list != nullptr)) continue;
         std::string seen, expected;
         for (int i = 0; i < count; ++i) seen += "[" + Utf8(list[i]) + "]";
         for (const auto& argument : split.arguments) expected += "[" + Utf8(argument) + "]";
         CHECK_EQ(seen, expected);
-        CHECK(LocalFree(list) == 0);
+        CHECK(LocalFree(list) == nullptr);
     }
 }

@@ -5,7 +5,6 @@
 
 #include <winternl.h>
 
-
 #include "decode.h"
 
 namespace {
@@ -29,9 +28,9 @@ int CallExportWhenAsked()
     DWORD nameLength = GetEnvironmentVariableW(EXPORT_VARIABLE, name, 64);
     if (nameLength == 0 || nameLength >= 64) return 0;
     DWORD libraryLength = GetEnvironmentVariableW(LIBRARY_VARIABLE, library, MAX_PATH);
-    HMODULE module = libraryLength && libraryLength < MAX_PATH ? LoadLibraryW(library) : 0;
+    HMODULE module = libraryLength && libraryLength < MAX_PATH ? LoadLibraryW(library) : nullptr;
     std::string exportName = Utf8(name);
-    SessionExport call = module ? reinterpret_cast<SessionExport>(GetProcAddress(module, exportName.c_str())) : 0;
+    SessionExport call = module ? reinterpret_cast<SessionExport>(GetProcAddress(module, exportName.c_str())) : nullptr;
     ExitProcess(call ? call(0) : CALL_NOT_MADE);
 }
 const int exportCalled = CallExportWhenAsked();
@@ -72,24 +71,26 @@ UNICODE_STRING Counted(const std::wstring& text)
 DWORD RunProgram(const std::wstring& program, const std::wstring& folder)
 {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    auto createParameters = reinterpret_cast<CreateProcessParametersFunction>(
-        GetProcAddress(ntdll, "RtlCreateProcessParameters"));
-    auto destroyParameters = reinterpret_cast<DestroyProcessParametersFunction>(
-        GetProcAddress(ntdll, "RtlDestroyProcessParameters"));
+    auto createParameters =
+        reinterpret_cast<CreateProcessParametersFunction>(GetProcAddress(ntdll, "RtlCreateProcessParameters"));
+    auto destroyParameters =
+        reinterpret_cast<DestroyProcessParametersFunction>(GetProcAddress(ntdll, "RtlDestroyProcessParameters"));
     auto createProcess = reinterpret_cast<CreateUserProcessFunction>(GetProcAddress(ntdll, "RtlCreateUserProcess"));
     auto toNtPath = reinterpret_cast<DosPathToNtPathFunction>(GetProcAddress(ntdll, "RtlDosPathNameToNtPathName_U"));
     auto freeString = reinterpret_cast<FreeUnicodeStringFunction>(GetProcAddress(ntdll, "RtlFreeUnicodeString"));
     if (!CHECK(createParameters && destroyParameters && createProcess && toNtPath && freeString)) return DWORD(-1);
 
     UNICODE_STRING ntImage;
-    if (!CHECK(toNtPath(program.c_str(), &ntImage, 0, 0))) return DWORD(-1);
+    if (!CHECK(toNtPath(program.c_str(), &ntImage, nullptr, nullptr))) return DWORD(-1);
     std::wstring commandLine = L"\"" + program + L"\"";
     UNICODE_STRING image = Counted(program), command = Counted(commandLine), directory = Counted(folder);
-    PRTL_USER_PROCESS_PARAMETERS parameters = 0;
+    PRTL_USER_PROCESS_PARAMETERS parameters = nullptr;
     DWORD code = DWORD(-1);
-    if (CHECK(createParameters(&parameters, &image, 0, &directory, &command, 0, 0, 0, 0, 0) == 0)) {
-        ProcessInformation process = {sizeof process, 0, 0, {}, {}};
-        if (CHECK(createProcess(&ntImage, OBJ_CASE_INSENSITIVE, parameters, 0, 0, 0, FALSE, 0, 0, &process) == 0)) {
+    if (CHECK(createParameters(&parameters, &image, nullptr, &directory, &command, nullptr, nullptr, nullptr, nullptr,
+                               nullptr) == 0)) {
+        ProcessInformation process = {sizeof process, nullptr, nullptr, {}, {}};
+        if (CHECK(createProcess(&ntImage, OBJ_CASE_INSENSITIVE, parameters, nullptr, nullptr, nullptr, FALSE, nullptr,
+                                nullptr, &process) == 0)) {
             ResumeThread(process.thread);
             if (CHECK(WaitForSingleObject(process.process, CHILD_TIMEOUT_MS) == WAIT_OBJECT_0))
                 GetExitCodeProcess(process.process, &code);
@@ -108,8 +109,8 @@ DWORD CallExport(const std::wstring& program, const wchar_t* exportName, const s
     SetEnvironmentVariableW(EXPORT_VARIABLE, exportName);
     SetEnvironmentVariableW(LIBRARY_VARIABLE, DistFile(L"Drvmate.dll").c_str());
     DWORD code = RunProgram(program, folder);
-    SetEnvironmentVariableW(EXPORT_VARIABLE, 0);
-    SetEnvironmentVariableW(LIBRARY_VARIABLE, 0);
+    SetEnvironmentVariableW(EXPORT_VARIABLE, nullptr);
+    SetEnvironmentVariableW(LIBRARY_VARIABLE, nullptr);
     return code;
 }
 
@@ -120,7 +121,7 @@ std::wstring Unlimited(const std::wstring& path) { return L"\\\\?\\" + path; }
 bool MakeFolders(const std::wstring& path)
 {
     for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
-        if (!CreateDirectoryW(Unlimited(path.substr(0, at)).c_str(), 0) && GetLastError() != ERROR_ALREADY_EXISTS)
+        if (!CreateDirectoryW(Unlimited(path.substr(0, at)).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
             return false;
     }
     return true;
@@ -134,7 +135,7 @@ bool CopyInto(const std::wstring& source, const std::wstring& target)
 std::wstring ThisProgram()
 {
     wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(0, path, MAX_PATH);
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     return length && length < MAX_PATH ? path : L"";
 }
 
@@ -165,11 +166,11 @@ WINE_CASE(get_module_file_name_cuts_a_path_that_reaches_the_buffer_size)
     DWORD size = static_cast<DWORD>(whole.size());
     wchar_t buffer[MAX_PATH];
     SetLastError(ERROR_ACCESS_DENIED);
-    CHECK(GetModuleFileNameW(0, buffer, size) == size);
+    CHECK(GetModuleFileNameW(nullptr, buffer, size) == size);
     CHECK(GetLastError() == ERROR_INSUFFICIENT_BUFFER);
     CHECK(whole.compare(0, size - 1, buffer, size - 1) == 0);
     CHECK(buffer[size - 1] == 0 || buffer[size - 1] == whole[size - 1]);
-    CHECK(GetModuleFileNameW(0, buffer, size + 1) == size);
+    CHECK(GetModuleFileNameW(nullptr, buffer, size + 1) == size);
     CHECK(std::wstring(buffer) == whole);
 }
 
@@ -220,9 +221,10 @@ WINE_CASE(executable_path_cut_inside_a_folder_name_touches_nothing)
     CHECK(CallExport(program, L"InstallDeviceDriver", base) == 2);
     CHECK(CallExport(program, L"UninstallDeviceDriver", base) == 2);
     CHECK(CallExport(program, L"UpgradeDeviceDriver", base) == 0);
-    CHECK_EQ(LogText(log), "Getting Module filename...\nGetModuleFileName error: 122\n"
-                           "GetModuleFileName error: 122\n"
-                           "GetModuleFileName error: 122\nGetting Module filename...\nGetModuleFileName error: 122\n");
+    CHECK_EQ(LogText(log),
+             "Getting Module filename...\nGetModuleFileName error: 122\n"
+             "GetModuleFileName error: 122\n"
+             "GetModuleFileName error: 122\nGetting Module filename...\nGetModuleFileName error: 122\n");
     CHECK(ReadBytes(DriversFile(SAMPLE_BINARY)) == "planted");
     CHECK(GetFileAttributesW(staged.c_str()) == INVALID_FILE_ATTRIBUTES);
     DeleteFileW(DriversFile(SAMPLE_BINARY).c_str());

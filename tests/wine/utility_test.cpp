@@ -36,6 +36,8 @@ struct LoadedLibrary {
     {
         if (module) FreeLibrary(module);
     }
+    LoadedLibrary(const LoadedLibrary&) = delete;
+    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
 };
 
 }  // namespace
@@ -43,18 +45,18 @@ struct LoadedLibrary {
 WINE_CASE(exports_have_their_plain_names)
 {
     LoadedLibrary library(L"drvmate-names");
-    if (!CHECK(library.module != 0)) return;
-    const char* names[] = {"InstallDeviceDriver", "UninstallDeviceDriver", "UpgradeDeviceDriver",
-                           "_IsWow64System", "_RescanDevices"};
-    for (const char* name : names) CheckThat(GetProcAddress(library.module, name) != 0, name, __FILE__, __LINE__);
+    if (!CHECK(library.module != nullptr)) return;
+    const char* names[] = {"InstallDeviceDriver", "UninstallDeviceDriver", "UpgradeDeviceDriver", "_IsWow64System",
+                           "_RescanDevices"};
+    for (const char* name : names) CheckThat(GetProcAddress(library.module, name) != nullptr, name, __FILE__, __LINE__);
 }
 
 WINE_CASE(is_wow64_system_logs_the_function_address)
 {
     LoadedLibrary library(L"drvmate-wow64");
-    if (!CHECK(library.module != 0)) return;
+    if (!CHECK(library.module != nullptr)) return;
     auto isWow64System = reinterpret_cast<IsWow64SystemFunction>(GetProcAddress(library.module, "_IsWow64System"));
-    if (!CHECK(isWow64System != 0)) return;
+    if (!CHECK(isWow64System != nullptr)) return;
     // TRUE only for a 32-bit process on 64-bit Windows; a 64-bit process is never under WOW64.
     BOOL expected = IsWow64() ? TRUE : FALSE;
     CHECK(isWow64System() == expected);
@@ -70,21 +72,21 @@ WINE_CASE(is_wow64_system_logs_the_function_address)
 WINE_CASE(rescan_devices_returns_zero_and_logs_only_failures)
 {
     LoadedLibrary library(L"drvmate-rescan");
-    if (!CHECK(library.module != 0)) return;
+    if (!CHECK(library.module != nullptr)) return;
     auto rescan = reinterpret_cast<RescanDevicesFunction>(GetProcAddress(library.module, "_RescanDevices"));
-    if (!CHECK(rescan != 0)) return;
+    if (!CHECK(rescan != nullptr)) return;
     CHECK(rescan() == 0);
 
     // What the configuration manager of this Wine says decides the expected lines.
     DEVINST root = 0;
-    CONFIGRET located = CM_Locate_DevNode_ExW(&root, 0, CM_LOCATE_DEVNODE_NORMAL, 0);
+    CONFIGRET located = CM_Locate_DevNode_ExW(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL, nullptr);
     std::wstring expected;
     wchar_t line[128];
     if (located != CR_SUCCESS) {
         _snwprintf(line, 128, L"CM_Locate_DevNode_Ex error: %d\n", static_cast<int>(located));
         expected = line;
     } else {
-        CONFIGRET reenumerated = CM_Reenumerate_DevNode_Ex(root, CM_REENUMERATE_NORMAL, 0);
+        CONFIGRET reenumerated = CM_Reenumerate_DevNode_Ex(root, CM_REENUMERATE_NORMAL, nullptr);
         if (reenumerated != CR_SUCCESS) {
             _snwprintf(line, 128, L"CM_Reenumerate_DevNode_Ex error: %d\n", static_cast<int>(reenumerated));
             expected = line;
@@ -97,14 +99,14 @@ WINE_CASE(rescan_devices_returns_zero_and_logs_only_failures)
 WINE_CASE(null_session_install_without_a_package_returns_the_raw_failure)
 {
     LoadedLibrary library(L"drvmate-null-session");
-    if (!CHECK(library.module != 0)) return;
+    if (!CHECK(library.module != nullptr)) return;
     typedef UINT(WINAPI * CustomAction)(MSIHANDLE);
     auto install = reinterpret_cast<CustomAction>(GetProcAddress(library.module, "InstallDeviceDriver"));
-    if (!CHECK(install != 0)) return;
+    if (!CHECK(install != nullptr)) return;
     // No INF lies beside this test program: the search fails and the operation result 2 comes back.
     CHECK(install(0) == 2);
     wchar_t program[MAX_PATH];
-    GetModuleFileNameW(0, program, MAX_PATH);
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
     CHECK_EQ(ReadBytes(library.log),
              TextModeBytes(L"Getting Module filename...\nModule filename: " + std::wstring(program) + L"\n"));
 }
@@ -146,7 +148,7 @@ WINE_CASE(install_with_a_session_runs_its_sequence_inside_the_frame)
         printf("  an INF lies in %s: the example package was not removed\n", Utf8(driverFolder).c_str());
         return;
     }
-    MsiSetInternalUI(INSTALLUILEVEL_NONE, 0);
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
     MSIHANDLE session = 0;
     UINT opened = MsiOpenPackageW(DistFile(L"drvmate-example.msi").c_str(), &session);
     if (!CHECK(opened == ERROR_SUCCESS)) {
@@ -154,16 +156,16 @@ WINE_CASE(install_with_a_session_runs_its_sequence_inside_the_frame)
         return;
     }
     LoadedLibrary library(L"drvmate-frame");
-    auto install = reinterpret_cast<CustomAction>(
-        library.module ? GetProcAddress(library.module, "InstallDeviceDriver") : 0);
-    if (CHECK(install != 0)) {
+    auto install = reinterpret_cast<CustomAction>(library.module ? GetProcAddress(library.module, "InstallDeviceDriver")
+                                                                 : nullptr);
+    if (CHECK(install != nullptr)) {
         CHECK(install(session) == ERROR_INSTALL_FAILURE);
         std::wstring expected = L"IsWow64Process: " + Pointer(Kernel32Function("IsWow64Process")) + L"\n";
         if (IsWow64())
             expected += L"_Wow64DisableWow64FsRedirection: " +
                         Pointer(Kernel32Function("Wow64DisableWow64FsRedirection")) + L" 1\n";
-        expected += L"IPROPNAME_CUSTOMACTIONDATA data {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}  \"" + driverFolder +
-                    L"\"\n";
+        expected +=
+            L"IPROPNAME_CUSTOMACTIONDATA data {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}  \"" + driverFolder + L"\"\n";
         expected += L"Install ...\nModule filename: " + driverFolder + L"\nInstall result: 2\n";
         // The revert line carries the disable call's result.
         if (IsWow64())

@@ -18,6 +18,27 @@ namespace {
 typedef UINT(WINAPI* SessionExport)(unsigned long);
 typedef UINT(WINAPI* PlainExport)();
 
+UINT CallWithNullSession(FARPROC function) { return reinterpret_cast<SessionExport>(function)(0); }
+UINT CallWithoutArguments(FARPROC function) { return reinterpret_cast<PlainExport>(function)(); }
+
+// One command of the runner: its name on the command line, the export it calls and how.
+struct Command {
+    const char* name;
+    const char* exportName;
+    UINT (*call)(FARPROC function);
+};
+
+const Command COMMANDS[] = {
+    {"install", "InstallDeviceDriver", CallWithNullSession},
+    {"uninstall", "UninstallDeviceDriver", CallWithNullSession},
+    {"upgrade", "UpgradeDeviceDriver", CallWithNullSession},
+    {"rescan", "_RescanDevices", CallWithoutArguments},
+    {"wow64", "_IsWow64System", CallWithoutArguments},
+};
+
+// The command did not run: no such command, or the library or its export is missing.
+const int NOT_RUN_EXIT_CODE = 2;
+
 std::wstring LogPath()
 {
     wchar_t temp[MAX_PATH];
@@ -29,7 +50,7 @@ std::wstring LogPath()
 std::string ReadAll(const std::wstring& path)
 {
     std::string bytes;
-    FILE* file = path.empty() ? 0 : _wfopen(path.c_str(), L"rb");
+    FILE* file = path.empty() ? nullptr : _wfopen(path.c_str(), L"rb");
     if (!file) return bytes;
     char chunk[4096];
     size_t n;
@@ -38,18 +59,28 @@ std::string ReadAll(const std::wstring& path)
     return bytes;
 }
 
-std::string Utf8Path(const std::wstring& text)
+std::string Utf8(const std::wstring& text)
 {
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, 0, 0, 0, 0);
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string out(n > 0 ? n - 1 : 0, '\0');
-    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, 0, 0);
+    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
     return out;
+}
+
+// The command of that name, or null.
+const Command* FindCommand(const std::string& name)
+{
+    for (const Command& command : COMMANDS)
+        if (name == command.name) return &command;
+    return nullptr;
 }
 
 int Usage()
 {
-    fprintf(stderr, "usage: drvrun install|uninstall|upgrade|rescan|wow64 [path\\to\\Drvmate.dll]\n");
-    return 2;
+    std::string names;
+    for (const Command& command : COMMANDS) names += (names.empty() ? "" : "|") + std::string(command.name);
+    fprintf(stderr, "usage: drvrun %s [path\\to\\Drvmate.dll]\n", names.c_str());
+    return NOT_RUN_EXIT_CODE;
 }
 
 }  // namespace
@@ -57,42 +88,32 @@ int Usage()
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 2 || argc > 3) return Usage();
-    std::wstring command = argv[1];
-    const char* exportName = 0;
-    if (command == L"install") exportName = "InstallDeviceDriver";
-    else if (command == L"uninstall") exportName = "UninstallDeviceDriver";
-    else if (command == L"upgrade") exportName = "UpgradeDeviceDriver";
-    else if (command == L"rescan") exportName = "_RescanDevices";
-    else if (command == L"wow64") exportName = "_IsWow64System";
-    else return Usage();
+    const Command* command = FindCommand(Utf8(argv[1]));
+    if (!command) return Usage();
 
     const wchar_t* library = argc == 3 ? argv[2] : L"Drvmate.dll";
     HMODULE module = LoadLibraryW(library);
     if (!module) {
         fwprintf(stderr, L"drvrun: cannot load %ls: error %lu\n", library, GetLastError());
-        return 2;
+        return NOT_RUN_EXIT_CODE;
     }
-    FARPROC function = GetProcAddress(module, exportName);
+    FARPROC function = GetProcAddress(module, command->exportName);
     if (!function) {
-        fprintf(stderr, "drvrun: %s is not exported\n", exportName);
+        fprintf(stderr, "drvrun: %s is not exported\n", command->exportName);
         FreeLibrary(module);
-        return 2;
+        return NOT_RUN_EXIT_CODE;
     }
 
     std::wstring log = LogPath();
     size_t before = ReadAll(log).size();
-    UINT result;
-    if (command == L"rescan" || command == L"wow64")
-        result = reinterpret_cast<PlainExport>(function)();
-    else
-        result = reinterpret_cast<SessionExport>(function)(0);
+    UINT result = command->call(function);
     FreeLibrary(module);
 
-    printf("%s returned %u\n", exportName, result);
+    printf("%s returned %u\n", command->exportName, result);
     std::string bytes = ReadAll(log);
     if (bytes.size() >= before) {
         DecodedLog text = DecodeInstallerLog(bytes.substr(before));
-        printf("--- %s ---\n%s", Utf8Path(log).c_str(), text.text.c_str());
+        printf("--- %s ---\n%s", Utf8(log).c_str(), text.text.c_str());
         for (const std::string& problem : text.problems) printf("(log: %s)\n", problem.c_str());
     }
     return 0;

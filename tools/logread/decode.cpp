@@ -71,7 +71,8 @@ void LogDecoder::PutUnit(unsigned long unit, size_t offset)
     if (highSurrogateHeld_) {
         highSurrogateHeld_ = false;
         if (IsLowSurrogate(unit)) {
-            PutCodePoint(SUPPLEMENTARY_FIRST + ((highSurrogate_ - HIGH_SURROGATE_FIRST) << 10) + (unit - LOW_SURROGATE_FIRST));
+            PutCodePoint(SUPPLEMENTARY_FIRST + ((highSurrogate_ - HIGH_SURROGATE_FIRST) << 10) +
+                         (unit - LOW_SURROGATE_FIRST));
             return;
         }
         Report(LogLayer::CodeUnits, highSurrogateOffset_, "high surrogate without its low half");

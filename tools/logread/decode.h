@@ -53,8 +53,8 @@ public:
     size_t Offset() const { return offset_; }
 
 private:
-    void PutByte(unsigned char byte, size_t offset);   // a byte of the UTF-16LE text
-    void PutUnit(unsigned long unit, size_t offset);   // a code unit and its first byte's offset
+    void PutByte(unsigned char byte, size_t offset);  // a byte of the UTF-16LE text
+    void PutUnit(unsigned long unit, size_t offset);  // a code unit and its first byte's offset
     void PutCodePoint(unsigned long codePoint);
     void PutText(char c);
     void FlushText();
