@@ -12,8 +12,6 @@ WCHAR logPath[MAX_PATH];
 // Open only while one message is written.
 FILE* logStream;
 
-bool IsHighSurrogate(WCHAR c) { return c >= 0xD800 && c <= 0xDBFF; }
-
 class LastErrorKeeper {
 public:
     LastErrorKeeper() : error_(GetLastError()) {}
@@ -178,7 +176,7 @@ void LogMessage(const WCHAR* format, ...)
     va_end(values);
     if (length < 0 || length >= MESSAGE_TEXT_LIMIT) {
         length = MESSAGE_TEXT_LIMIT;
-        if (IsHighSurrogate(message[length - 1])) --length;
+        if (IS_HIGH_SURROGATE(message[length - 1])) --length;
     }
     message[length] = 0;
 

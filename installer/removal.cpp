@@ -9,9 +9,6 @@ namespace {
 
 // The removal wants a restart or a reboot.
 const DWORD RESTART_OR_REBOOT_FLAGS = DI_NEEDRESTART | DI_NEEDREBOOT;
-// CONFIGFLAG_REINSTALL: the platform installs the device afresh when it next appears.
-const DWORD REINSTALL_CONFIG_FLAG = 0x20;
-
 // True when a terminator lies within the first `capacity` characters. An instance ID that
 // fills its whole buffer comes back without one.
 bool IsTerminatedWithin(const WCHAR* text, int capacity)
@@ -94,7 +91,7 @@ void DeviceDriverInstaller::MarkPhantomDevicesForReinstall(GUID classGuid)
         if (!IsEqualGUID(device.ClassGuid, classGuid)) continue;
         ULONG status = 0, problem = 0;
         if (CM_Get_DevNode_Status(&status, &problem, device.DevInst, 0) == CR_SUCCESS) continue;
-        SetConfigFlags(devices.Get(), &device, GetConfigFlags(devices.Get(), &device) | REINSTALL_CONFIG_FLAG);
+        SetConfigFlags(devices.Get(), &device, GetConfigFlags(devices.Get(), &device) | CONFIGFLAG_REINSTALL);
     }
 }
 

@@ -17,6 +17,7 @@
 #include <msiquery.h>
 #include <shlwapi.h>
 #include <shellapi.h>
+#include <regstr.h>
 #include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>

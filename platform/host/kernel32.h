@@ -177,6 +177,9 @@ HANDLE WINAPI GetProcessHeap();
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
 BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 
-// Strings.
+// Strings. UTF-16 surrogates (winnls.h).
+#define HIGH_SURROGATE_START 0xd800
+#define HIGH_SURROGATE_END 0xdbff
+#define IS_HIGH_SURROGATE(wch) (((wch) >= HIGH_SURROGATE_START) && ((wch) <= HIGH_SURROGATE_END))
 int WINAPI lstrlenW(LPCWSTR text);
 int WINAPI lstrlenA(LPCSTR text);

@@ -59,6 +59,8 @@ typedef UINT(CALLBACK* PSP_FILE_CALLBACK_W)(PVOID context, UINT notification, UI
 #define SPDRP_COMPATIBLEIDS 0x00000002
 #define SPDRP_CLASSGUID 0x00000008
 #define SPDRP_CONFIGFLAGS 0x0000000A
+// Configuration flags (regstr.h): the device is installed afresh when it next appears.
+#define CONFIGFLAG_REINSTALL 0x00000020
 #define SPDRP_MAXIMUM_PROPERTY 0x00000025
 
 #define SP_MAX_MACHINENAME_LENGTH (MAX_PATH + 3)
