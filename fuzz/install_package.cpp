@@ -96,7 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         m.WriteFile(drivers + u"keep.SYS", "SYS");
     }
     m.WriteFile(m.systemDirectory + u"\\keep.SYS", "SYS");
-    if (flags & DEVICE_PRESENT) host::CurrentMachine().devices.Add(DeviceClass).HardwareIds({u"USB\\VID_1234&PID_0001"});
+    if (flags & DEVICE_PRESENT)
+        host::CurrentMachine().devices.Add(DeviceClass).HardwareIds({u"USB\\VID_1234&PID_0001"});
 
     std::u16string passed = folder;
     if (flags & NO_TRAILING_BACKSLASH) passed.pop_back();

@@ -77,8 +77,8 @@ using host::CurrentMachine;
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD desiredAccess)
 {
     DWORD code;
-    if (CurrentMachine().Enter("OpenSCManagerA", &code)) { SetLastError(code); return nullptr; }
-    if (machineName && *machineName) { SetLastError(RPC_S_SERVER_UNAVAILABLE); return nullptr; }
+    if (CurrentMachine().Enter("OpenSCManagerA", &code)) return host::WithLastError(code, nullptr);
+    if (machineName && *machineName) return host::WithLastError(RPC_S_SERVER_UNAVAILABLE, nullptr);
     if (databaseName && !host::SameNarrowName(databaseName, SERVICES_ACTIVE_DATABASEA)) {
         SetLastError(ERROR_DATABASE_DOES_NOT_EXIST);
         return nullptr;
@@ -96,16 +96,16 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD d
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAccess)
 {
     DWORD code;
-    if (CurrentMachine().Enter("OpenServiceA", &code)) { SetLastError(code); return nullptr; }
+    if (CurrentMachine().Enter("OpenServiceA", &code)) return host::WithLastError(code, nullptr);
     host::ServiceHandle* parent = host::FindServiceHandle(manager);
-    if (!parent || !parent->manager) { SetLastError(ERROR_INVALID_HANDLE); return nullptr; }
-    if (!(parent->access & SC_MANAGER_CONNECT)) { SetLastError(ERROR_ACCESS_DENIED); return nullptr; }
+    if (!parent || !parent->manager) return host::WithLastError(ERROR_INVALID_HANDLE, nullptr);
+    if (!(parent->access & SC_MANAGER_CONNECT)) return host::WithLastError(ERROR_ACCESS_DENIED, nullptr);
     if (!serviceName || !*serviceName || std::strlen(serviceName) > MAX_SERVICE_NAME_LENGTH) {
         SetLastError(ERROR_INVALID_NAME);
         return nullptr;
     }
     host::ServiceEntry* service = CurrentMachine().services.Find(serviceName);
-    if (!service) { SetLastError(ERROR_SERVICE_DOES_NOT_EXIST); return nullptr; }
+    if (!service) return host::WithLastError(ERROR_SERVICE_DOES_NOT_EXIST, nullptr);
     if (!CurrentMachine().account.administrator && (desiredAccess & ~host::UserServiceRights)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
@@ -120,12 +120,12 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desir
 BOOL WINAPI DeleteService(SC_HANDLE service)
 {
     DWORD code;
-    if (CurrentMachine().Enter("DeleteService", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("DeleteService", &code)) return host::WithLastError(code, FALSE);
     host::ServiceHandle* handle = host::FindServiceHandle(service);
-    if (!handle || handle->manager) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
-    if (!(handle->access & DELETE)) { SetLastError(ERROR_ACCESS_DENIED); return FALSE; }
+    if (!handle || handle->manager) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
+    if (!(handle->access & DELETE)) return host::WithLastError(ERROR_ACCESS_DENIED, FALSE);
     host::ServiceEntry* entry = CurrentMachine().services.Find(handle->service);
-    if (entry->markedForDelete) { SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE); return FALSE; }
+    if (entry->markedForDelete) return host::WithLastError(ERROR_SERVICE_MARKED_FOR_DELETE, FALSE);
     entry->markedForDelete = true;
     return TRUE;
 }
@@ -133,10 +133,10 @@ BOOL WINAPI DeleteService(SC_HANDLE service)
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle)
 {
     DWORD code;
-    if (CurrentMachine().Enter("CloseServiceHandle", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("CloseServiceHandle", &code)) return host::WithLastError(code, FALSE);
     auto& handles = CurrentMachine().services.handles;
     auto it = handles.find(reinterpret_cast<uintptr_t>(handle));
-    if (it == handles.end()) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    if (it == handles.end()) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
     host::ServiceHandle closed = it->second;
     handles.erase(it);
     host::CurrentMachine().HandleClosed(closed.manager ? "scmanager" : "service");

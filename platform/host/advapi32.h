@@ -3,7 +3,9 @@
 
 #include "types.h"
 
-struct SC_HANDLE__ { int unused; };
+struct SC_HANDLE__ {
+    int unused;
+};
 typedef SC_HANDLE__* SC_HANDLE;
 typedef LONG LSTATUS;
 

@@ -5,15 +5,15 @@
 
 using host::CurrentMachine;
 
-CONFIGRET WINAPI CM_Locate_DevNode_ExW(PDEVINST devInst, DEVINSTID_W deviceId, ULONG flags,
-                                       HMACHINE machine)
+CONFIGRET WINAPI CM_Locate_DevNode_ExW(PDEVINST devInst, DEVINSTID_W deviceId, ULONG flags, HMACHINE machine)
 {
     DWORD code;
     if (CurrentMachine().Enter("CM_Locate_DevNode_ExW", &code)) return code;
     if (!devInst) return CR_INVALID_POINTER;
     if (flags & ~static_cast<ULONG>(CM_LOCATE_DEVNODE_BITS)) return CR_INVALID_FLAG;
     if (machine) host::Machine::Unsimulated("CM_Locate_DevNode_ExW", "a remote machine");
-    if (deviceId && *deviceId) host::Machine::Unsimulated("CM_Locate_DevNode_ExW", "a device other than the root: " + host::U8(deviceId));
+    if (deviceId && *deviceId)
+        host::Machine::Unsimulated("CM_Locate_DevNode_ExW", "a device other than the root: " + host::U8(deviceId));
     *devInst = CurrentMachine().devices.root;
     return CR_SUCCESS;
 }
@@ -29,8 +29,7 @@ CONFIGRET WINAPI CM_Reenumerate_DevNode_Ex(DEVINST devInst, ULONG flags, HMACHIN
     return CR_SUCCESS;
 }
 
-CONFIGRET WINAPI CM_Get_Device_ID_ExW(DEVINST devInst, PWCHAR buffer, ULONG length, ULONG flags,
-                                      HMACHINE machine)
+CONFIGRET WINAPI CM_Get_Device_ID_ExW(DEVINST devInst, PWCHAR buffer, ULONG length, ULONG flags, HMACHINE machine)
 {
     DWORD code;
     if (CurrentMachine().Enter("CM_Get_Device_ID_ExW", &code)) return code;

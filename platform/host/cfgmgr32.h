@@ -34,13 +34,11 @@ typedef WCHAR* PWCHAR;
 #define DN_DRIVER_LOADED 0x00000002
 #define DN_STARTED 0x00000008
 
-CONFIGRET WINAPI CM_Locate_DevNode_ExW(PDEVINST devInst, DEVINSTID_W deviceId, ULONG flags,
-                                       HMACHINE machine);
+CONFIGRET WINAPI CM_Locate_DevNode_ExW(PDEVINST devInst, DEVINSTID_W deviceId, ULONG flags, HMACHINE machine);
 CONFIGRET WINAPI CM_Reenumerate_DevNode_Ex(DEVINST devInst, ULONG flags, HMACHINE machine);
 // The instance ID of a device. An ID of exactly `length` characters fills the buffer without
 // a terminator and still succeeds; a longer one gives CR_BUFFER_SMALL with what fits.
-CONFIGRET WINAPI CM_Get_Device_ID_ExW(DEVINST devInst, PWCHAR buffer, ULONG length, ULONG flags,
-                                      HMACHINE machine);
+CONFIGRET WINAPI CM_Get_Device_ID_ExW(DEVINST devInst, PWCHAR buffer, ULONG length, ULONG flags, HMACHINE machine);
 // CR_SUCCESS with status and problem for a device that is present; CR_NO_SUCH_DEVINST for one
 // that the system remembers but that is not attached.
 CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST devInst, ULONG flags);

@@ -63,33 +63,42 @@ FILE* _wfsopen(const WCHAR* path, const WCHAR* mode, int shareFlag)
 {
     host::Machine& m = host::CurrentMachine();
     DWORD code;
-    if (m.Enter("_wfsopen", &code)) { errno = static_cast<int>(code ? code : EACCES); return nullptr; }
+    if (m.Enter("_wfsopen", &code)) return host::WithErrno(static_cast<int>(code ? code : EACCES), nullptr);
     (void)shareFlag;  // the simulated machine has one process: no sharing conflicts
-    if (!path || !mode || !*path) { errno = EINVAL; return nullptr; }
+    if (!path || !mode || !*path) return host::WithErrno(EINVAL, nullptr);
     std::u16string full = host::CurrentMachine().Redirected(host::CurrentMachine().FullPath(path));
     std::string hostPath = host::CurrentMachine().HostPath(full);
-    if (hostPath.empty()) { errno = EINVAL; return nullptr; }
+    if (hostPath.empty()) return host::WithErrno(EINVAL, nullptr);
 
     std::string hostMode;
     bool text = true, writing = false;
     for (const WCHAR* c = mode; *c; ++c) {
         switch (*c) {
         case u'r': hostMode = "r"; break;
-        case u'w': hostMode = "w"; writing = true; break;
-        case u'a': hostMode = "a"; writing = true; break;
-        case u'+': hostMode += "+"; writing = true; break;
+        case u'w':
+            hostMode = "w";
+            writing = true;
+            break;
+        case u'a':
+            hostMode = "a";
+            writing = true;
+            break;
+        case u'+':
+            hostMode += "+";
+            writing = true;
+            break;
         case u'b': text = false; break;
         case u't': text = true; break;
         default: break;
         }
     }
-    if (hostMode.empty()) { errno = EINVAL; return nullptr; }
+    if (hostMode.empty()) return host::WithErrno(EINVAL, nullptr);
 
     struct stat st;
     bool exists = stat(hostPath.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode)) { errno = EACCES; return nullptr; }
-    if (writing && exists && (m.IsReadOnly(full) || m.IsLocked(full))) { errno = EACCES; return nullptr; }
-    if (!exists && hostMode[0] == 'r') { errno = ENOENT; return nullptr; }
+    if (exists && S_ISDIR(st.st_mode)) return host::WithErrno(EACCES, nullptr);
+    if (writing && exists && (m.IsReadOnly(full) || m.IsLocked(full))) return host::WithErrno(EACCES, nullptr);
+    if (!exists && hostMode[0] == 'r') return host::WithErrno(ENOENT, nullptr);
 
     FILE* file = std::fopen(hostPath.c_str(), (hostMode + "b").c_str());
     if (!file) return nullptr;
@@ -141,7 +150,8 @@ ssize_t DescriptorWrite(void* cookie, const char* data, size_t size)
         return -1;
     }
     auto it = m.descriptors.find(stream->fd);
-    auto* file = it == m.descriptors.end() ? nullptr : CurrentMachine().FindKernelObject<FileObject>(it->second.file, "file");
+    auto* file =
+        it == m.descriptors.end() ? nullptr : CurrentMachine().FindKernelObject<FileObject>(it->second.file, "file");
     if (!file) {
         stream->failed = true;
         errno = EBADF;
@@ -184,9 +194,9 @@ int _open_osfhandle(intptr_t osfhandle, int flags)
 {
     host::Machine& m = host::CurrentMachine();
     DWORD code;
-    if (m.Enter("_open_osfhandle", &code)) { errno = static_cast<int>(code ? code : EMFILE); return -1; }
+    if (m.Enter("_open_osfhandle", &code)) return host::WithErrno(static_cast<int>(code ? code : EMFILE), -1);
     HANDLE handle = reinterpret_cast<HANDLE>(osfhandle);
-    if (!host::CurrentMachine().FindKernelObject<host::FileObject>(handle, "file")) { errno = EBADF; return -1; }
+    if (!host::CurrentMachine().FindKernelObject<host::FileObject>(handle, "file")) return host::WithErrno(EBADF, -1);
     int fd = host::FIRST_FREE_DESCRIPTOR;
     while (m.descriptors.count(fd)) ++fd;
     m.descriptors[fd] = host::Descriptor{handle, flags};
@@ -198,7 +208,7 @@ int _close(int fd)
 {
     host::Machine& m = host::CurrentMachine();
     DWORD code;
-    if (m.Enter("_close", &code)) { errno = static_cast<int>(code ? code : EIO); return -1; }
+    if (m.Enter("_close", &code)) return host::WithErrno(static_cast<int>(code ? code : EIO), -1);
     auto it = m.descriptors.find(fd);
     if (it == m.descriptors.end()) {
         ++m.invalidCloses;
@@ -208,7 +218,7 @@ int _close(int fd)
     HANDLE handle = it->second.file;
     m.descriptors.erase(it);
     host::CurrentMachine().HandleClosed("descriptor");
-    if (!CloseHandle(handle)) { errno = EBADF; return -1; }
+    if (!CloseHandle(handle)) return host::WithErrno(EBADF, -1);
     return 0;
 }
 
@@ -216,9 +226,9 @@ FILE* _wfdopen(int fd, const WCHAR* mode)
 {
     host::Machine& m = host::CurrentMachine();
     DWORD code;
-    if (m.Enter("_wfdopen", &code)) { errno = static_cast<int>(code ? code : EMFILE); return nullptr; }
-    if (!mode) { errno = EINVAL; return nullptr; }
-    if (!m.descriptors.count(fd)) { errno = EBADF; return nullptr; }
+    if (m.Enter("_wfdopen", &code)) return host::WithErrno(static_cast<int>(code ? code : EMFILE), nullptr);
+    if (!mode) return host::WithErrno(EINVAL, nullptr);
+    if (!m.descriptors.count(fd)) return host::WithErrno(EBADF, nullptr);
     if (mode[0] != u'w' && mode[0] != u'a') {
         if (mode[0] == u'r') host::Machine::Unsimulated("_wfdopen", "reading streams");
         errno = EINVAL;
@@ -316,21 +326,36 @@ int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args)
     va_list ap;
     va_copy(ap, args);
     for (const WCHAR* f = format; *f; ++f) {
-        if (*f != u'%') { out.Put(*f); continue; }
+        if (*f != u'%') {
+            out.Put(*f);
+            continue;
+        }
         ++f;
-        if (*f == u'%') { out.Put(u'%'); continue; }
+        if (*f == u'%') {
+            out.Put(u'%');
+            continue;
+        }
         Spec spec;
         for (;; ++f) {
-            if (*f == u'-') spec.left = true;
-            else if (*f == u'+') spec.plus = true;
-            else if (*f == u' ') spec.space = true;
-            else if (*f == u'#') spec.alt = true;
-            else if (*f == u'0') spec.zero = true;
-            else break;
+            if (*f == u'-')
+                spec.left = true;
+            else if (*f == u'+')
+                spec.plus = true;
+            else if (*f == u' ')
+                spec.space = true;
+            else if (*f == u'#')
+                spec.alt = true;
+            else if (*f == u'0')
+                spec.zero = true;
+            else
+                break;
         }
         if (*f == u'*') {
             spec.width = va_arg(ap, int);
-            if (spec.width < 0) { spec.left = true; spec.width = -spec.width; }
+            if (spec.width < 0) {
+                spec.left = true;
+                spec.width = -spec.width;
+            }
             ++f;
         } else {
             while (*f >= u'0' && *f <= u'9') spec.width = spec.width * 10 + (*f++ - u'0');
@@ -338,20 +363,43 @@ int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args)
         if (*f == u'.') {
             ++f;
             spec.precision = 0;
-            if (*f == u'*') { spec.precision = va_arg(ap, int); ++f; }
-            else while (*f >= u'0' && *f <= u'9') spec.precision = spec.precision * 10 + (*f++ - u'0');
+            if (*f == u'*') {
+                spec.precision = va_arg(ap, int);
+                ++f;
+            } else
+                while (*f >= u'0' && *f <= u'9') spec.precision = spec.precision * 10 + (*f++ - u'0');
         }
         // Size prefixes: h, l, ll, I32, I64, I (pointer-sized: 32 bits in the shipped build).
         int size = 0;  // -1 short/narrow, 0 default, 1 long/wide, 2 64-bit
-        if (*f == u'h') { size = -1; ++f; if (*f == u'h') ++f; }
-        else if (*f == u'l') { size = 1; ++f; if (*f == u'l') { size = 2; ++f; } }
-        else if (*f == u'w') { size = 1; ++f; }
-        else if (*f == u'L' || *f == u'q' || *f == u'j') { size = 2; ++f; }
-        else if (*f == u'z' || *f == u't') { size = 0; ++f; }
-        else if (*f == u'I') {
+        if (*f == u'h') {
+            size = -1;
             ++f;
-            if (f[0] == u'6' && f[1] == u'4') { size = 2; f += 2; }
-            else if (f[0] == u'3' && f[1] == u'2') { size = 0; f += 2; }
+            if (*f == u'h') ++f;
+        } else if (*f == u'l') {
+            size = 1;
+            ++f;
+            if (*f == u'l') {
+                size = 2;
+                ++f;
+            }
+        } else if (*f == u'w') {
+            size = 1;
+            ++f;
+        } else if (*f == u'L' || *f == u'q' || *f == u'j') {
+            size = 2;
+            ++f;
+        } else if (*f == u'z' || *f == u't') {
+            size = 0;
+            ++f;
+        } else if (*f == u'I') {
+            ++f;
+            if (f[0] == u'6' && f[1] == u'4') {
+                size = 2;
+                f += 2;
+            } else if (f[0] == u'3' && f[1] == u'2') {
+                size = 0;
+                f += 2;
+            }
         }
         if (!*f) break;
         switch (*f) {
@@ -359,12 +407,16 @@ int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args)
         case u'i': {
             long long v = size == 2 ? va_arg(ap, long long) : static_cast<long long>(va_arg(ap, int));
             if (size == -1) v = static_cast<short>(v);
-            unsigned long long magnitude = v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+            unsigned long long magnitude =
+                v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
             std::u16string body = Digits(magnitude, 10, false, spec.precision);
             if (spec.precision == 0 && v == 0) body.clear();
-            if (v < 0) body.insert(body.begin(), u'-');
-            else if (spec.plus) body.insert(body.begin(), u'+');
-            else if (spec.space) body.insert(body.begin(), u' ');
+            if (v < 0)
+                body.insert(body.begin(), u'-');
+            else if (spec.plus)
+                body.insert(body.begin(), u'+');
+            else if (spec.space)
+                body.insert(body.begin(), u' ');
             Pad(out, body, spec, true);
             break;
         }
@@ -372,8 +424,8 @@ int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args)
         case u'x':
         case u'X':
         case u'o': {
-            unsigned long long v = size == 2 ? va_arg(ap, unsigned long long)
-                                             : static_cast<unsigned long long>(va_arg(ap, unsigned int));
+            unsigned long long v =
+                size == 2 ? va_arg(ap, unsigned long long) : static_cast<unsigned long long>(va_arg(ap, unsigned int));
             if (size == -1) v = static_cast<unsigned short>(v);
             unsigned base = *f == u'u' ? 10 : (*f == u'o' ? 8 : 16);
             std::u16string body = Digits(v, base, *f == u'X', spec.precision);

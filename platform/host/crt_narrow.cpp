@@ -22,7 +22,6 @@ namespace {
 const int WriteMode = 2;
 const int ReadMode = 4;
 
-
 // ---------------------------------------------------------------------------------------
 // The ANSI code page: Windows-1252
 
@@ -47,13 +46,13 @@ const char16_t FirstLatinExtendedA = 0x0100;
 const char16_t LastLatinExtendedA = 0x017F;
 // The base letter of each unit from U+0100 on; '-' where the layer models none.
 const char LatinExtendedABase[] =
-    "AaAaAaCcCcCcCcDd"  // U+0100
-    "--EeEeEeEeEeGgGg"  // U+0110
-    "GgGgHh--IiIiIiIi"  // U+0120
-    "I---JjKk-LlLlLl-"  // U+0130
-    "---NnNnNn---OoOo"  // U+0140
-    "Oo--RrRrRrSsSsSs"  // U+0150
-    "--TtTt--UuUuUuUu"  // U+0160
+    "AaAaAaCcCcCcCcDd"   // U+0100
+    "--EeEeEeEeEeGgGg"   // U+0110
+    "GgGgHh--IiIiIiIi"   // U+0120
+    "I---JjKk-LlLlLl-"   // U+0130
+    "---NnNnNn---OoOo"   // U+0140
+    "Oo--RrRrRrSsSsSs"   // U+0150
+    "--TtTt--UuUuUuUu"   // U+0160
     "UuUuWwYy-ZzZz---";  // U+0170
 
 bool IsAnsiCodePage(UINT codePage)
@@ -135,7 +134,10 @@ bool IsBlank(char16_t unit) { return unit == u' ' || unit == u'\t'; }
 bool TakeBackslashes(const char16_t*& p, std::u16string& argument)
 {
     size_t count = 0;
-    while (*p == u'\\') { ++count; ++p; }
+    while (*p == u'\\') {
+        ++count;
+        ++p;
+    }
     if (*p != u'"') {
         argument.append(count, u'\\');
         return false;
@@ -226,8 +228,8 @@ using host::CurrentMachine;
 FILE* _host_fopen(const char* path, const char* mode)
 {
     DWORD code;
-    if (CurrentMachine().Enter("fopen", &code)) { errno = static_cast<int>(code ? code : EACCES); return nullptr; }
-    if (!path || !mode) { errno = EINVAL; return nullptr; }
+    if (CurrentMachine().Enter("fopen", &code)) return host::WithErrno(static_cast<int>(code ? code : EACCES), nullptr);
+    if (!path || !mode) return host::WithErrno(EINVAL, nullptr);
     return _wfsopen(host::Widen(path).c_str(), host::Widen(mode).c_str(), _SH_DENYNO);
 }
 
@@ -269,12 +271,12 @@ int _host_fputs(const char* text, FILE* stream)
 int _access(const char* path, int mode)
 {
     DWORD code;
-    if (CurrentMachine().Enter("_access", &code)) { errno = static_cast<int>(code ? code : EACCES); return -1; }
-    if (!path || (mode & ~(host::WriteMode | host::ReadMode))) { errno = EINVAL; return -1; }
+    if (CurrentMachine().Enter("_access", &code)) return host::WithErrno(static_cast<int>(code ? code : EACCES), -1);
+    if (!path || (mode & ~(host::WriteMode | host::ReadMode))) return host::WithErrno(EINVAL, -1);
     std::u16string full = host::CurrentMachine().Redirected(host::CurrentMachine().FullPath(host::Widen(path)));
     std::string hostPath = host::CurrentMachine().HostPath(full);
     struct stat st;
-    if (hostPath.empty() || stat(hostPath.c_str(), &st) != 0) { errno = ENOENT; return -1; }
+    if (hostPath.empty() || stat(hostPath.c_str(), &st) != 0) return host::WithErrno(ENOENT, -1);
     // Folders are never read-only to _access; files only by the machine's mark.
     if ((mode & host::WriteMode) && !S_ISDIR(st.st_mode) && CurrentMachine().IsReadOnly(full)) {
         errno = EACCES;
@@ -294,10 +296,10 @@ __time64_t _time64(__time64_t* result)
 struct tm* _localtime64(const __time64_t* time)
 {
     static thread_local struct tm local;
-    if (CurrentMachine().Enter("_localtime64")) { errno = EINVAL; return nullptr; }
-    if (!time || *time < 0) { errno = EINVAL; return nullptr; }
+    if (CurrentMachine().Enter("_localtime64")) return host::WithErrno(EINVAL, nullptr);
+    if (!time || *time < 0) return host::WithErrno(EINVAL, nullptr);
     time_t shifted = static_cast<time_t>(*time + CurrentMachine().clock.utcOffsetSeconds);
-    if (!gmtime_r(&shifted, &local)) { errno = EINVAL; return nullptr; }
+    if (!gmtime_r(&shifted, &local)) return host::WithErrno(EINVAL, nullptr);
     return &local;
 }
 
@@ -313,8 +315,8 @@ LPWSTR WINAPI GetCommandLineW()
 LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR commandLine, int* count)
 {
     DWORD code;
-    if (CurrentMachine().Enter("CommandLineToArgvW", &code)) { SetLastError(code); return nullptr; }
-    if (!commandLine || !count) { SetLastError(ERROR_INVALID_PARAMETER); return nullptr; }
+    if (CurrentMachine().Enter("CommandLineToArgvW", &code)) return host::WithLastError(code, nullptr);
+    if (!commandLine || !count) return host::WithLastError(ERROR_INVALID_PARAMETER, nullptr);
     std::vector<std::u16string> arguments = host::SplitCommandLine(commandLine);
 
     // One block: the pointers (and a null one after them), then the texts they point to.
@@ -339,9 +341,9 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
                                LPCSTR defaultChar, LPBOOL usedDefaultChar)
 {
     DWORD code;
-    if (CurrentMachine().Enter("WideCharToMultiByte", &code)) { SetLastError(code); return 0; }
-    if (!host::IsAnsiCodePage(codePage)) { SetLastError(ERROR_INVALID_PARAMETER); return 0; }
-    if (flags & ~static_cast<DWORD>(WC_NO_BEST_FIT_CHARS)) { SetLastError(ERROR_INVALID_FLAGS); return 0; }
+    if (CurrentMachine().Enter("WideCharToMultiByte", &code)) return host::WithLastError(code, 0);
+    if (!host::IsAnsiCodePage(codePage)) return host::WithLastError(ERROR_INVALID_PARAMETER, 0);
+    if (flags & ~static_cast<DWORD>(WC_NO_BEST_FIT_CHARS)) return host::WithLastError(ERROR_INVALID_FLAGS, 0);
     if (!wide || wideChars == 0 || wideChars < -1 || byteCount < 0 || (byteCount > 0 && !bytes) ||
         (bytes && static_cast<const void*>(bytes) == static_cast<const void*>(wide))) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -356,7 +358,7 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
         // What fits is written all the same; the call fails.
         size_t written = std::min(out.size(), static_cast<size_t>(byteCount));
         std::memcpy(bytes, out.data(), written);
-        if (written < out.size()) { SetLastError(ERROR_INSUFFICIENT_BUFFER); return 0; }
+        if (written < out.size()) return host::WithLastError(ERROR_INSUFFICIENT_BUFFER, 0);
     }
     if (usedDefaultChar) *usedDefaultChar = usedDefault ? TRUE : FALSE;
     return static_cast<int>(out.size());
@@ -365,11 +367,12 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int byteCount, LPWSTR wide, int wideChars)
 {
     DWORD code;
-    if (CurrentMachine().Enter("MultiByteToWideChar", &code)) { SetLastError(code); return 0; }
-    if (!host::IsAnsiCodePage(codePage)) { SetLastError(ERROR_INVALID_PARAMETER); return 0; }
+    if (CurrentMachine().Enter("MultiByteToWideChar", &code)) return host::WithLastError(code, 0);
+    if (!host::IsAnsiCodePage(codePage)) return host::WithLastError(ERROR_INVALID_PARAMETER, 0);
     // Every byte of Windows-1252 stands for one character, so MB_ERR_INVALID_CHARS never
     // finds an invalid one; composition is not modelled.
-    if (flags & ~static_cast<DWORD>(MB_PRECOMPOSED | MB_ERR_INVALID_CHARS)) { SetLastError(ERROR_INVALID_FLAGS); return 0; }
+    if (flags & ~static_cast<DWORD>(MB_PRECOMPOSED | MB_ERR_INVALID_CHARS))
+        return host::WithLastError(ERROR_INVALID_FLAGS, 0);
     if (!bytes || byteCount == 0 || byteCount < -1 || wideChars < 0 || (wideChars > 0 && !wide) ||
         (wide && static_cast<const void*>(bytes) == static_cast<const void*>(wide))) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -379,6 +382,6 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int byt
     if (wideChars == 0) return static_cast<int>(length);
     size_t written = std::min(length, static_cast<size_t>(wideChars));
     for (size_t i = 0; i < written; ++i) wide[i] = host::AnsiToWide(bytes[i]);
-    if (written < length) { SetLastError(ERROR_INSUFFICIENT_BUFFER); return 0; }
+    if (written < length) return host::WithLastError(ERROR_INSUFFICIENT_BUFFER, 0);
     return static_cast<int>(length);
 }

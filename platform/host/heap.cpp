@@ -50,6 +50,6 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block)
     // A failure the test injected still frees the block: the caller cannot retry.
     state.blocks.erase(it);
     std::free(block);
-    if (fails) { SetLastError(code); return FALSE; }
+    if (fails) return host::WithLastError(code, FALSE);
     return TRUE;
 }

@@ -64,10 +64,17 @@ bool Matches(const std::u16string& pattern, const std::u16string& name)
     if (p == u"*.*") return true;
     size_t pi = 0, ni = 0, star = std::u16string::npos, mark = 0;
     while (ni < n.size()) {
-        if (pi < p.size() && (p[pi] == u'?' || p[pi] == n[ni])) { ++pi; ++ni; }
-        else if (pi < p.size() && p[pi] == u'*') { star = pi++; mark = ni; }
-        else if (star != std::u16string::npos) { pi = star + 1; ni = ++mark; }
-        else return false;
+        if (pi < p.size() && (p[pi] == u'?' || p[pi] == n[ni])) {
+            ++pi;
+            ++ni;
+        } else if (pi < p.size() && p[pi] == u'*') {
+            star = pi++;
+            mark = ni;
+        } else if (star != std::u16string::npos) {
+            pi = star + 1;
+            ni = ++mark;
+        } else
+            return false;
     }
     while (pi < p.size() && p[pi] == u'*') ++pi;
     return pi == p.size();
@@ -109,7 +116,7 @@ void WINAPI Sleep(DWORD milliseconds)
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info)
 {
     DWORD code;
-    if (CurrentMachine().Enter("GetVersionExA", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("GetVersionExA", &code)) return host::WithLastError(code, FALSE);
     if (!info || info->dwOSVersionInfoSize < sizeof(OSVERSIONINFOA)) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
@@ -129,7 +136,7 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR name)
 {
     host::Machine& m = CurrentMachine();
     DWORD code;
-    if (m.Enter("GetModuleHandleW", &code)) { SetLastError(code); return nullptr; }
+    if (m.Enter("GetModuleHandleW", &code)) return host::WithLastError(code, nullptr);
     auto it = m.modules.find(host::Text(name));
     if (it == m.modules.end() || (!it->second.resident && it->second.references == 0)) {
         SetLastError(ERROR_MOD_NOT_FOUND);
@@ -142,10 +149,10 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR name)
 {
     host::Machine& m = CurrentMachine();
     DWORD code;
-    if (m.Enter("LoadLibraryW", &code)) { SetLastError(code); return nullptr; }
+    if (m.Enter("LoadLibraryW", &code)) return host::WithLastError(code, nullptr);
     auto it = m.modules.find(host::Text(name));
-    if (it == m.modules.end()) { SetLastError(ERROR_MOD_NOT_FOUND); return nullptr; }
-    if (it->second.loadFails) { SetLastError(it->second.loadError); return nullptr; }
+    if (it == m.modules.end()) return host::WithLastError(ERROR_MOD_NOT_FOUND, nullptr);
+    if (it->second.loadFails) return host::WithLastError(it->second.loadError, nullptr);
     // Loading depends on file-system redirection: with it off, a 32-bit process on 64-bit
     // Windows finds the native 64-bit image in the system directory, which it cannot map. A
     // module that is already mapped is only counted.
@@ -194,20 +201,20 @@ BOOL WINAPI FreeLibrary(HMODULE handle)
     }
     // A failure the test injected still takes the reference: the caller cannot retry.
     if (module->references > 0) --module->references;
-    if (fails) { SetLastError(code); return FALSE; }
+    if (fails) return host::WithLastError(code, FALSE);
     return TRUE;
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE handle, LPCSTR name)
 {
     DWORD code;
-    if (CurrentMachine().Enter("GetProcAddress", &code)) { SetLastError(code); return nullptr; }
+    if (CurrentMachine().Enter("GetProcAddress", &code)) return host::WithLastError(code, nullptr);
     host::Module* module = FindModule(handle);
-    if (!module) { SetLastError(ERROR_INVALID_HANDLE); return nullptr; }
+    if (!module) return host::WithLastError(ERROR_INVALID_HANDLE, nullptr);
     if (name && reinterpret_cast<ULONG_PTR>(name) <= 0xFFFF)
         host::Machine::Unsimulated("GetProcAddress", "an export by ordinal");
     auto it = module->exports.find(name ? name : "");
-    if (it == module->exports.end()) { SetLastError(ERROR_PROC_NOT_FOUND); return nullptr; }
+    if (it == module->exports.end()) return host::WithLastError(ERROR_PROC_NOT_FOUND, nullptr);
     if (it->second) return it->second;
     FARPROC function = host::LayerFunction(it->first);
     if (!function) host::Machine::Unsimulated("GetProcAddress", "the layer has no function " + it->first);
@@ -218,10 +225,10 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
 {
     host::Machine& m = CurrentMachine();
     DWORD code;
-    if (m.Enter("GetModuleFileNameW", &code)) { SetLastError(code); return 0; }
+    if (m.Enter("GetModuleFileNameW", &code)) return host::WithLastError(code, 0);
     if (module) host::Machine::Unsimulated("GetModuleFileNameW", "a module other than the process's file");
     const std::u16string& name = m.moduleFileName;
-    if (size == 0) { SetLastError(ERROR_INSUFFICIENT_BUFFER); return 0; }
+    if (size == 0) return host::WithLastError(ERROR_INSUFFICIENT_BUFFER, 0);
     if (name.size() + 1 > size) {
         // Truncated to the buffer, terminator included, as Windows Vista and later do.
         std::copy(name.begin(), name.begin() + (size - 1), buffer);
@@ -241,8 +248,8 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
 BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64)
 {
     DWORD code;
-    if (CurrentMachine().Enter("IsWow64Process", &code)) { SetLastError(code); return FALSE; }
-    if (!process || !wow64) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    if (CurrentMachine().Enter("IsWow64Process", &code)) return host::WithLastError(code, FALSE);
+    if (!process || !wow64) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     *wow64 = CurrentMachine().UnderWow64() ? TRUE : FALSE;
     return TRUE;
 }
@@ -251,9 +258,9 @@ BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64)
 BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* oldValue)
 {
     DWORD code;
-    if (CurrentMachine().Enter("Wow64DisableWow64FsRedirection", &code)) { SetLastError(code); return FALSE; }
-    if (!CurrentMachine().windows64) { SetLastError(ERROR_INVALID_FUNCTION); return FALSE; }
-    if (!oldValue) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    if (CurrentMachine().Enter("Wow64DisableWow64FsRedirection", &code)) return host::WithLastError(code, FALSE);
+    if (!CurrentMachine().windows64) return host::WithLastError(ERROR_INVALID_FUNCTION, FALSE);
+    if (!oldValue) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     bool& disabled = CurrentMachine().Thread().redirectionDisabled;
     *oldValue = reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(disabled ? 2 : 1));
     disabled = true;
@@ -263,10 +270,10 @@ BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* oldValue)
 BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID oldValue)
 {
     DWORD code;
-    if (CurrentMachine().Enter("Wow64RevertWow64FsRedirection", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("Wow64RevertWow64FsRedirection", &code)) return host::WithLastError(code, FALSE);
     ULONG_PTR state = reinterpret_cast<ULONG_PTR>(oldValue);
-    if (!CurrentMachine().windows64) { SetLastError(ERROR_INVALID_FUNCTION); return FALSE; }
-    if (state != 1 && state != 2) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    if (!CurrentMachine().windows64) return host::WithLastError(ERROR_INVALID_FUNCTION, FALSE);
+    if (state != 1 && state != 2) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     CurrentMachine().Thread().redirectionDisabled = state == 2;
     return TRUE;
 }
@@ -277,22 +284,22 @@ BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID oldValue)
 UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size)
 {
     DWORD code;
-    if (CurrentMachine().Enter("GetSystemDirectoryW", &code)) { SetLastError(code); return 0; }
+    if (CurrentMachine().Enter("GetSystemDirectoryW", &code)) return host::WithLastError(code, 0);
     return host::CopyOut(CurrentMachine().systemDirectory, buffer, size);
 }
 
 UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size)
 {
     DWORD code;
-    if (CurrentMachine().Enter("GetWindowsDirectoryW", &code)) { SetLastError(code); return 0; }
+    if (CurrentMachine().Enter("GetWindowsDirectoryW", &code)) return host::WithLastError(code, 0);
     return host::CopyOut(CurrentMachine().windowsDirectory, buffer, size);
 }
 
 UINT WINAPI GetSystemWow64DirectoryW(LPWSTR buffer, UINT size)
 {
     DWORD code;
-    if (CurrentMachine().Enter("GetSystemWow64DirectoryW", &code)) { SetLastError(code); return 0; }
-    if (!CurrentMachine().windows64) { SetLastError(ERROR_CALL_NOT_IMPLEMENTED); return 0; }
+    if (CurrentMachine().Enter("GetSystemWow64DirectoryW", &code)) return host::WithLastError(code, 0);
+    if (!CurrentMachine().windows64) return host::WithLastError(ERROR_CALL_NOT_IMPLEMENTED, 0);
     return host::CopyOut(CurrentMachine().Wow64Directory(), buffer, size);
 }
 
@@ -300,9 +307,9 @@ DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
 {
     host::Machine& m = CurrentMachine();
     DWORD code;
-    if (m.Enter("GetEnvironmentVariableW", &code)) { SetLastError(code); return 0; }
+    if (m.Enter("GetEnvironmentVariableW", &code)) return host::WithLastError(code, 0);
     auto it = m.environment.find(host::Text(name));
-    if (it == m.environment.end()) { SetLastError(ERROR_ENVVAR_NOT_FOUND); return 0; }
+    if (it == m.environment.end()) return host::WithLastError(ERROR_ENVVAR_NOT_FOUND, 0);
     const std::u16string& value = it->second;
     if (value.empty()) {
         if (buffer && size) buffer[0] = 0;
@@ -318,11 +325,11 @@ DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
 DWORD WINAPI GetFullPathNameW(LPCWSTR path, DWORD size, LPWSTR buffer, LPWSTR* filePart)
 {
     DWORD code;
-    if (CurrentMachine().Enter("GetFullPathNameW", &code)) { SetLastError(code); return 0; }
+    if (CurrentMachine().Enter("GetFullPathNameW", &code)) return host::WithLastError(code, 0);
     std::u16string text = host::Text(path);
-    if (text.empty()) { SetLastError(ERROR_INVALID_NAME); return 0; }
+    if (text.empty()) return host::WithLastError(ERROR_INVALID_NAME, 0);
     std::u16string full = CurrentMachine().FullPath(text);
-    if (full.empty()) { SetLastError(ERROR_INVALID_NAME); return 0; }
+    if (full.empty()) return host::WithLastError(ERROR_INVALID_NAME, 0);
     if (full.size() + 1 > size || !buffer) return static_cast<DWORD>(full.size() + 1);
     std::copy(full.begin(), full.end(), buffer);
     buffer[full.size()] = 0;
@@ -337,11 +344,12 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR path)
 {
     host::Machine& m = CurrentMachine();
     DWORD code;
-    if (m.Enter("GetFileAttributesW", &code)) { SetLastError(code); return INVALID_FILE_ATTRIBUTES; }
+    if (m.Enter("GetFileAttributesW", &code)) return host::WithLastError(code, INVALID_FILE_ATTRIBUTES);
     std::u16string full = m.Redirected(m.FullPath(host::Text(path)));
     std::string hostPath = m.HostPath(full);
-    if (hostPath.empty() || host::HasWildcard(full)) { SetLastError(ERROR_INVALID_NAME); return INVALID_FILE_ATTRIBUTES; }
-    if (!host::IsThere(hostPath)) { SetLastError(host::MissingError(hostPath)); return INVALID_FILE_ATTRIBUTES; }
+    if (hostPath.empty() || host::HasWildcard(full))
+        return host::WithLastError(ERROR_INVALID_NAME, INVALID_FILE_ATTRIBUTES);
+    if (!host::IsThere(hostPath)) return host::WithLastError(host::MissingError(hostPath), INVALID_FILE_ATTRIBUTES);
     if (host::IsFolder(hostPath)) return FILE_ATTRIBUTE_DIRECTORY;
     return m.IsReadOnly(full) ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_ARCHIVE;
 }
@@ -350,14 +358,14 @@ BOOL WINAPI DeleteFileW(LPCWSTR path)
 {
     host::Machine& m = CurrentMachine();
     DWORD code;
-    if (m.Enter("DeleteFileW", &code)) { SetLastError(code); return FALSE; }
+    if (m.Enter("DeleteFileW", &code)) return host::WithLastError(code, FALSE);
     std::u16string full = m.Redirected(m.FullPath(host::Text(path)));
     std::string hostPath = m.HostPath(full);
-    if (hostPath.empty() || host::HasWildcard(full)) { SetLastError(ERROR_INVALID_NAME); return FALSE; }
-    if (!host::IsThere(hostPath)) { SetLastError(host::MissingError(hostPath)); return FALSE; }
-    if (host::IsFolder(hostPath) || m.IsReadOnly(full)) { SetLastError(ERROR_ACCESS_DENIED); return FALSE; }
-    if (m.IsLocked(full)) { SetLastError(ERROR_SHARING_VIOLATION); return FALSE; }
-    if (unlink(hostPath.c_str()) != 0) { SetLastError(ERROR_ACCESS_DENIED); return FALSE; }
+    if (hostPath.empty() || host::HasWildcard(full)) return host::WithLastError(ERROR_INVALID_NAME, FALSE);
+    if (!host::IsThere(hostPath)) return host::WithLastError(host::MissingError(hostPath), FALSE);
+    if (host::IsFolder(hostPath) || m.IsReadOnly(full)) return host::WithLastError(ERROR_ACCESS_DENIED, FALSE);
+    if (m.IsLocked(full)) return host::WithLastError(ERROR_SHARING_VIOLATION, FALSE);
+    if (unlink(hostPath.c_str()) != 0) return host::WithLastError(ERROR_ACCESS_DENIED, FALSE);
     return TRUE;
 }
 
@@ -365,16 +373,17 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
 {
     host::Machine& m = CurrentMachine();
     DWORD code;
-    if (m.Enter("FindFirstFileW", &code)) { SetLastError(code); return INVALID_HANDLE_VALUE; }
+    if (m.Enter("FindFirstFileW", &code)) return host::WithLastError(code, INVALID_HANDLE_VALUE);
     std::u16string full = m.Redirected(m.FullPath(host::Text(pattern)));
     size_t slash = full.rfind(u'\\');
-    if (full.empty() || slash == std::u16string::npos || !data) { SetLastError(ERROR_INVALID_NAME); return INVALID_HANDLE_VALUE; }
+    if (full.empty() || slash == std::u16string::npos || !data)
+        return host::WithLastError(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
     std::u16string folder = full.substr(0, slash + 1);
     std::u16string namePattern = full.substr(slash + 1);
-    if (host::HasWildcard(folder)) { SetLastError(ERROR_INVALID_NAME); return INVALID_HANDLE_VALUE; }
-    if (namePattern.empty()) { SetLastError(ERROR_FILE_NOT_FOUND); return INVALID_HANDLE_VALUE; }
+    if (host::HasWildcard(folder)) return host::WithLastError(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+    if (namePattern.empty()) return host::WithLastError(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     std::string hostFolder = m.HostPath(folder);
-    if (!host::IsFolder(hostFolder)) { SetLastError(ERROR_PATH_NOT_FOUND); return INVALID_HANDLE_VALUE; }
+    if (!host::IsFolder(hostFolder)) return host::WithLastError(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
 
     auto search = std::make_unique<host::FindSearch>();
     ++m.folderScans;
@@ -384,8 +393,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
             std::string name = e->d_name;
             if (isRoot && (name == "." || name == "..")) continue;
             std::u16string wide = host::U16(name);
-            if (host::Matches(namePattern, wide))
-                search->entries.emplace_back(wide, hostFolder + "/" + name);
+            if (host::Matches(namePattern, wide)) search->entries.emplace_back(wide, hostFolder + "/" + name);
         }
         closedir(dir);
     }
@@ -404,10 +412,10 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
 BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data)
 {
     DWORD code;
-    if (CurrentMachine().Enter("FindNextFileW", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("FindNextFileW", &code)) return host::WithLastError(code, FALSE);
     auto* search = CurrentMachine().FindKernelObject<host::FindSearch>(find, "find");
-    if (!search) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
-    if (search->next >= search->entries.size()) { SetLastError(ERROR_NO_MORE_FILES); return FALSE; }
+    if (!search) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
+    if (search->next >= search->entries.size()) return host::WithLastError(ERROR_NO_MORE_FILES, FALSE);
     host::Fill(search->entries[search->next++], data);
     return TRUE;
 }
@@ -424,7 +432,7 @@ BOOL WINAPI FindClose(HANDLE find)
     }
     // A failure the test injected still closes the search: the caller cannot retry.
     m.CloseKernelObject(find);
-    if (fails) { SetLastError(code); return FALSE; }
+    if (fails) return host::WithLastError(code, FALSE);
     return TRUE;
 }
 
@@ -488,7 +496,7 @@ std::string Followed(const std::string& hostPath)
 }
 
 const uint64_t UNIX_EPOCH_IN_FILETIME_SECONDS = 11644473600ULL;  // 1601-01-01 to 1970-01-01
-const uint64_t FILETIME_UNITS_PER_SECOND = 10000000ULL;           // 100-nanosecond units
+const uint64_t FILETIME_UNITS_PER_SECOND = 10000000ULL;          // 100-nanosecond units
 const uint64_t NANOSECONDS_PER_FILETIME_UNIT = 100;
 
 FILETIME FileTime(const struct timespec& t)
@@ -506,18 +514,20 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
 {
     host::Machine& m = CurrentMachine();
     DWORD code;
-    if (m.Enter("CreateFileW", &code)) { SetLastError(code); return INVALID_HANDLE_VALUE; }
+    if (m.Enter("CreateFileW", &code)) return host::WithLastError(code, INVALID_HANDLE_VALUE);
     // One process: sharing meets no other opener (the machine's locked files stand for one).
     (void)shareMode;
     (void)security;
     (void)templateFile;
     std::u16string text = host::Text(path);
     m.openedPaths.push_back(text);
-    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) { SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE; }
-    if (text.empty()) { SetLastError(ERROR_PATH_NOT_FOUND); return INVALID_HANDLE_VALUE; }
+    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING)
+        return host::WithLastError(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    if (text.empty()) return host::WithLastError(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     std::u16string full = m.Redirected(m.FullPath(text));
     std::string hostPath = m.HostPath(full);
-    if (hostPath.empty() || host::HasWildcard(full)) { SetLastError(ERROR_INVALID_NAME); return INVALID_HANDLE_VALUE; }
+    if (hostPath.empty() || host::HasWildcard(full))
+        return host::WithLastError(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
 
     DWORD rights = host::FileRights(access);
     bool writes = (rights & (FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
@@ -526,7 +536,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
     bool linkItself = isLink && (flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT);
     // The file the open reaches: the link itself, or what the links lead to.
     std::string reached = linkItself ? hostPath : host::Followed(hostPath);
-    if (reached.empty()) { SetLastError(ERROR_CANT_RESOLVE_FILENAME); return INVALID_HANDLE_VALUE; }
+    if (reached.empty()) return host::WithLastError(ERROR_CANT_RESOLVE_FILENAME, INVALID_HANDLE_VALUE);
     struct stat st;
     bool nameTaken = lstat(hostPath.c_str(), &st) == 0;
     bool exists = linkItself || stat(reached.c_str(), &st) == 0;
@@ -544,11 +554,14 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
         return INVALID_HANDLE_VALUE;
     }
     if (exists) {
-        if (folder && !(flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS)) { SetLastError(ERROR_ACCESS_DENIED); return INVALID_HANDLE_VALUE; }
-        if (writes && !folder && !linkItself && m.IsReadOnly(full)) { SetLastError(ERROR_ACCESS_DENIED); return INVALID_HANDLE_VALUE; }
-        if (m.IsLocked(full)) { SetLastError(ERROR_SHARING_VIOLATION); return INVALID_HANDLE_VALUE; }
+        if (folder && !(flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS))
+            return host::WithLastError(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+        if (writes && !folder && !linkItself && m.IsReadOnly(full))
+            return host::WithLastError(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+        if (m.IsLocked(full)) return host::WithLastError(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
         bool truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
-        if (truncate && !(rights & FILE_WRITE_DATA)) { SetLastError(ERROR_ACCESS_DENIED); return INVALID_HANDLE_VALUE; }
+        if (truncate && !(rights & FILE_WRITE_DATA))
+            return host::WithLastError(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
         if (linkItself) {
             object->fd = open(reached.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
         } else if (folder) {
@@ -556,20 +569,22 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
         } else {
             // Without FILE_WRITE_DATA, FILE_APPEND_DATA writes only at the end of the file.
             bool appendOnly = (rights & FILE_APPEND_DATA) && !(rights & FILE_WRITE_DATA);
-            object->fd = open(reached.c_str(), O_RDWR | O_CLOEXEC | (appendOnly ? O_APPEND : 0) | (truncate ? O_TRUNC : 0));
+            object->fd =
+                open(reached.c_str(), O_RDWR | O_CLOEXEC | (appendOnly ? O_APPEND : 0) | (truncate ? O_TRUNC : 0));
         }
     } else {
         if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
             SetLastError(host::MissingError(reached));
             return INVALID_HANDLE_VALUE;
         }
-        if (!host::IsFolder(reached.substr(0, reached.rfind('/')))) { SetLastError(ERROR_PATH_NOT_FOUND); return INVALID_HANDLE_VALUE; }
+        if (!host::IsFolder(reached.substr(0, reached.rfind('/'))))
+            return host::WithLastError(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
         bool appendOnly = (rights & FILE_APPEND_DATA) && !(rights & FILE_WRITE_DATA);
         object->fd = open(reached.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | (appendOnly ? O_APPEND : 0), 0644);
         created = object->fd >= 0;
         if (created) m.SetOwnerOfOpenFile(object->fd, m.processUser);
     }
-    if (object->fd < 0) { SetLastError(ERROR_ACCESS_DENIED); return INVALID_HANDLE_VALUE; }
+    if (object->fd < 0) return host::WithLastError(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     bool opened = exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS);
     SetLastError(opened ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return m.AddKernelObject(std::move(object));
@@ -578,12 +593,12 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
 {
     DWORD code;
-    if (CurrentMachine().Enter("GetFileInformationByHandle", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("GetFileInformationByHandle", &code)) return host::WithLastError(code, FALSE);
     auto* object = CurrentMachine().FindKernelObject<host::FileObject>(file, "file");
-    if (!object) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
-    if (!information) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    if (!object) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
+    if (!information) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     struct stat st;
-    if (fstat(object->fd, &st) != 0) { SetLastError(ERROR_ACCESS_DENIED); return FALSE; }
+    if (fstat(object->fd, &st) != 0) return host::WithLastError(ERROR_ACCESS_DENIED, FALSE);
     std::memset(information, 0, sizeof(*information));
     if (object->linkItself)
         information->dwFileAttributes =
@@ -610,18 +625,19 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written,
 {
     DWORD code;
     if (written) *written = 0;
-    if (CurrentMachine().Enter("WriteFile", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("WriteFile", &code)) return host::WithLastError(code, FALSE);
     auto* object = CurrentMachine().FindKernelObject<host::FileObject>(file, "file");
-    if (!object) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    if (!object) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
     if (overlapped) host::Machine::Unsimulated("WriteFile", "overlapped writes");
-    if (!written || (!buffer && bytes)) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
-    if (!(object->access & (FILE_WRITE_DATA | FILE_APPEND_DATA))) { SetLastError(ERROR_ACCESS_DENIED); return FALSE; }
+    if (!written || (!buffer && bytes)) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
+    if (!(object->access & (FILE_WRITE_DATA | FILE_APPEND_DATA)))
+        return host::WithLastError(ERROR_ACCESS_DENIED, FALSE);
     if (object->linkItself) host::Machine::Unsimulated("WriteFile", "writing to a link itself");
     const char* data = static_cast<const char*>(buffer);
     DWORD done = 0;
     while (done < bytes) {
         ssize_t n = write(object->fd, data + done, bytes - done);
-        if (n <= 0) { SetLastError(ERROR_WRITE_FAULT); return FALSE; }
+        if (n <= 0) return host::WithLastError(ERROR_WRITE_FAULT, FALSE);
         done += static_cast<DWORD>(n);
     }
     *written = done;
@@ -631,7 +647,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written,
 BOOL WINAPI CloseHandle(HANDLE handle)
 {
     DWORD code;
-    if (CurrentMachine().Enter("CloseHandle", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("CloseHandle", &code)) return host::WithLastError(code, FALSE);
     if (handle == GetCurrentProcess()) return TRUE;  // the pseudo handle: nothing to close
     if (!CurrentMachine().CloseKernelObject(handle)) {
         ++CurrentMachine().invalidCloses;
@@ -645,7 +661,7 @@ HLOCAL WINAPI LocalFree(HLOCAL block)
 {
     host::Machine& m = CurrentMachine();
     DWORD code;
-    if (m.Enter("LocalFree", &code)) { SetLastError(code); return block; }
+    if (m.Enter("LocalFree", &code)) return host::WithLastError(code, block);
     if (!block) return nullptr;
     auto it = m.localBlocks.find(block);
     if (it == m.localBlocks.end()) {

@@ -167,7 +167,8 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written,
 BOOL WINAPI CloseHandle(HANDLE handle);
 
 // Memory that a call hands out for the caller to free (GetSecurityInfo's security
-// descriptor, CommandLineToArgvW's arguments). Null back on success; the block back, with ERROR_INVALID_HANDLE, on failure.
+// descriptor, CommandLineToArgvW's arguments). Null back on success; the block back, with ERROR_INVALID_HANDLE, on
+// failure.
 HLOCAL WINAPI LocalFree(HLOCAL block);
 
 // The process heap (heap.cpp). HeapAlloc fails by returning null, without a last error.

@@ -54,10 +54,10 @@ using host::CurrentMachine;
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token)
 {
     DWORD code;
-    if (CurrentMachine().Enter("OpenProcessToken", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("OpenProcessToken", &code)) return host::WithLastError(code, FALSE);
     if (process != GetCurrentProcess())
         host::Machine::Unsimulated("OpenProcessToken", "a process other than the current one");
-    if (!token) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    if (!token) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     auto object = std::make_unique<host::TokenObject>();
     object->access = desiredAccess;
     object->user = CurrentMachine().processUser;
@@ -69,17 +69,18 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informatio
                                 DWORD length, PDWORD returnLength)
 {
     DWORD code;
-    if (CurrentMachine().Enter("GetTokenInformation", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("GetTokenInformation", &code)) return host::WithLastError(code, FALSE);
     auto* object = host::CurrentMachine().FindKernelObject<host::TokenObject>(token, "token");
-    if (!object) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    if (!object) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
     if (informationClass != TokenUser)
-        host::Machine::Unsimulated("GetTokenInformation", "information class " + std::to_string(static_cast<int>(informationClass)));
-    if (!(object->access & TOKEN_QUERY)) { SetLastError(ERROR_ACCESS_DENIED); return FALSE; }
-    if (!returnLength) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+        host::Machine::Unsimulated("GetTokenInformation",
+                                   "information class " + std::to_string(static_cast<int>(informationClass)));
+    if (!(object->access & TOKEN_QUERY)) return host::WithLastError(ERROR_ACCESS_DENIED, FALSE);
+    if (!returnLength) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     std::vector<BYTE> sid = host::SidBytes(object->user);
     DWORD needed = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
     *returnLength = needed;
-    if (!information || length < needed) { SetLastError(ERROR_INSUFFICIENT_BUFFER); return FALSE; }
+    if (!information || length < needed) return host::WithLastError(ERROR_INSUFFICIENT_BUFFER, FALSE);
     auto* user = static_cast<TOKEN_USER*>(information);
     BYTE* sidAt = static_cast<BYTE*>(information) + sizeof(TOKEN_USER);
     std::memcpy(sidAt, sid.data(), sid.size());
@@ -91,7 +92,7 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informatio
 BOOL WINAPI EqualSid(PSID first, PSID second)
 {
     DWORD code;
-    if (CurrentMachine().Enter("EqualSid", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("EqualSid", &code)) return host::WithLastError(code, FALSE);
     size_t length = host::SidLength(first);
     if (!length || host::SidLength(second) != length) return FALSE;
     return std::memcmp(first, second, length) == 0 ? TRUE : FALSE;
@@ -104,9 +105,8 @@ BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type)
     return host::SidLength(sid) && host::SidText(sid) == wellKnown ? TRUE : FALSE;
 }
 
-DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION securityInfo,
-                             PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
-                             PSECURITY_DESCRIPTOR* securityDescriptor)
+DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION securityInfo, PSID* owner,
+                             PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* securityDescriptor)
 {
     DWORD code;
     if (CurrentMachine().Enter("GetSecurityInfo", &code)) return code;

@@ -72,6 +72,5 @@ BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type);
 // The owner of a file opened with CreateFileW (the handle needs READ_CONTROL). Returns the
 // error code itself; on success *securityDescriptor is a self-relative descriptor that the
 // caller frees with LocalFree, and *owner points into it.
-DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION securityInfo,
-                             PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
-                             PSECURITY_DESCRIPTOR* securityDescriptor);
+DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION securityInfo, PSID* owner,
+                             PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* securityDescriptor);

@@ -53,13 +53,14 @@ HDEVINFO BuildSet(const char* api, const GUID* classGuid, PCWSTR enumerator, DWO
 {
     const DWORD knownFlags = DIGCF_DEFAULT | DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_PROFILE;
     if (flags & DIGCF_DEVICEINTERFACE) Machine::Unsimulated(api, "DIGCF_DEVICEINTERFACE: sets of device interfaces");
-    if (flags & ~knownFlags) { SetLastError(ERROR_INVALID_FLAGS); return INVALID_HANDLE_VALUE; }
-    if (!classGuid && !(flags & DIGCF_ALLCLASSES)) { SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE; }
+    if (flags & ~knownFlags) return host::WithLastError(ERROR_INVALID_FLAGS, INVALID_HANDLE_VALUE);
+    if (!classGuid && !(flags & DIGCF_ALLCLASSES))
+        return host::WithLastError(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     if (machineName && *machineName) Machine::Unsimulated(api, "a remote machine " + U8(machineName));
     DeviceInfoSet* set = nullptr;
     if (existing && existing != INVALID_HANDLE_VALUE) {
         set = SetOf(existing);
-        if (!set) { SetLastError(ERROR_INVALID_HANDLE); return INVALID_HANDLE_VALUE; }
+        if (!set) return host::WithLastError(ERROR_INVALID_HANDLE, INVALID_HANDLE_VALUE);
     }
     std::u16string prefix = enumerator ? Upper(std::u16string(enumerator)) + u"\\" : std::u16string();
     std::vector<DEVINST> found;
@@ -134,20 +135,26 @@ Inf ParseInf(const std::u16string& text)
         // A ';' outside quotes starts a comment.
         bool quoted = false;
         for (size_t i = 0; i < line.size(); ++i) {
-            if (line[i] == u'"') quoted = !quoted;
-            else if (line[i] == u';' && !quoted) { line.resize(i); break; }
+            if (line[i] == u'"')
+                quoted = !quoted;
+            else if (line[i] == u';' && !quoted) {
+                line.resize(i);
+                break;
+            }
         }
         line = Trim(line);
         if (line.empty()) continue;
         if (line[0] == u'[') {
             size_t close = line.find(u']');
-            section = &inf.sections[Upper(Trim(line.substr(1, close == std::u16string::npos ? std::u16string::npos : close - 1)))];
+            section = &inf.sections[Upper(
+                Trim(line.substr(1, close == std::u16string::npos ? std::u16string::npos : close - 1)))];
             continue;
         }
         size_t equals = line.find(u'=');
         if (!section || equals == std::u16string::npos) continue;
         std::u16string value = Trim(line.substr(equals + 1));
-        if (value.size() >= 2 && value.front() == u'"' && value.back() == u'"') value = value.substr(1, value.size() - 2);
+        if (value.size() >= 2 && value.front() == u'"' && value.back() == u'"')
+            value = value.substr(1, value.size() - 2);
         (*section)[Upper(Trim(line.substr(0, equals)))] = value;
     }
     return inf;
@@ -167,17 +174,17 @@ bool ReadInf(const std::u16string& fullPath, Inf* inf, std::string* bytes = null
     Machine& m = CurrentMachine();
     std::string hostPath = CurrentMachine().HostPath(CurrentMachine().Redirected(fullPath));
     struct stat st;
-    if (hostPath.empty()) { SetLastError(ERROR_INVALID_NAME); return false; }
+    if (hostPath.empty()) return host::WithLastError(ERROR_INVALID_NAME, false);
     if (stat(hostPath.c_str(), &st) != 0) {
         struct stat folder;
         std::string parent = hostPath.substr(0, hostPath.rfind('/'));
         SetLastError(stat(parent.c_str(), &folder) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
         return false;
     }
-    if (S_ISDIR(st.st_mode)) { SetLastError(ERROR_ACCESS_DENIED); return false; }
+    if (S_ISDIR(st.st_mode)) return host::WithLastError(ERROR_ACCESS_DENIED, false);
     std::string content = m.ReadFile(fullPath);
     *inf = ParseInf(InfText(content));
-    if (!IsWindowsInf(*inf)) { SetLastError(ERROR_WRONG_INF_STYLE); return false; }
+    if (!IsWindowsInf(*inf)) return host::WithLastError(ERROR_WRONG_INF_STYLE, false);
     if (bytes) *bytes = content;
     return true;
 }
@@ -245,7 +252,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, H
 {
     (void)parent;
     DWORD code;
-    if (CurrentMachine().Enter("SetupDiGetClassDevsW", &code)) { SetLastError(code); return INVALID_HANDLE_VALUE; }
+    if (CurrentMachine().Enter("SetupDiGetClassDevsW", &code)) return host::WithLastError(code, INVALID_HANDLE_VALUE);
     return host::BuildSet("SetupDiGetClassDevsW", classGuid, enumerator, flags, nullptr, nullptr);
 }
 
@@ -254,19 +261,20 @@ HDEVINFO WINAPI SetupDiGetClassDevsExW(const GUID* classGuid, PCWSTR enumerator,
 {
     (void)parent;
     DWORD code;
-    if (CurrentMachine().Enter("SetupDiGetClassDevsExW", &code)) { SetLastError(code); return INVALID_HANDLE_VALUE; }
-    if (reserved) { SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE; }
+    if (CurrentMachine().Enter("SetupDiGetClassDevsExW", &code)) return host::WithLastError(code, INVALID_HANDLE_VALUE);
+    if (reserved) return host::WithLastError(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     return host::BuildSet("SetupDiGetClassDevsExW", classGuid, enumerator, flags, existing, machineName);
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO devices, DWORD index, PSP_DEVINFO_DATA device)
 {
     DWORD code;
-    if (CurrentMachine().Enter("SetupDiEnumDeviceInfo", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("SetupDiEnumDeviceInfo", &code)) return host::WithLastError(code, FALSE);
     host::DeviceInfoSet* set = host::SetOf(devices);
-    if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
-    if (!device || device->cbSize != sizeof(SP_DEVINFO_DATA)) { SetLastError(ERROR_INVALID_USER_BUFFER); return FALSE; }
-    if (index >= set->members.size()) { SetLastError(ERROR_NO_MORE_ITEMS); return FALSE; }
+    if (!set) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
+    if (!device || device->cbSize != sizeof(SP_DEVINFO_DATA))
+        return host::WithLastError(ERROR_INVALID_USER_BUFFER, FALSE);
+    if (index >= set->members.size()) return host::WithLastError(ERROR_NO_MORE_ITEMS, FALSE);
     const host::Device* member = CurrentMachine().devices.Find(set->members[index]);
     device->ClassGuid = member->classGuid;
     device->DevInst = member->devInst;
@@ -286,16 +294,16 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO devices)
     }
     // A failure the test injected still destroys the set: the caller cannot retry.
     m.CloseKernelObject(devices);
-    if (fails) { SetLastError(code); return FALSE; }
+    if (fails) return host::WithLastError(code, FALSE);
     return TRUE;
 }
 
 BOOL WINAPI SetupDiGetDeviceInfoListDetailW(HDEVINFO devices, PSP_DEVINFO_LIST_DETAIL_DATA_W detail)
 {
     DWORD code;
-    if (CurrentMachine().Enter("SetupDiGetDeviceInfoListDetailW", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("SetupDiGetDeviceInfoListDetailW", &code)) return host::WithLastError(code, FALSE);
     host::DeviceInfoSet* set = host::SetOf(devices);
-    if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    if (!set) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
     if (!detail || detail->cbSize != sizeof(SP_DEVINFO_LIST_DETAIL_DATA_W)) {
         SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
@@ -309,13 +317,13 @@ BOOL WINAPI SetupDiGetDeviceInfoListDetailW(HDEVINFO devices, PSP_DEVINFO_LIST_D
 // -----------------------------------------------------------------------------------------
 // Class installation
 
-BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA device,
-                                          PSP_CLASSINSTALL_HEADER params, DWORD size)
+BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA device, PSP_CLASSINSTALL_HEADER params,
+                                          DWORD size)
 {
     DWORD code;
-    if (CurrentMachine().Enter("SetupDiSetClassInstallParamsW", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("SetupDiSetClassInstallParamsW", &code)) return host::WithLastError(code, FALSE);
     host::DeviceInfoSet* set = host::SetOf(devices);
-    if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    if (!set) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
     if (!device) host::Machine::Unsimulated("SetupDiSetClassInstallParamsW", "parameters for the whole set");
     if (!host::MemberOf(set, device)) return FALSE;
     if (!params) {
@@ -348,17 +356,17 @@ BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA dev
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO devices, PSP_DEVINFO_DATA device)
 {
     DWORD code;
-    if (CurrentMachine().Enter("SetupDiCallClassInstaller", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("SetupDiCallClassInstaller", &code)) return host::WithLastError(code, FALSE);
     // A 32-bit process may not run the class installers of 64-bit Windows.
-    if (CurrentMachine().UnderWow64()) { SetLastError(ERROR_IN_WOW64); return FALSE; }
+    if (CurrentMachine().UnderWow64()) return host::WithLastError(ERROR_IN_WOW64, FALSE);
     host::DeviceInfoSet* set = host::SetOf(devices);
-    if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    if (!set) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
     if (function != DIF_REMOVE)
         host::Machine::Unsimulated("SetupDiCallClassInstaller", "install function " + std::to_string(function));
-    if (!device) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    if (!device) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     host::Device* member = host::MemberOf(set, device);
     if (!member) return FALSE;
-    if (member->removalError) { SetLastError(member->removalError); return FALSE; }
+    if (member->removalError) return host::WithLastError(member->removalError, FALSE);
     // Without class-install parameters the removal is global, as with them set so. A device
     // whose removal needs a restart stays in the tree until that restart.
     ++member->removalsAsked;
@@ -367,14 +375,14 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO devices, PS
     return TRUE;
 }
 
-BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA device,
-                                           PSP_DEVINSTALL_PARAMS_W params)
+BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA device, PSP_DEVINSTALL_PARAMS_W params)
 {
     DWORD code;
-    if (CurrentMachine().Enter("SetupDiGetDeviceInstallParamsW", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("SetupDiGetDeviceInstallParamsW", &code)) return host::WithLastError(code, FALSE);
     host::DeviceInfoSet* set = host::SetOf(devices);
-    if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
-    if (!params || params->cbSize != sizeof(SP_DEVINSTALL_PARAMS_W)) { SetLastError(ERROR_INVALID_USER_BUFFER); return FALSE; }
+    if (!set) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
+    if (!params || params->cbSize != sizeof(SP_DEVINSTALL_PARAMS_W))
+        return host::WithLastError(ERROR_INVALID_USER_BUFFER, FALSE);
     DWORD flags = 0;
     if (device) {
         if (device->cbSize != sizeof(SP_DEVINFO_DATA) ||
@@ -383,7 +391,7 @@ BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA de
             return FALSE;
         }
         const host::Device* member = CurrentMachine().devices.Find(device->DevInst);
-        if (member->installParamsError) { SetLastError(member->installParamsError); return FALSE; }
+        if (member->installParamsError) return host::WithLastError(member->installParamsError, FALSE);
         flags = set->installFlags[device->DevInst];
     }
     DWORD size = params->cbSize;
@@ -396,24 +404,24 @@ BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA de
 // -----------------------------------------------------------------------------------------
 // Device registry properties
 
-BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO devices, PSP_DEVINFO_DATA device, DWORD property,
-                                              PDWORD type, PBYTE buffer, DWORD size, PDWORD required)
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO devices, PSP_DEVINFO_DATA device, DWORD property, PDWORD type,
+                                              PBYTE buffer, DWORD size, PDWORD required)
 {
     DWORD code;
-    if (CurrentMachine().Enter("SetupDiGetDeviceRegistryPropertyW", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("SetupDiGetDeviceRegistryPropertyW", &code)) return host::WithLastError(code, FALSE);
     host::DeviceInfoSet* set = host::SetOf(devices);
-    if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    if (!set) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
     host::Device* member = host::MemberOf(set, device);
     if (!member) return FALSE;
-    if (property >= SPDRP_MAXIMUM_PROPERTY) { SetLastError(ERROR_INVALID_REG_PROPERTY); return FALSE; }
-    if (!buffer && size) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    if (property >= SPDRP_MAXIMUM_PROPERTY) return host::WithLastError(ERROR_INVALID_REG_PROPERTY, FALSE);
+    if (!buffer && size) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     auto it = member->properties.find(property);
-    if (it == member->properties.end()) { SetLastError(ERROR_INVALID_DATA); return FALSE; }
+    if (it == member->properties.end()) return host::WithLastError(ERROR_INVALID_DATA, FALSE);
     const host::DeviceProperty& value = it->second;
     DWORD needed = static_cast<DWORD>(value.bytes.size());
     if (type) *type = value.type;
     if (required) *required = needed;
-    if (size < needed) { SetLastError(ERROR_INSUFFICIENT_BUFFER); return FALSE; }
+    if (size < needed) return host::WithLastError(ERROR_INSUFFICIENT_BUFFER, FALSE);
     if (needed) std::memcpy(buffer, value.bytes.data(), needed);
     return TRUE;
 }
@@ -422,15 +430,15 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO devices, PSP_DEVINFO_DATA
                                               const BYTE* buffer, DWORD size)
 {
     DWORD code;
-    if (CurrentMachine().Enter("SetupDiSetDeviceRegistryPropertyW", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("SetupDiSetDeviceRegistryPropertyW", &code)) return host::WithLastError(code, FALSE);
     host::DeviceInfoSet* set = host::SetOf(devices);
-    if (!set) { SetLastError(ERROR_INVALID_HANDLE); return FALSE; }
+    if (!set) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
     host::Device* member = host::MemberOf(set, device);
     if (!member) return FALSE;
     std::string bytes = buffer ? std::string(reinterpret_cast<const char*>(buffer), size) : std::string();
     switch (property) {
     case SPDRP_CONFIGFLAGS: {
-        if (!buffer || size != sizeof(DWORD)) { SetLastError(ERROR_INVALID_DATA); return FALSE; }
+        if (!buffer || size != sizeof(DWORD)) return host::WithLastError(ERROR_INVALID_DATA, FALSE);
         DWORD flags;
         std::memcpy(&flags, buffer, sizeof flags);
         member->ConfigFlags(flags);
@@ -439,27 +447,24 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO devices, PSP_DEVINFO_DATA
     }
     case SPDRP_HARDWAREID:
     case SPDRP_COMPATIBLEIDS:
-        if (!buffer || size == 0) member->properties.erase(property);
-        else member->Property(property, REG_MULTI_SZ, bytes);
+        if (!buffer || size == 0)
+            member->properties.erase(property);
+        else
+            member->Property(property, REG_MULTI_SZ, bytes);
         return TRUE;
-    case SPDRP_DEVICEDESC:
-        member->Property(property, REG_SZ, bytes);
-        return TRUE;
-    default:
-        SetLastError(ERROR_INVALID_REG_PROPERTY);
-        return FALSE;
+    case SPDRP_DEVICEDESC: member->Property(property, REG_SZ, bytes); return TRUE;
+    default: SetLastError(ERROR_INVALID_REG_PROPERTY); return FALSE;
     }
 }
 
 // -----------------------------------------------------------------------------------------
 // INF files and the driver store
 
-BOOL WINAPI SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR className, DWORD classNameSize,
-                                PDWORD required)
+BOOL WINAPI SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR className, DWORD classNameSize, PDWORD required)
 {
     DWORD code;
-    if (CurrentMachine().Enter("SetupDiGetINFClassW", &code)) { SetLastError(code); return FALSE; }
-    if (!infName || !*infName || !classGuid) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
+    if (CurrentMachine().Enter("SetupDiGetINFClassW", &code)) return host::WithLastError(code, FALSE);
+    if (!infName || !*infName || !classGuid) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     std::u16string name(infName);
     // A bare name is looked for in the inf folder of the Windows directory.
     std::u16string fullPath = name.find_first_of(u"\\/:") == std::u16string::npos
@@ -471,7 +476,7 @@ BOOL WINAPI SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR classNam
     const std::u16string* classText = inf.Value(u"Version", u"Class");
     GUID guid = {};
     if (guidText) {
-        if (!host::ParseGuid(guidText->c_str(), &guid)) { SetLastError(ERROR_INVALID_CLASS); return FALSE; }
+        if (!host::ParseGuid(guidText->c_str(), &guid)) return host::WithLastError(ERROR_INVALID_CLASS, FALSE);
     } else if (!classText) {
         SetLastError(ERROR_NO_ASSOCIATED_CLASS);
         return FALSE;
@@ -480,64 +485,63 @@ BOOL WINAPI SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR classNam
     std::u16string classNameText = classText ? *classText : std::u16string();
     DWORD needed = static_cast<DWORD>(classNameText.size() + 1);
     if (required) *required = needed;
-    if (!className || classNameSize < needed) { SetLastError(ERROR_INSUFFICIENT_BUFFER); return FALSE; }
+    if (!className || classNameSize < needed) return host::WithLastError(ERROR_INSUFFICIENT_BUFFER, FALSE);
     std::copy(classNameText.begin(), classNameText.end(), className);
     className[classNameText.size()] = 0;
     *classGuid = guid;
     return TRUE;
 }
 
-BOOL WINAPI SetupCopyOEMInfW(PCWSTR source, PCWSTR mediaLocation, DWORD mediaType, DWORD copyStyle,
-                             PWSTR destination, DWORD destinationSize, PDWORD required,
-                             PWSTR* destinationNamePart)
+BOOL WINAPI SetupCopyOEMInfW(PCWSTR source, PCWSTR mediaLocation, DWORD mediaType, DWORD copyStyle, PWSTR destination,
+                             DWORD destinationSize, PDWORD required, PWSTR* destinationNamePart)
 {
     (void)mediaLocation;
     DWORD code;
-    if (CurrentMachine().Enter("SetupCopyOEMInfW", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("SetupCopyOEMInfW", &code)) return host::WithLastError(code, FALSE);
     const DWORD knownStyles = SP_COPY_NOOVERWRITE | SP_COPY_REPLACEONLY | SP_COPY_OEMINF_CATALOG_ONLY;
     if (!source || !*source || mediaType > SPOST_URL || (!destination && destinationSize)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (copyStyle & ~knownStyles) { SetLastError(ERROR_INVALID_FLAGS); return FALSE; }
+    if (copyStyle & ~knownStyles) return host::WithLastError(ERROR_INVALID_FLAGS, FALSE);
     std::u16string fullPath = host::CurrentMachine().FullPath(source);
     host::Inf inf;
     std::string bytes;
     if (!host::ReadInf(fullPath, &inf, &bytes)) return FALSE;
     std::u16string name = host::StagedCopy(bytes);
     bool existed = !name.empty();
-    if (!existed && (copyStyle & SP_COPY_REPLACEONLY)) { SetLastError(ERROR_FILE_NOT_FOUND); return FALSE; }
+    if (!existed && (copyStyle & SP_COPY_REPLACEONLY)) return host::WithLastError(ERROR_FILE_NOT_FOUND, FALSE);
     // The destination's length is known before staging: the store folder, "oem", the
     // number and ".inf".
     std::u16string destinationPath =
         host::StoreFolder() + (existed ? name : u"oem" + host::U16(std::to_string(host::NextStoreNumber())) + u".inf");
     DWORD needed = static_cast<DWORD>(destinationPath.size() + 1);
     if (required) *required = needed;
-    if (destination && destinationSize < needed) { SetLastError(ERROR_INSUFFICIENT_BUFFER); return FALSE; }
+    if (destination && destinationSize < needed) return host::WithLastError(ERROR_INSUFFICIENT_BUFFER, FALSE);
     if (!existed) name = host::StageCopy(fullPath, bytes);
     if (destination) {
         std::copy(destinationPath.begin(), destinationPath.end(), destination);
         destination[destinationPath.size()] = 0;
         if (destinationNamePart) *destinationNamePart = destination + (destinationPath.size() - name.size());
     }
-    if (existed && (copyStyle & SP_COPY_NOOVERWRITE)) { SetLastError(ERROR_FILE_EXISTS); return FALSE; }
+    if (existed && (copyStyle & SP_COPY_NOOVERWRITE)) return host::WithLastError(ERROR_FILE_EXISTS, FALSE);
     return TRUE;
 }
 
 BOOL WINAPI SetupUninstallOEMInfW(PCWSTR infName, DWORD flags, PVOID reserved)
 {
     DWORD code;
-    if (CurrentMachine().Enter("SetupUninstallOEMInfW", &code)) { SetLastError(code); return FALSE; }
-    if (!infName || !*infName || reserved) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
-    if (flags & ~static_cast<DWORD>(SUOI_FORCEDELETE)) { SetLastError(ERROR_INVALID_FLAGS); return FALSE; }
+    if (CurrentMachine().Enter("SetupUninstallOEMInfW", &code)) return host::WithLastError(code, FALSE);
+    if (!infName || !*infName || reserved) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
+    if (flags & ~static_cast<DWORD>(SUOI_FORCEDELETE)) return host::WithLastError(ERROR_INVALID_FLAGS, FALSE);
     std::u16string name(infName);
-    if (name.find_first_of(u"\\/:") != std::u16string::npos) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
-    if (!host::IsStoreName(name)) { SetLastError(ERROR_NOT_AN_INSTALLED_OEM_INF); return FALSE; }
+    if (name.find_first_of(u"\\/:") != std::u16string::npos) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
+    if (!host::IsStoreName(name)) return host::WithLastError(ERROR_NOT_AN_INSTALLED_OEM_INF, FALSE);
     host::Machine& m = CurrentMachine();
-    if (!m.Exists(host::StoreFolder() + name)) { SetLastError(ERROR_FILE_NOT_FOUND); return FALSE; }
+    if (!m.Exists(host::StoreFolder() + name)) return host::WithLastError(ERROR_FILE_NOT_FOUND, FALSE);
     for (host::Device& device : CurrentMachine().devices.devices) {
         if (device.removed || host::Upper(device.driverInf) != host::Upper(name)) continue;
-        if (!(flags & SUOI_FORCEDELETE)) { SetLastError(ERROR_INF_IN_USE_BY_DEVICES); return FALSE; }
+        if (!(flags & SUOI_FORCEDELETE)) return host::WithLastError(ERROR_INF_IN_USE_BY_DEVICES, FALSE);
     }
     for (host::Device& device : CurrentMachine().devices.devices)
         if (host::Upper(device.driverInf) == host::Upper(name)) device.driverInf.clear();
@@ -549,26 +553,27 @@ BOOL WINAPI SetupUninstallOEMInfW(PCWSTR infName, DWORD flags, PVOID reserved)
 // -----------------------------------------------------------------------------------------
 // newdev
 
-BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND parent, LPCWSTR hardwareId, LPCWSTR fullInfPath,
-                                               DWORD installFlags, PBOOL rebootRequired)
+BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND parent, LPCWSTR hardwareId, LPCWSTR fullInfPath, DWORD installFlags,
+                                               PBOOL rebootRequired)
 {
     (void)parent;
     DWORD code;
-    if (CurrentMachine().Enter("UpdateDriverForPlugAndPlayDevicesW", &code)) { SetLastError(code); return FALSE; }
+    if (CurrentMachine().Enter("UpdateDriverForPlugAndPlayDevicesW", &code)) return host::WithLastError(code, FALSE);
     // A 32-bit process may not update drivers on 64-bit Windows; the 64-bit version of the
     // application has to do it.
-    if (CurrentMachine().UnderWow64()) { SetLastError(ERROR_IN_WOW64); return FALSE; }
-    if (!hardwareId || !*hardwareId || !fullInfPath || !*fullInfPath) { SetLastError(ERROR_INVALID_PARAMETER); return FALSE; }
-    if (installFlags & ~static_cast<DWORD>(INSTALLFLAG_BITS)) { SetLastError(ERROR_INVALID_FLAGS); return FALSE; }
+    if (CurrentMachine().UnderWow64()) return host::WithLastError(ERROR_IN_WOW64, FALSE);
+    if (!hardwareId || !*hardwareId || !fullInfPath || !*fullInfPath)
+        return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
+    if (installFlags & ~static_cast<DWORD>(INSTALLFLAG_BITS)) return host::WithLastError(ERROR_INVALID_FLAGS, FALSE);
     host::DeviceTree& tree = CurrentMachine().devices;
     tree.updates.push_back(host::UpdateCall{hardwareId, fullInfPath, installFlags});
     std::u16string path(fullInfPath);
     host::Inf inf;
     std::string bytes;
     if (!host::ReadInf(host::CurrentMachine().FullPath(path), &inf, &bytes)) return FALSE;
-    const host::UpdateOutcome outcome = tree.updateOutcomes.count(hardwareId) ? tree.updateOutcomes[hardwareId]
-                                                                               : host::UpdateOutcome();
-    if (outcome.error) { SetLastError(outcome.error); return FALSE; }
+    const host::UpdateOutcome outcome =
+        tree.updateOutcomes.count(hardwareId) ? tree.updateOutcomes[hardwareId] : host::UpdateOutcome();
+    if (outcome.error) return host::WithLastError(outcome.error, FALSE);
 
     std::vector<host::Device*> matches;
     for (host::Device& device : tree.devices) {
@@ -576,15 +581,18 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND parent, LPCWSTR hardwareId, 
         auto ids = device.properties.find(SPDRP_HARDWAREID);
         if (ids == device.properties.end()) continue;
         for (const std::u16string& id : host::MultiStrings(ids->second.bytes))
-            if (host::Upper(id) == host::Upper(hardwareId)) { matches.push_back(&device); break; }
+            if (host::Upper(id) == host::Upper(hardwareId)) {
+                matches.push_back(&device);
+                break;
+            }
     }
-    if (matches.empty()) { SetLastError(ERROR_NO_SUCH_DEVINST); return FALSE; }
+    if (matches.empty()) return host::WithLastError(ERROR_NO_SUCH_DEVINST, FALSE);
     std::u16string staged = host::Stage(host::CurrentMachine().FullPath(path), bytes);
     if (!(installFlags & INSTALLFLAG_FORCE)) {
         bool better = false;
         for (host::Device* device : matches)
             if (host::Upper(device->driverInf) != host::Upper(staged)) better = true;
-        if (!better) { SetLastError(ERROR_NO_MORE_ITEMS); return FALSE; }
+        if (!better) return host::WithLastError(ERROR_NO_MORE_ITEMS, FALSE);
     }
     for (host::Device* device : matches) device->driverInf = staged;
     if (rebootRequired) *rebootRequired = outcome.reboot ? TRUE : FALSE;

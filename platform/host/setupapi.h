@@ -10,8 +10,7 @@
 typedef PVOID HDEVINFO;
 typedef PVOID HSPFILEQ;
 typedef UINT DI_FUNCTION;
-typedef UINT(CALLBACK* PSP_FILE_CALLBACK_W)(PVOID context, UINT notification, UINT_PTR param1,
-                                           UINT_PTR param2);
+typedef UINT(CALLBACK* PSP_FILE_CALLBACK_W)(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR param2);
 
 #ifndef REG_NONE
 #define REG_NONE 0
@@ -133,27 +132,25 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO devices);
 BOOL WINAPI SetupDiGetDeviceInfoListDetailW(HDEVINFO devices, PSP_DEVINFO_LIST_DETAIL_DATA_W detail);
 
 // Class installation.
-BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA device,
-                                          PSP_CLASSINSTALL_HEADER params, DWORD size);
+BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA device, PSP_CLASSINSTALL_HEADER params,
+                                          DWORD size);
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO devices, PSP_DEVINFO_DATA device);
-BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA device,
-                                           PSP_DEVINSTALL_PARAMS_W params);
+BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA device, PSP_DEVINSTALL_PARAMS_W params);
 
 // Device registry properties.
-BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO devices, PSP_DEVINFO_DATA device, DWORD property,
-                                              PDWORD type, PBYTE buffer, DWORD size, PDWORD required);
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO devices, PSP_DEVINFO_DATA device, DWORD property, PDWORD type,
+                                              PBYTE buffer, DWORD size, PDWORD required);
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO devices, PSP_DEVINFO_DATA device, DWORD property,
                                               const BYTE* buffer, DWORD size);
 
 // INF files and the driver store.
 BOOL WINAPI SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR className, DWORD classNameSize,
                                 PDWORD required);
-BOOL WINAPI SetupCopyOEMInfW(PCWSTR source, PCWSTR mediaLocation, DWORD mediaType, DWORD copyStyle,
-                             PWSTR destination, DWORD destinationSize, PDWORD required,
-                             PWSTR* destinationNamePart);
+BOOL WINAPI SetupCopyOEMInfW(PCWSTR source, PCWSTR mediaLocation, DWORD mediaType, DWORD copyStyle, PWSTR destination,
+                             DWORD destinationSize, PDWORD required, PWSTR* destinationNamePart);
 // Exported by the machine's "setupapi.dll"; the products bind it at run time.
 BOOL WINAPI SetupUninstallOEMInfW(PCWSTR infName, DWORD flags, PVOID reserved);
 
 // Exported by the machine's "newdev.dll"; the products bind it at run time.
-BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND parent, LPCWSTR hardwareId, LPCWSTR fullInfPath,
-                                               DWORD installFlags, PBOOL rebootRequired);
+BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND parent, LPCWSTR hardwareId, LPCWSTR fullInfPath, DWORD installFlags,
+                                               PBOOL rebootRequired);

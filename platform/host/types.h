@@ -51,12 +51,18 @@ typedef const void* LPCVOID;
 
 typedef void* HANDLE;
 typedef HANDLE* PHANDLE;
-struct HINSTANCE__ { int unused; };
+struct HINSTANCE__ {
+    int unused;
+};
 typedef HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
-struct HWND__ { int unused; };
+struct HWND__ {
+    int unused;
+};
 typedef HWND__* HWND;
-struct HKEY__ { int unused; };
+struct HKEY__ {
+    int unused;
+};
 typedef HKEY__* HKEY;
 typedef HKEY* PHKEY;
 

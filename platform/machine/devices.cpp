@@ -35,8 +35,16 @@ Device* DeviceTree::Find(DEVINST devInst)
     return nullptr;
 }
 
-Device& Device::Present(bool on) { present = on; return *this; }
-Device& Device::InstanceId(const std::u16string& id) { instanceId = id; return *this; }
+Device& Device::Present(bool on)
+{
+    present = on;
+    return *this;
+}
+Device& Device::InstanceId(const std::u16string& id)
+{
+    instanceId = id;
+    return *this;
+}
 
 Device& Device::HardwareIds(std::initializer_list<std::u16string> ids)
 {
@@ -59,10 +67,26 @@ Device& Device::Property(DWORD code, DWORD type, const std::string& bytes)
 }
 
 Device& Device::ConfigFlags(DWORD flags) { return Property(SPDRP_CONFIGFLAGS, REG_DWORD, DwordBytes(flags)); }
-Device& Device::ConfigFlagsUnreadable() { properties.erase(SPDRP_CONFIGFLAGS); return *this; }
-Device& Device::RemovalFails(DWORD error) { removalError = error; return *this; }
-Device& Device::RemovalNeeds(DWORD flags) { removalFlags = flags; return *this; }
-Device& Device::InstallParamsUnreadable(DWORD error) { installParamsError = error; return *this; }
+Device& Device::ConfigFlagsUnreadable()
+{
+    properties.erase(SPDRP_CONFIGFLAGS);
+    return *this;
+}
+Device& Device::RemovalFails(DWORD error)
+{
+    removalError = error;
+    return *this;
+}
+Device& Device::RemovalNeeds(DWORD flags)
+{
+    removalFlags = flags;
+    return *this;
+}
+Device& Device::InstallParamsUnreadable(DWORD error)
+{
+    installParamsError = error;
+    return *this;
+}
 
 DWORD Device::Flags(DWORD otherwise) const
 {

@@ -30,7 +30,7 @@ struct DeviceProperty {
 struct Device {
     DEVINST devInst = 0;
     GUID classGuid = {};
-    bool present = true;     // attached; else a phantom the system remembers
+    bool present = true;  // attached; else a phantom the system remembers
     std::u16string instanceId;
     std::map<DWORD, DeviceProperty> properties;  // by SPDRP_* code
 
@@ -41,7 +41,7 @@ struct Device {
 
     // What happened to it.
     bool removed = false;
-    int removalsAsked = 0;  // successful DIF_REMOVE calls, also those that must wait for a restart
+    int removalsAsked = 0;                  // successful DIF_REMOVE calls, also those that must wait for a restart
     std::vector<DWORD> configFlagsWritten;  // every SPDRP_CONFIGFLAGS value written, in order
     std::u16string driverInf;               // store name of the INF it was last updated to
 
@@ -67,8 +67,16 @@ struct UpdateOutcome {
     DWORD error = 0;      // fails with this code
     bool reboot = false;  // succeeds and asks for a reboot
 
-    UpdateOutcome& Fails(DWORD code) { error = code; return *this; }
-    UpdateOutcome& NeedsReboot(bool on = true) { reboot = on; return *this; }
+    UpdateOutcome& Fails(DWORD code)
+    {
+        error = code;
+        return *this;
+    }
+    UpdateOutcome& NeedsReboot(bool on = true)
+    {
+        reboot = on;
+        return *this;
+    }
 };
 
 struct UpdateCall {

@@ -60,7 +60,10 @@ void MakeHostFolders(const std::string& hostPath)
     std::stringstream in(hostPath);
     std::string part;
     while (std::getline(in, part, '/')) {
-        if (part.empty()) { partial = "/"; continue; }
+        if (part.empty()) {
+            partial = "/";
+            continue;
+        }
         partial += (partial.empty() || partial.back() == '/' ? "" : "/") + part;
         mkdir(partial.c_str(), 0755);
     }
@@ -143,10 +146,7 @@ long Journal::Position(const std::string& api, int nth) const
     return -1;
 }
 
-void Machine::Fail(const std::string& api, DWORD code, int times)
-{
-    injections[api] = Injection{code, times};
-}
+void Machine::Fail(const std::string& api, DWORD code, int times) { injections[api] = Injection{code, times}; }
 
 bool Machine::Enter(const char* api, DWORD* code)
 {
@@ -307,24 +307,24 @@ std::vector<std::u16string> Machine::List(const std::u16string& folder)
 void Machine::SetReadOnly(const std::u16string& path, bool on)
 {
     std::u16string key = Upper(Redirected(FullPath(path)));
-    if (on) readOnly.insert(key); else readOnly.erase(key);
+    if (on)
+        readOnly.insert(key);
+    else
+        readOnly.erase(key);
 }
 
-bool Machine::IsReadOnly(const std::u16string& path)
-{
-    return readOnly.count(Upper(Redirected(FullPath(path)))) != 0;
-}
+bool Machine::IsReadOnly(const std::u16string& path) { return readOnly.count(Upper(Redirected(FullPath(path)))) != 0; }
 
 void Machine::Lock(const std::u16string& path, bool on)
 {
     std::u16string key = Upper(Redirected(FullPath(path)));
-    if (on) locked.insert(key); else locked.erase(key);
+    if (on)
+        locked.insert(key);
+    else
+        locked.erase(key);
 }
 
-bool Machine::IsLocked(const std::u16string& path)
-{
-    return locked.count(Upper(Redirected(FullPath(path)))) != 0;
-}
+bool Machine::IsLocked(const std::u16string& path) { return locked.count(Upper(Redirected(FullPath(path)))) != 0; }
 
 // ---------------------------------------------------------------------------------------
 // Owners and links
@@ -474,7 +474,10 @@ std::u16string Machine::FullPath(const std::u16string& path) const
         part.clear();
     };
     for (char16_t c : rest) {
-        if (IsSeparator(c)) flush(); else part.push_back(c);
+        if (IsSeparator(c))
+            flush();
+        else
+            part.push_back(c);
     }
     flush();
     std::u16string full = drive + u"\\";
@@ -495,13 +498,12 @@ std::u16string Machine::Redirected(const std::u16string& fullPath)
     if (upper.compare(0, system.size(), system) != 0) return fullPath;
     if (upper.size() > system.size() && upper[system.size()] != u'\\') return fullPath;
     // Folders that WOW64 leaves alone.
-    static const char16_t* const exempt[] = {u"\\CATROOT", u"\\CATROOT2", u"\\DRIVERSTORE",
+    static const char16_t* const exempt[] = {u"\\CATROOT",      u"\\CATROOT2", u"\\DRIVERSTORE",
                                              u"\\DRIVERS\\ETC", u"\\LOGFILES", u"\\SPOOL"};
     std::u16string tail = upper.substr(system.size());
     for (const char16_t* e : exempt) {
         std::u16string x(e);
-        if (tail.compare(0, x.size(), x) == 0 && (tail.size() == x.size() || tail[x.size()] == u'\\'))
-            return fullPath;
+        if (tail.compare(0, x.size(), x) == 0 && (tail.size() == x.size() || tail[x.size()] == u'\\')) return fullPath;
     }
     return m.Wow64Directory() + fullPath.substr(system.size());
 }
@@ -548,7 +550,10 @@ std::string Machine::HostPath(const std::u16string& fullPath)
         part.clear();
     };
     for (size_t i = 3; i < fullPath.size(); ++i) {
-        if (fullPath[i] == u'\\') flush(); else part.push_back(fullPath[i]);
+        if (fullPath[i] == u'\\')
+            flush();
+        else
+            part.push_back(fullPath[i]);
     }
     flush();
     return hostPath;

@@ -41,7 +41,7 @@ struct Module {
     bool resident = false;   // mapped in every process (kernel32.dll): GetModuleHandleW finds it
     bool loadFails = false;  // LoadLibraryW fails with loadError
     DWORD loadError = ERROR_MOD_NOT_FOUND;
-    int references = 0;      // LoadLibraryW calls not yet matched by FreeLibrary
+    int references = 0;  // LoadLibraryW calls not yet matched by FreeLibrary
 };
 
 // An object behind a handle that the process closes (a file, a token, a device information
@@ -58,11 +58,11 @@ struct KernelObject {
 struct FileObject : KernelObject {
     FileObject() : KernelObject("file") {}
     ~FileObject() override;
-    int fd = -1;                  // host descriptor; O_PATH for a link or folder opened as itself
-    std::string hostPath;         // where it was opened
-    DWORD access = 0;             // granted rights, generic rights mapped
-    bool linkItself = false;      // a symbolic link or junction opened as itself
-    bool directoryLink = false;   // ... one that stands for a folder
+    int fd = -1;                 // host descriptor; O_PATH for a link or folder opened as itself
+    std::string hostPath;        // where it was opened
+    DWORD access = 0;            // granted rights, generic rights mapped
+    bool linkItself = false;     // a symbolic link or junction opened as itself
+    bool directoryLink = false;  // ... one that stands for a folder
 };
 
 // A descriptor of the C runtime that owns a file handle (_open_osfhandle).

@@ -98,7 +98,10 @@ Key* Walk(Key* root, const std::vector<std::string>& names)
 
 }  // namespace
 
-const RegistryKey* RegistryTree::Find(const std::vector<std::string>& names) const { return Walk(&localMachine, names); }
+const RegistryKey* RegistryTree::Find(const std::vector<std::string>& names) const
+{
+    return Walk(&localMachine, names);
+}
 
 RegistryKey* RegistryTree::Find(const std::vector<std::string>& names) { return Walk(&localMachine, names); }
 

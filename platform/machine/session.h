@@ -19,8 +19,8 @@ struct InstallerSession {
 
     MSIHANDLE Open();  // a session handle for the custom action
 
-    std::deque<int> answers;        // what each message returns, in turn; 0 when none is left
-    std::vector<Message> messages;  // every message handed over
+    std::deque<int> answers;                         // what each message returns, in turn; 0 when none is left
+    std::vector<Message> messages;                   // every message handed over
     std::vector<std::pair<MSIRUNMODE, BOOL>> modes;  // every MsiSetMode, in order
     int recordsCreated = 0;
     int recordsClosed = 0;

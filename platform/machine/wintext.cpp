@@ -12,10 +12,19 @@ std::u16string U16(const std::string& text)
         unsigned char c = static_cast<unsigned char>(text[i]);
         uint32_t cp;
         size_t extra;
-        if (c < 0x80) { cp = c; extra = 0; }
-        else if ((c >> 5) == 6) { cp = c & 0x1F; extra = 1; }
-        else if ((c >> 4) == 14) { cp = c & 0x0F; extra = 2; }
-        else { cp = c & 0x07; extra = 3; }
+        if (c < 0x80) {
+            cp = c;
+            extra = 0;
+        } else if ((c >> 5) == 6) {
+            cp = c & 0x1F;
+            extra = 1;
+        } else if ((c >> 4) == 14) {
+            cp = c & 0x0F;
+            extra = 2;
+        } else {
+            cp = c & 0x07;
+            extra = 3;
+        }
         ++i;
         for (size_t k = 0; k < extra && i < text.size(); ++k, ++i)
             cp = (cp << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
@@ -35,8 +44,7 @@ std::string U8(const std::u16string& text)
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         uint32_t cp = text[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] < 0xE000) {
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         }
@@ -69,10 +77,7 @@ std::u16string Upper(const std::u16string& text)
     return out;
 }
 
-bool NoCaseLess::operator()(const std::u16string& a, const std::u16string& b) const
-{
-    return Upper(a) < Upper(b);
-}
+bool NoCaseLess::operator()(const std::u16string& a, const std::u16string& b) const { return Upper(a) < Upper(b); }
 
 // ---------------------------------------------------------------------------------------
 // GUIDs and multi-strings
@@ -127,7 +132,6 @@ bool ParseGuid(const WCHAR* text, GUID* guid)
     return true;
 }
 
-
 std::vector<std::u16string> MultiStrings(const std::string& bytes)
 {
     std::vector<std::u16string> strings;
@@ -135,7 +139,10 @@ std::vector<std::u16string> MultiStrings(const std::string& bytes)
     for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
         char16_t c = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
                                            (static_cast<unsigned char>(bytes[i + 1]) << 8));
-        if (c) { current.push_back(c); continue; }
+        if (c) {
+            current.push_back(c);
+            continue;
+        }
         if (current.empty()) break;
         strings.push_back(current);
         current.clear();
@@ -163,8 +170,7 @@ std::vector<BYTE> SidBytes(const std::string& text)
     std::stringstream in(text.substr(4));
     std::string part;
     while (std::getline(in, part, '-')) {
-        if (part.empty() || part.find_first_not_of("0123456789") != std::string::npos || part.size() > 12)
-            return {};
+        if (part.empty() || part.find_first_not_of("0123456789") != std::string::npos || part.size() > 12) return {};
         parts.push_back(std::stoull(part));
     }
     if (parts.empty() || parts.size() - 1 > MAX_SUB_AUTHORITIES) return {};

@@ -26,8 +26,12 @@ inline std::string ConformanceDeviceInf(const std::string& hardwareId)
 {
     return ConformanceInf() +
            "\r\n[Manufacturer]\r\nTesmar=Models,NTamd64,NTx86\r\n"
-           "\r\n[Models.NTamd64]\r\n\"Conformance device\"=Install," + hardwareId + "\r\n"
-           "\r\n[Models.NTx86]\r\n\"Conformance device\"=Install," + hardwareId + "\r\n"
+           "\r\n[Models.NTamd64]\r\n\"Conformance device\"=Install," +
+           hardwareId +
+           "\r\n"
+           "\r\n[Models.NTx86]\r\n\"Conformance device\"=Install," +
+           hardwareId +
+           "\r\n"
            "\r\n[Install]\r\n"
            "\r\n[Install.Services]\r\nAddService=,2\r\n";
 }

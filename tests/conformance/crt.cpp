@@ -58,7 +58,9 @@ CONFORMANCE_CASE(stream_opened_at_appends_in_text_mode)
     Append(fresh, W("at"), W("1\n"));
     CHECK_EQ(FileBytes(fresh), std::string("1\0\r\n\0", 5));
     Append(fresh, W("ab"), W("2\n"));
-    CHECK_EQ(FileBytes(fresh), std::string("1\0\r\n\0" "2\0\n\0", 9));
+    CHECK_EQ(FileBytes(fresh), std::string("1\0\r\n\0"
+                                           "2\0\n\0",
+                                           9));
 }
 
 CONFORMANCE_CASE(stream_over_a_file_handle_appends_in_text_mode)

@@ -70,10 +70,7 @@ bool Failed(const char* what, const char* file, int line, const std::string& det
 
 }  // namespace
 
-CaseRegistration::CaseRegistration(const char* name, CaseFunction function)
-{
-    Cases().push_back(Case{name, function});
-}
+CaseRegistration::CaseRegistration(const char* name, CaseFunction function) { Cases().push_back(Case{name, function}); }
 
 const char* CaseName() { return running; }
 

@@ -31,8 +31,7 @@ bool CheckThat(bool ok, const char* what, const char* file, int line);
 
 bool CheckNumbers(bool equal, unsigned long long actual, unsigned long long expected, const char* what,
                   const char* file, int line);
-bool CheckBytes(const std::string& actual, const std::string& expected, const char* what, const char* file,
-                int line);
+bool CheckBytes(const std::string& actual, const std::string& expected, const char* what, const char* file, int line);
 // UTF-16 text, as UTF-8 for the report.
 bool CheckText(const std::u16string& actual, const std::u16string& expected, const char* what, const char* file,
                int line);
@@ -62,16 +61,16 @@ typename std::enable_if<sizeof(Char) == 2, std::u16string>::type AsUtf16(const s
 
 template <typename Char>
 typename std::enable_if<sizeof(Char) == 2, bool>::type CheckEqual(const std::basic_string<Char>& actual,
-                                                                 const std::basic_string<Char>& expected,
-                                                                 const char* what, const char* file, int line)
+                                                                  const std::basic_string<Char>& expected,
+                                                                  const char* what, const char* file, int line)
 {
     return CheckText(AsUtf16(actual), AsUtf16(expected), what, file, line);
 }
 
 template <typename Char>
 typename std::enable_if<sizeof(Char) == 2, bool>::type CheckEqual(const std::basic_string<Char>& actual,
-                                                                 const Char* expected, const char* what,
-                                                                 const char* file, int line)
+                                                                  const Char* expected, const char* what,
+                                                                  const char* file, int line)
 {
     return CheckText(AsUtf16(actual), AsUtf16(std::basic_string<Char>(expected)), what, file, line);
 }

@@ -10,9 +10,9 @@ namespace {
 
 struct FullPath {
     DWORD length = 0;
-    Text text;             // the buffer's text, when the call returned a length that fits
-    WCHAR* filePart = 0;   // as the call left it
-    size_t filePartAt = 0; // its offset in the buffer; Text::npos for a null file part
+    Text text;              // the buffer's text, when the call returned a length that fits
+    WCHAR* filePart = 0;    // as the call left it
+    size_t filePartAt = 0;  // its offset in the buffer; Text::npos for a null file part
 };
 
 FullPath Resolve(const Text& path, DWORD size = MAX_PATH)

@@ -17,12 +17,14 @@ CONFORMANCE_CASE(wide_to_ansi_with_and_without_best_fit)
 {
     // U+00E9 has its own byte in Windows-1252; the terminator is converted too.
     BOOL usedDefault = TRUE;
-    CHECK_EQ(WideCharToMultiByte(Windows1252, WC_NO_BEST_FIT_CHARS, W("caf\u00e9"), TerminatedText, 0, 0, 0,
-                                 &usedDefault), 5);
+    CHECK_EQ(
+        WideCharToMultiByte(Windows1252, WC_NO_BEST_FIT_CHARS, W("caf\u00e9"), TerminatedText, 0, 0, 0, &usedDefault),
+        5);
     CHECK(!usedDefault);
     char bytes[8] = {};
     CHECK_EQ(WideCharToMultiByte(Windows1252, WC_NO_BEST_FIT_CHARS, W("caf\u00e9"), TerminatedText, bytes, 8, 0,
-                                 &usedDefault), 5);
+                                 &usedDefault),
+             5);
     CHECK_EQ(std::string(bytes, 5), std::string("caf\xE9", 5));
 
     // U+0100 has none: best fit makes it "A"; without best fit the default character stands
@@ -32,8 +34,9 @@ CONFORMANCE_CASE(wide_to_ansi_with_and_without_best_fit)
     CHECK_EQ(std::string(bytes), "Ax");
     CHECK(!usedDefault);
     usedDefault = FALSE;
-    CHECK_EQ(WideCharToMultiByte(Windows1252, WC_NO_BEST_FIT_CHARS, W("\u0100x"), TerminatedText, bytes, 8, 0,
-                                 &usedDefault), 3);
+    CHECK_EQ(
+        WideCharToMultiByte(Windows1252, WC_NO_BEST_FIT_CHARS, W("\u0100x"), TerminatedText, bytes, 8, 0, &usedDefault),
+        3);
     CHECK_EQ(std::string(bytes), "?x");
     CHECK(usedDefault);
 
@@ -55,8 +58,8 @@ CONFORMANCE_CASE(command_line_to_arguments)
     if (CHECK_EQ(count, 6)) {
         CHECK_EQ(Text(arguments[0]), W("Svcsweep.exe"));
         CHECK_EQ(Text(arguments[1]), W("two words"));
-        CHECK_EQ(Text(arguments[2]), W("say\"hi"));           // \" is a quotation mark
-        CHECK_EQ(Text(arguments[3]), W("folder\\\\name"));    // backslashes before no quote stay
+        CHECK_EQ(Text(arguments[2]), W("say\"hi"));         // \" is a quotation mark
+        CHECK_EQ(Text(arguments[3]), W("folder\\\\name"));  // backslashes before no quote stay
         CHECK_EQ(Text(arguments[4]), W(""));
         CHECK_EQ(Text(arguments[5]), W("last"));
     }

@@ -15,9 +15,9 @@ namespace {
 const DWORD LONG_PATH_CHARS = 32768;
 
 struct Made {
-    std::vector<std::string> keys;      // the first key of each path that was not there
+    std::vector<std::string> keys;  // the first key of each path that was not there
     std::vector<std::string> services;
-    std::vector<Text> devices;          // instance IDs
+    std::vector<Text> devices;  // instance IDs
     std::vector<Text> variables;
     std::vector<Text> files;
 };
@@ -70,8 +70,7 @@ bool RemoveDevice(const Text& instanceId)
     if (set == INVALID_HANDLE_VALUE) return false;
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof device;
-    bool removed = SetupDiOpenDeviceInfoW(set, instanceId.c_str(), 0, 0, &device) &&
-                   SetupDiRemoveDevice(set, &device);
+    bool removed = SetupDiOpenDeviceInfoW(set, instanceId.c_str(), 0, 0, &device) && SetupDiRemoveDevice(set, &device);
     SetupDiDestroyDeviceInfoList(set);
     return removed;
 }
@@ -141,8 +140,7 @@ bool PutFile(const Text& path, const std::string& bytes)
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
-    bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, 0) &&
-              written == bytes.size();
+    bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, 0) && written == bytes.size();
     return CloseHandle(file) && ok;
 }
 
@@ -196,11 +194,11 @@ bool AddDevice(const GUID& classGuid, const Text& hardwareId)
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof device;
     Text ids = hardwareId + Text(2, L'\0');  // a multi-string: the ID and the closing empty string
-    bool ok = SetupDiCreateDeviceInfoW(set, L"CONFORMANCE", &classGuid, 0, 0, DICD_GENERATE_ID, &device) &&
-              SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID,
-                                                reinterpret_cast<const BYTE*>(ids.c_str()),
-                                                static_cast<DWORD>((hardwareId.size() + 2) * sizeof(WCHAR))) &&
-              SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &device);
+    bool ok =
+        SetupDiCreateDeviceInfoW(set, L"CONFORMANCE", &classGuid, 0, 0, DICD_GENERATE_ID, &device) &&
+        SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(ids.c_str()),
+                                          static_cast<DWORD>((hardwareId.size() + 2) * sizeof(WCHAR))) &&
+        SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &device);
     if (ok) {
         wchar_t id[MAX_DEVICE_ID_LEN];
         if (SetupDiGetDeviceInstanceIdW(set, &device, id, MAX_DEVICE_ID_LEN, 0)) made.devices.push_back(id);

@@ -71,7 +71,6 @@ CONFORMANCE_CASE(inf_class_of_an_inf)
     CHECK_EQ(Within(name, MAX_CLASS_NAME_LEN), ClassName);
     CHECK_EQ(required, ClassName.size() + 1);
 
-
     // A UTF-16 INF, as the system's own INFs often are, reads the same.
     const Text unicode = InCase(W("unicode.inf"));
     CHECK(PutFile(unicode, "\xFF\xFE" + Utf16Bytes(Wide(ConformanceInf()))));
@@ -122,7 +121,8 @@ CONFORMANCE_CASE(uninstall_oem_inf_removes_the_inf_and_its_companion)
     // Bound at run time, as Drvmate binds it.
     HMODULE setupapi = LoadLibraryW(W("setupapi.dll"));
     if (!CHECK(setupapi != 0)) return;
-    UninstallFunction uninstall = reinterpret_cast<UninstallFunction>(GetProcAddress(setupapi, "SetupUninstallOEMInfW"));
+    UninstallFunction uninstall =
+        reinterpret_cast<UninstallFunction>(GetProcAddress(setupapi, "SetupUninstallOEMInfW"));
     if (CHECK(uninstall != 0)) {
         CHECK(uninstall(name.c_str(), SUOI_FORCEDELETE, 0));
         CHECK(!IsThere(staged.path));

@@ -55,8 +55,8 @@ CONFORMANCE_CASE(devices_of_a_class_and_their_properties)
         CHECK_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
         CHECK_EQ(type, REG_MULTI_SZ);
         CHECK_EQ(required, ids.size());
-        CHECK(SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, &type, buffer, sizeof buffer,
-                                                &required));
+        CHECK(
+            SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, &type, buffer, sizeof buffer, &required));
         CHECK_EQ(std::string(reinterpret_cast<char*>(buffer), required), ids);
 
         // The configuration flags as Drvmate marks a device for reinstallation.
@@ -64,8 +64,8 @@ CONFORMANCE_CASE(devices_of_a_class_and_their_properties)
         CHECK(SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_CONFIGFLAGS, reinterpret_cast<const BYTE*>(&flags),
                                                 sizeof flags));
         flags = 0;
-        CHECK(SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_CONFIGFLAGS, &type,
-                                                reinterpret_cast<PBYTE>(&flags), sizeof flags, 0));
+        CHECK(SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_CONFIGFLAGS, &type, reinterpret_cast<PBYTE>(&flags),
+                                                sizeof flags, 0));
         CHECK_EQ(type, REG_DWORD);
         CHECK_EQ(flags, ReinstallFlag);
 

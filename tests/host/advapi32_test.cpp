@@ -77,13 +77,16 @@ TEST_F(RegistryCalls, DeleteKeyRefusesSubkeysAndShDeleteKeyTakesTheSubtree)
     host::CurrentMachine().registry.SetValue("SYSTEM\\CurrentControlSet\\Services\\b", "Start", "3");
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "system\\currentcontrolset\\services\\A"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\missing"), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\b"), ERROR_SUCCESS);  // values only
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\b"),
+              ERROR_SUCCESS);  // values only
 
     HKEY enumKey = nullptr;
     ASSERT_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\a\\Enum", &enumKey), ERROR_SUCCESS);
-    EXPECT_EQ(SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\a"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\a"),
+              static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(host::CurrentMachine().registry.Subkeys(Services), std::vector<std::string>{});
-    EXPECT_EQ(SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\a"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\a"),
+              static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
     // A handle outlives its key; the key is gone for it too.
     HKEY stale = nullptr;
@@ -97,9 +100,11 @@ TEST_F(RegistryCalls, ShDeleteKeyStopsAtAKeyThatRefusesDeletion)
 {
     host::CurrentMachine().registry.AddKey("SYSTEM\\CurrentControlSet\\Services\\a\\1");
     host::CurrentMachine().registry.DenyDelete("SYSTEM\\CurrentControlSet\\Services\\a\\2");
-    EXPECT_EQ(SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\a"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\a"),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
     // What went before the refusal stays deleted.
-    EXPECT_EQ(host::CurrentMachine().registry.Subkeys("SYSTEM\\CurrentControlSet\\Services\\a"), std::vector<std::string>{"2"});
+    EXPECT_EQ(host::CurrentMachine().registry.Subkeys("SYSTEM\\CurrentControlSet\\Services\\a"),
+              std::vector<std::string>{"2"});
 }
 
 TEST_F(RegistryCalls, AnEmptyServiceNameNamesTheServicesKeyItself)
@@ -108,7 +113,8 @@ TEST_F(RegistryCalls, AnEmptyServiceNameNamesTheServicesKeyItself)
     // the recursive deletion takes every service's configuration.
     host::CurrentMachine().registry.AddKey("SYSTEM\\CurrentControlSet\\Services\\usbhub\\Enum");
     EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\"), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\"),
+              static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_FALSE(host::CurrentMachine().registry.HasKey(Services));
     EXPECT_TRUE(host::CurrentMachine().registry.HasKey("SYSTEM\\CurrentControlSet"));
 }

@@ -63,7 +63,10 @@ protected:
         std::u16string out = u"\"";
         size_t backslashes = 0;
         for (char16_t c : argument) {
-            if (c == u'\\') { ++backslashes; continue; }
+            if (c == u'\\') {
+                ++backslashes;
+                continue;
+            }
             out.append(c == u'"' ? 2 * backslashes + 1 : backslashes, u'\\');
             backslashes = 0;
             out.push_back(c);

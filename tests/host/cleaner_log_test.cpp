@@ -85,8 +85,8 @@ TEST_F(CleanerLog, LongMessageIsCutAtTheEndOfTheLineAndEndsIt)
     LogLine("%s", fits.c_str());
     LogLine("%s", (std::string(1500, 'x')).c_str());
     LogLine("%s", ("a\n" + std::string(1500, 'y') + "\n").c_str());
-    std::string lines = Stamp + fits + "\n" + Stamp + std::string(1000, 'x') + "\n" + Stamp + "a\n" +
-                        std::string(998, 'y') + "\n";
+    std::string lines =
+        Stamp + fits + "\n" + Stamp + std::string(1000, 'x') + "\n" + Stamp + "a\n" + std::string(998, 'y') + "\n";
     EXPECT_EQ(Out(), lines);
     EXPECT_EQ(LogFile(), Crlf(lines));
 

@@ -101,7 +101,8 @@ TEST_F(HostFiles, FoldersAndJunctionsOpenOnlyWithBackupSemantics)
         EXPECT_EQ(Open(path, OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT), INVALID_HANDLE_VALUE);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     }
-    HANDLE junction = Open(u"C:\\Temp\\junction", OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
+    HANDLE junction =
+        Open(u"C:\\Temp\\junction", OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
     ASSERT_NE(junction, INVALID_HANDLE_VALUE);
     EXPECT_EQ(Information(junction).dwFileAttributes,
               static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
@@ -144,7 +145,8 @@ TEST_F(HostFiles, OwnerIsReadWithReadControlAndFreedWithLocalFree)
         ASSERT_EQ(GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
                                   &descriptor),
                   static_cast<DWORD>(ERROR_SUCCESS));
-        EXPECT_EQ(host::SidText(owner), path == std::u16string(u"C:\\Temp\\mine.log") ? USER : host::ADMINISTRATORS_SID);
+        EXPECT_EQ(host::SidText(owner),
+                  path == std::u16string(u"C:\\Temp\\mine.log") ? USER : host::ADMINISTRATORS_SID);
         EXPECT_EQ(LocalFree(descriptor), nullptr);
         EXPECT_EQ(LocalFree(descriptor), descriptor);  // already freed
         EXPECT_EQ(m().invalidCloses, 1);
@@ -201,6 +203,6 @@ TEST_F(HostFiles, DescriptorOwnsTheHandleAndTheStreamOwnsTheDescriptor)
     EXPECT_EQ(m().invalidCloses, 0);
     EXPECT_EQ(_close(fd), -1);
     EXPECT_EQ(m().invalidCloses, 1);
-    m().invalidCloses = 0;  // the second close was the point
+    m().invalidCloses = 0;                                                        // the second close was the point
     EXPECT_EQ(_open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY), -1);  // a closed handle
 }

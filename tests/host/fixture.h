@@ -88,8 +88,11 @@ protected:
         std::vector<std::string> lines;
         std::string text = LogText(), line;
         for (char c : text) {
-            if (c == '\n') { lines.push_back(line); line.clear(); }
-            else line.push_back(c);
+            if (c == '\n') {
+                lines.push_back(line);
+                line.clear();
+            } else
+                line.push_back(c);
         }
         if (!line.empty()) lines.push_back(line);
         return lines;

@@ -7,21 +7,18 @@
 
 namespace {
 
-FARPROC Export(const char* name)
-{
-    return MachineTest::Exported(u"kernel32.dll", name);
-}
+FARPROC Export(const char* name) { return MachineTest::Exported(u"kernel32.dll", name); }
 
 std::string IsWow64Line() { return "IsWow64Process: " + MachineTest::Hex8(Export("IsWow64Process")); }
 std::string DisableLine(int result)
 {
-    return "_Wow64DisableWow64FsRedirection: " + MachineTest::Hex8(Export("Wow64DisableWow64FsRedirection")) +
-           " " + std::to_string(result);
+    return "_Wow64DisableWow64FsRedirection: " + MachineTest::Hex8(Export("Wow64DisableWow64FsRedirection")) + " " +
+           std::to_string(result);
 }
 std::string RevertLine(int result)
 {
-    return "_Wow64RevertWow64FsRedirection: " + MachineTest::Hex8(Export("Wow64RevertWow64FsRedirection")) +
-           " " + std::to_string(result);
+    return "_Wow64RevertWow64FsRedirection: " + MachineTest::Hex8(Export("Wow64RevertWow64FsRedirection")) + " " +
+           std::to_string(result);
 }
 const std::string FrameLine =
     "IPROPNAME_CUSTOMACTIONDATA data {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}  \"C:\\Program Files\\Tesmar\\drivers\\\"";
@@ -86,8 +83,8 @@ TEST_F(Frame, On64BitWindowsSwitchesRedirectionOffAroundTheSequence)
     RunFrame();
     EXPECT_TRUE(redirectionOffInside);
     EXPECT_FALSE(m().RedirectionDisabled());
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{IsWow64Line(), DisableLine(1), FrameLine, "sequence",
-                                                    RevertLine(1)}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{IsWow64Line(), DisableLine(1), FrameLine, "sequence", RevertLine(1)}));
 }
 
 TEST_F(Frame, RevertLineRepeatsWhatTheDisableCallReturned)
@@ -98,8 +95,8 @@ TEST_F(Frame, RevertLineRepeatsWhatTheDisableCallReturned)
     RunFrame();
     EXPECT_TRUE(redirectionOffInside);
     EXPECT_FALSE(m().RedirectionDisabled());
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{IsWow64Line(), DisableLine(7), FrameLine, "sequence",
-                                                    RevertLine(7)}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{IsWow64Line(), DisableLine(7), FrameLine, "sequence", RevertLine(7)}));
 }
 
 TEST_F(Frame, DisableMissingOrFailingMeansNoRevert)
@@ -164,9 +161,9 @@ TEST_F(Rescan, FailuresAreLoggedAndTheExportStillReturnsZero)
     DeviceDriverInstaller installer;
     m().Fail("CM_Reenumerate_DevNode_Ex", CR_FAILURE, 1);
     EXPECT_EQ(installer.RescanDevices(), RESULT_FAILURE);
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{"CM_Locate_DevNode_Ex error: 19",
-                                                    "CM_Reenumerate_DevNode_Ex error: 51",
-                                                    "CM_Reenumerate_DevNode_Ex error: 19"}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{"CM_Locate_DevNode_Ex error: 19", "CM_Reenumerate_DevNode_Ex error: 51",
+                                        "CM_Reenumerate_DevNode_Ex error: 19"}));
     EXPECT_EQ(host::CurrentMachine().devices.reenumerations, 0);
 }
 

@@ -158,6 +158,5 @@ TEST_P(FailingLogCall, DropsOnlyThatMessage)
 
 INSTANTIATE_TEST_SUITE_P(OnTheRoad, FailingLogCall,
                          ::testing::Values("CreateFileW", "GetFileInformationByHandle", "GetSecurityInfo",
-                                           "OpenProcessToken", "GetTokenInformation", "_open_osfhandle",
-                                           "_wfdopen"),
+                                           "OpenProcessToken", "GetTokenInformation", "_open_osfhandle", "_wfdopen"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });

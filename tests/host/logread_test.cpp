@@ -119,21 +119,23 @@ TEST(LogReader, ReportsSayWhereTheBytesAreNotALog)
     // Unpaired surrogates become U+FFFD, zero code units are dropped, and a log that stops
     // inside a message says so at its end.
     DecodedLog units = DecodeInstallerLog(Bytes({0x00, 0xDC, 0, 0, 0x00, 0xD8, 0x61, 0, 0x00, 0xD8}));
-    EXPECT_EQ(units.text, "\xEF\xBF\xBD\xEF\xBF\xBD" "a\xEF\xBF\xBD");
-    EXPECT_EQ(units.problems, (std::vector<std::string>{"byte 0: low surrogate without its high half",
-                                                        "byte 2: a zero code unit inside the log",
-                                                        "byte 4: high surrogate without its low half",
-                                                        "byte 8: high surrogate without its low half",
-                                                        "byte 10: the last message has no line end"}));
+    EXPECT_EQ(units.text,
+              "\xEF\xBF\xBD\xEF\xBF\xBD"
+              "a\xEF\xBF\xBD");
+    EXPECT_EQ(units.problems,
+              (std::vector<std::string>{
+                  "byte 0: low surrogate without its high half", "byte 2: a zero code unit inside the log",
+                  "byte 4: high surrogate without its low half", "byte 8: high surrogate without its low half",
+                  "byte 10: the last message has no line end"}));
 }
 
 TEST(LogReader, ByteProblemsAreListedBeforeCodeUnitProblems)
 {
     // A zero code unit at byte 0, a lone 0x0A at byte 4, an odd count at byte 6.
     DecodedLog log = DecodeInstallerLog(Bytes({0, 0, 0x61, 0, 0x0A, 0, 0x62}));
-    EXPECT_EQ(log.problems, (std::vector<std::string>{std::string("byte 4: ") + LoneLineFeed,
-                                                      std::string("byte 6: ") + OddCount,
-                                                      "byte 0: a zero code unit inside the log"}));
+    EXPECT_EQ(log.problems,
+              (std::vector<std::string>{std::string("byte 4: ") + LoneLineFeed, std::string("byte 6: ") + OddCount,
+                                        "byte 0: a zero code unit inside the log"}));
 }
 
 TEST(LogReader, PiecesSplitAnywhereGiveTheWholeLogsResult)
@@ -196,8 +198,8 @@ TEST(LogReader, PrintsTextThenReportsAndExitsWithOneWhenNotValid)
 
     // Both layers' problems, the byte layer's first, each line naming the file.
     std::string bytes = Bytes({0, 0, 0x61, 0, 0x0A, 0, 0x62});
-    std::string reports = std::string("x.log: byte 4: ") + LoneLineFeed + "\n" + "x.log: byte 6: " + OddCount +
-                          "\n" + "x.log: byte 0: a zero code unit inside the log\n";
+    std::string reports = std::string("x.log: byte 4: ") + LoneLineFeed + "\n" + "x.log: byte 6: " + OddCount + "\n" +
+                          "x.log: byte 0: a zero code unit inside the log\n";
     Printed file = Print(bytes);
     EXPECT_EQ(file.result, LOG_NOT_VALID);
     EXPECT_EQ(file.out, "a\n");
@@ -217,8 +219,8 @@ TEST(LogReader, LogLongerThanOneReadGivesTheWholeLogsResult)
     const std::string line = Bytes({0x61, 0, 0x0D, 0x0A, 0});
     while (bytes.size() < 200000) {
         bytes += line;
-        if (bytes.size() % 7 == 0) bytes += Bytes({0x0A, 0});     // lone 0x0A
-        if (bytes.size() % 11 == 0) bytes += Bytes({0x00, 0xDC}); // lone low surrogate
+        if (bytes.size() % 7 == 0) bytes += Bytes({0x0A, 0});      // lone 0x0A
+        if (bytes.size() % 11 == 0) bytes += Bytes({0x00, 0xDC});  // lone low surrogate
     }
     bytes += Bytes({0x3D, 0xD8});
     bytes.insert(65535, Bytes({0x0D}));

@@ -93,7 +93,8 @@ TEST_F(Unsimulated, StopsTheTestNamingCallAndArgument)
 
     devices().Add(PackageClass);
     HDEVINFO set = SetupDiGetClassDevsW(&PackageClass, nullptr, nullptr, DIGCF_PRESENT);
-    SP_DEVINFO_DATA device = {sizeof(SP_DEVINFO_DATA)};
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof(SP_DEVINFO_DATA);
     ASSERT_TRUE(SetupDiEnumDeviceInfo(set, 0, &device));
     EXPECT_EQ(NotSimulatedMessage([&] { SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &device); }),
               "SetupDiCallClassInstaller: not simulated: install function 18");

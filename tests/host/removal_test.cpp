@@ -26,9 +26,9 @@ TEST_F(RemoveDevices, OneRebootAmongTwoMakesTheResultOne)
     host::Device& first = devices().Add(PackageClass).InstanceId(u"USB\\VID_1234&PID_0001\\5&1");
     host::Device& second = devices().Add(PackageClass).RemovalNeeds(DI_NEEDREBOOT);
     EXPECT_EQ(installer.RemoveDevices(PackageClass), RESULT_REBOOT);
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{Header, Removing(first), "remove device: USB\\VID_1234&PID_0001\\5&1",
-                                                    Removing(second), Removed(second),
-                                                    "remove device count: 2 error: 259"}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{Header, Removing(first), "remove device: USB\\VID_1234&PID_0001\\5&1",
+                                        Removing(second), Removed(second), "remove device count: 2 error: 259"}));
     EXPECT_TRUE(first.removed);
     EXPECT_EQ(second.removalsAsked, 1);  // removed once the machine restarts
 }
@@ -62,9 +62,9 @@ TEST_F(RemoveDevices, FailedDevicesAddNothingButCount)
     host::Device& noParams = devices().Add(PackageClass).RemovalNeeds(DI_NEEDREBOOT).InstallParamsUnreadable();
     m().Fail("CM_Get_Device_ID_ExW", CR_NO_SUCH_DEVNODE, 1);
     EXPECT_EQ(installer.RemoveDevices(PackageClass), RESULT_SUCCESS);
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{Header, Removing(noId), Removing(failing), "remove error: 0xe000020d",
-                                                    Removed(failing), Removing(noParams), Removed(noParams),
-                                                    "remove device count: 3 error: 259"}));
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{Header, Removing(noId), Removing(failing),
+                                                    "remove error: 0xe000020d", Removed(failing), Removing(noParams),
+                                                    Removed(noParams), "remove device count: 3 error: 259"}));
     EXPECT_FALSE(noId.removed);
     EXPECT_FALSE(failing.removed);
     EXPECT_EQ(noParams.removalsAsked, 1);
@@ -85,8 +85,8 @@ TEST_F(RemoveDevices, RejectedClassInstallParamsSkipTheClassInstaller)
     host::Device& device = devices().Add(PackageClass);
     m().Fail("SetupDiSetClassInstallParamsW", ERROR_INVALID_PARAMETER);
     EXPECT_EQ(installer.RemoveDevices(PackageClass), RESULT_SUCCESS);
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{Header, Removing(device), "remove error: 0x00000057", Removed(device),
-                                                    "remove device count: 1 error: 259"}));
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{Header, Removing(device), "remove error: 0x00000057",
+                                                    Removed(device), "remove device count: 1 error: 259"}));
     EXPECT_EQ(m().Calls("SetupDiCallClassInstaller"), 0);
 }
 
@@ -119,8 +119,8 @@ TEST_F(RemoveDevices, AnIdCallThatWritesNothingLogsAnEmptyId)
     host::Device& device = devices().Add(PackageClass);
     m().Fail("CM_Get_Device_ID_ExW", CR_SUCCESS);  // success without touching the buffer
     EXPECT_EQ(installer.RemoveDevices(PackageClass), RESULT_SUCCESS);
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{Header, Removing(device), "remove device: ",
-                                                    "remove device count: 1 error: 259"}));
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{Header, Removing(device),
+                                                    "remove device: ", "remove device count: 1 error: 259"}));
     EXPECT_TRUE(device.removed);
 }
 
@@ -132,8 +132,10 @@ TEST_F(MarkPhantoms, OnlyTheClassDevicesThatAreNotPresent)
     host::Device& marked = devices().Add(PackageClass).Present(false).ConfigFlags(0x20);
     host::Device& other = devices().Add(PackageClass).Present(false).ConfigFlags(0x401);
     host::Device& unreadable = devices().Add(PackageClass).Present(false).ConfigFlags(0x8).ConfigFlagsUnreadable();
-    host::Device& notDword = devices().Add(PackageClass).Present(false).Property(SPDRP_CONFIGFLAGS, REG_BINARY,
-                                                                                  std::string("\x11\0\0\0", 4));
+    host::Device& notDword = devices()
+                                 .Add(PackageClass)
+                                 .Present(false)
+                                 .Property(SPDRP_CONFIGFLAGS, REG_BINARY, std::string("\x11\0\0\0", 4));
     host::Device& otherClass = devices().Add(OtherClass).Present(false).ConfigFlags(0x2);
     installer.MarkPhantomDevicesForReinstall(PackageClass);
     EXPECT_TRUE(present.configFlagsWritten.empty());

@@ -14,10 +14,7 @@ const std::string Guid = "{f72fe0d4-cbcb-407d-8814-9ed673d0dd6b}";
 const std::string FrameLine =
     "IPROPNAME_CUSTOMACTIONDATA data {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}  \"" + Folder + "\"";
 
-std::string Kernel32Export(const char* name)
-{
-    return MachineTest::Hex8(MachineTest::Exported(u"kernel32.dll", name));
-}
+std::string Kernel32Export(const char* name) { return MachineTest::Hex8(MachineTest::Exported(u"kernel32.dll", name)); }
 
 // A line as the log keeps it: a long message is cut to the log's limit (ASCII text here).
 std::string Logged(const std::string& line) { return line.substr(0, MESSAGE_TEXT_LIMIT); }
@@ -55,8 +52,9 @@ protected:
     std::vector<std::string> FrameOpening()
     {
         std::vector<std::string> lines{"IsWow64Process: " + Kernel32Export("IsWow64Process")};
-        if (m().windows64) lines.push_back("_Wow64DisableWow64FsRedirection: " +
-                                           Kernel32Export("Wow64DisableWow64FsRedirection") + " 1");
+        if (m().windows64)
+            lines.push_back("_Wow64DisableWow64FsRedirection: " + Kernel32Export("Wow64DisableWow64FsRedirection") +
+                            " 1");
         lines.push_back(FrameLine);
         return lines;
     }
@@ -73,10 +71,12 @@ protected:
     // DeleteDriverPackages on the earlier store package, after its class line.
     static std::vector<std::string> StoreLines()
     {
-        return {"search oeminf: C:\\Windows\\inf\\oem*.inf", "infFile: oem3.inf",
+        return {"search oeminf: C:\\Windows\\inf\\oem*.inf",
+                "infFile: oem3.inf",
                 " C:\\Windows\\inf\\oem3.inf ClassGuid: " + Guid,
                 "DeleteDriverPackage (C:\\Windows\\inf\\oem3.inf) ok",
-                "Delete File C:\\Windows\\inf\\oem3.inf: 2", "Delete File C:\\Windows\\inf\\oem3.PNF: 2",
+                "Delete File C:\\Windows\\inf\\oem3.inf: 2",
+                "Delete File C:\\Windows\\inf\\oem3.PNF: 2",
                 "DeleteDriverPackage finish"};
     }
 
@@ -88,14 +88,15 @@ class Install : public Sequence {
 protected:
     std::vector<std::string> InstallLines(std::initializer_list<std::string> updateLines)
     {
-        return Join({{"Install ...", "Module filename: " + Folder, "infFile: tesmar.inf", " " + Inf + " ClassGuid: " + Guid,
-                      "Install RemoveDevices ..."},
-                     RemoveLines(),
-                     {"Install DeleteDriverPackages...", " " + Inf + " ClassGuid: " + Guid},
-                     StoreLines(),
-                     {"SearchSYS: " + Folder + "*.SYS", "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0",
-                      "add package: " + Inf, " " + Inf + " ClassGuid: " + Guid, "update device..."},
-                     std::vector<std::string>(updateLines)});
+        return Join(
+            {{"Install ...", "Module filename: " + Folder, "infFile: tesmar.inf", " " + Inf + " ClassGuid: " + Guid,
+              "Install RemoveDevices ..."},
+             RemoveLines(),
+             {"Install DeleteDriverPackages...", " " + Inf + " ClassGuid: " + Guid},
+             StoreLines(),
+             {"SearchSYS: " + Folder + "*.SYS", "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0",
+              "add package: " + Inf, " " + Inf + " ClassGuid: " + Guid, "update device..."},
+             std::vector<std::string>(updateLines)});
     }
 };
 
@@ -130,7 +131,8 @@ TEST_F(Install, WholeRoadWithASessionOn64BitWindows)
     auto removal = std::find(expected.begin(), expected.end(), "remove device 2...");
     expected.insert(removal + 1, "remove error: 0xe0000235");
     // The WOW64 drivers folder is searched too.
-    auto at = std::find(expected.begin(), expected.end(), "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0");
+    auto at =
+        std::find(expected.begin(), expected.end(), "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0");
     expected.insert(at + 1, "delete wow64 driver file C:\\Windows\\SysWOW64\\drivers\\tesmar.sys: 2");
     EXPECT_EQ(lines, expected);
     EXPECT_FALSE(device->removed);
@@ -187,14 +189,13 @@ TEST_F(Install, InfWithoutReadableClassLeavesDevicesAndStoreAlone)
 {
     m().WriteFile(DriverFolder + u"tesmar.inf", "[Version]\r\nSignature=\"$Windows NT$\"\r\n");
     EXPECT_EQ(InstallDeviceDriver(session), ERROR_INSTALL_FAILURE);
-    EXPECT_EQ(LogLines(), Join({FrameOpening(),
-                                {"Install ...", "Module filename: " + Folder, "infFile: tesmar.inf",
-                                 "SearchSYS: " + Folder + "*.SYS",
-                                 "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0",
-                                 "add package: " + Inf,
-                                 "UpdateDeviceDriver (" + Inf + ") error: " +
-                                     std::to_string(static_cast<int>(ERROR_NO_ASSOCIATED_CLASS)),
-                                 "Install result: 2"}}));
+    EXPECT_EQ(
+        LogLines(),
+        Join({FrameOpening(),
+              {"Install ...", "Module filename: " + Folder, "infFile: tesmar.inf", "SearchSYS: " + Folder + "*.SYS",
+               "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0", "add package: " + Inf,
+               "UpdateDeviceDriver (" + Inf + ") error: " + std::to_string(static_cast<int>(ERROR_NO_ASSOCIATED_CLASS)),
+               "Install result: 2"}}));
     EXPECT_FALSE(device->removed);
     EXPECT_TRUE(m().Exists(u"C:\\Windows\\inf\\oem3.inf"));
 }
@@ -205,8 +206,8 @@ TEST_F(Install, FailedStagingIsReportedWithItsOwnError)
     EXPECT_EQ(InstallDeviceDriver(session), ERROR_INSTALL_FAILURE);
     std::vector<std::string> lines = LogLines();
     EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
-              (std::vector<std::string>{"SetupCopyOEMInf (" + Inf + ") error: 5", "AddDriverPackage(" + Inf + ") error: 5",
-                                        "Install result: 2"}));
+              (std::vector<std::string>{"SetupCopyOEMInf (" + Inf + ") error: 5",
+                                        "AddDriverPackage(" + Inf + ") error: 5", "Install result: 2"}));
 }
 
 TEST_F(Install, NullSessionWorksBesideTheExecutable)
@@ -350,11 +351,12 @@ class Uninstall : public Sequence {
 protected:
     std::vector<std::string> PackageLines()
     {
-        return Join({{"Uninstall modulefile: " + Folder, "RemoveDevices again..."},
-                     {"remove devices: " + Guid + " ...", "remove device count: 0 error: 259"},
-                     {"DeleteDriverPackages..."},
-                     StoreLines(),
-                     {"SearchSYS: " + Folder + "*.SYS", "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0"}});
+        return Join(
+            {{"Uninstall modulefile: " + Folder, "RemoveDevices again..."},
+             {"remove devices: " + Guid + " ...", "remove device count: 0 error: 259"},
+             {"DeleteDriverPackages..."},
+             StoreLines(),
+             {"SearchSYS: " + Folder + "*.SYS", "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0"}});
     }
     const std::vector<host::InstallerSession::Message>& Messages() { return host::CurrentMachine().session.messages; }
 };
@@ -368,23 +370,29 @@ TEST_P(UninstallWindows, WholeRoadWithASession)
     m().windows64 = windows64;
     if (windows64) m().MakeFolder(m().Wow64Directory() + u"\\drivers");
     EXPECT_EQ(UninstallDeviceDriver(session), ERROR_SUCCESS);
-    std::vector<std::string> expected =
-        Join({FrameOpening(), {"Uninstall ...", "Remove Device ..."}, RemoveLines(), PackageLines(),
-              {"Uninstall result: 0"}, FrameClosing()});
+    std::vector<std::string> expected = Join({FrameOpening(),
+                                              {"Uninstall ...", "Remove Device ..."},
+                                              RemoveLines(),
+                                              PackageLines(),
+                                              {"Uninstall result: 0"},
+                                              FrameClosing()});
     if (windows64) {
         // Windows refuses the removal to a 32-bit process: the device stays, and the
         // package removal meets it again. The WOW64 drivers folder is searched too.
         std::vector<std::string> refused = {"remove devices: " + Guid + " ...", "remove device 2...",
                                             "remove error: 0xe0000235", "remove device: ROOT\\SYSTEM\\0000",
                                             "remove device count: 1 error: 259"};
-        expected = Join({FrameOpening(), {"Uninstall ...", "Remove Device ..."}, refused,
-                         {"Uninstall modulefile: " + Folder, "RemoveDevices again..."}, refused,
-                         {"DeleteDriverPackages..."}, StoreLines(),
-                         {"SearchSYS: " + Folder + "*.SYS",
-                          "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0",
-                          "delete wow64 driver file C:\\Windows\\SysWOW64\\drivers\\tesmar.sys: 2",
-                          "Uninstall result: 0"},
-                         FrameClosing()});
+        expected =
+            Join({FrameOpening(),
+                  {"Uninstall ...", "Remove Device ..."},
+                  refused,
+                  {"Uninstall modulefile: " + Folder, "RemoveDevices again..."},
+                  refused,
+                  {"DeleteDriverPackages..."},
+                  StoreLines(),
+                  {"SearchSYS: " + Folder + "*.SYS", "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0",
+                   "delete wow64 driver file C:\\Windows\\SysWOW64\\drivers\\tesmar.sys: 2", "Uninstall result: 0"},
+                  FrameClosing()});
     }
     EXPECT_EQ(LogLines(), expected);
     EXPECT_EQ(device->removed, !windows64);
@@ -404,7 +412,8 @@ TEST_F(Uninstall, RetryUntilTheRemovalNoLongerNeedsARestart)
     EXPECT_EQ(UninstallDeviceDriver(session), ERROR_SUCCESS);
     std::string text = LogText();
     size_t passes = 0;
-    for (size_t at = text.find("Remove Device ...\n"); at != std::string::npos; at = text.find("Remove Device ...\n", at + 1))
+    for (size_t at = text.find("Remove Device ...\n"); at != std::string::npos;
+         at = text.find("Remove Device ...\n", at + 1))
         ++passes;
     EXPECT_EQ(passes, 4u);
     EXPECT_EQ(device->removalsAsked, 5);  // four passes and the package removal
@@ -428,8 +437,11 @@ TEST_F(Uninstall, AbortRequestsARebootAndStops)
     device->RemovalNeeds(DI_NEEDREBOOT);
     host::CurrentMachine().session.answers = {IDABORT};
     EXPECT_EQ(UninstallDeviceDriver(session), ERROR_SUCCESS_REBOOT_INITIATED);
-    EXPECT_EQ(LogLines(), Join({FrameOpening(), {"Uninstall ...", "Remove Device ..."}, RemoveLines(),
-                                {"Uninstall abort... "}, FrameClosing()}));
+    EXPECT_EQ(LogLines(), Join({FrameOpening(),
+                                {"Uninstall ...", "Remove Device ..."},
+                                RemoveLines(),
+                                {"Uninstall abort... "},
+                                FrameClosing()}));
     EXPECT_TRUE(host::CurrentMachine().session.RebootAtEnd());
     EXPECT_TRUE(m().Exists(u"C:\\Windows\\inf\\oem3.inf"));
     EXPECT_EQ(host::CurrentMachine().session.recordsClosed, 1);
@@ -448,11 +460,10 @@ TEST_P(UninstallAnswer, NoUserInterfaceOrNoMessageGoesOnAsIgnore)
     EXPECT_EQ(LogLines().back(), "Uninstall result: 1");
 }
 
-INSTANTIATE_TEST_SUITE_P(Uninstall, UninstallAnswer, ::testing::Values(0, -1, IDOK),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return std::string(info.param == 0 ? "NoUserInterface"
-                                                : info.param == -1 ? "FailedMessage" : "Ok");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Uninstall, UninstallAnswer, ::testing::Values(0, -1, IDOK), [](const ::testing::TestParamInfo<int>& info) {
+        return std::string(info.param == 0 ? "NoUserInterface" : info.param == -1 ? "FailedMessage" : "Ok");
+    });
 
 namespace {
 
@@ -516,12 +527,13 @@ TEST_F(Uninstall, PackageFromTheFolderOfAFile)
 
     m().Remove(LogPath());
     EXPECT_EQ(installer.UninstallPackage(nullptr, W("C:\\Empty\\x")), RESULT_FAILURE);
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{"Uninstall modulefile: C:\\Empty\\x", "SearchINF: C:\\Empty\\*.inf"}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{"Uninstall modulefile: C:\\Empty\\x", "SearchINF: C:\\Empty\\*.inf"}));
 
     m().Remove(LogPath());
     EXPECT_EQ(installer.UninstallPackage(W("{not-a-guid}"), W("C:\\Field\\")), RESULT_FAILURE);
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{"Uninstall modulefile: C:\\Field\\",
-                                                    "CLSIDFromString error: 0x800401f3..."}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{"Uninstall modulefile: C:\\Field\\", "CLSIDFromString error: 0x800401f3..."}));
 }
 
 class Upgrade : public Sequence {};
@@ -531,9 +543,9 @@ TEST_F(Upgrade, WaitsAndInstallsEvenWhenBothHalvesFail)
     m().moduleFileName = u"C:\\Empty\\setup.exe";
     EXPECT_EQ(UpgradeDeviceDriver(session), ERROR_SUCCESS);
     EXPECT_EQ(m().sleeps, std::vector<DWORD>{2000});
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{"Uninstall modulefile: C:\\Empty\\setup.exe",
-                                                    "SearchINF: C:\\Empty\\*.inf", "Getting Module filename...",
-                                                    "Module filename: C:\\Empty\\setup.exe"}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{"Uninstall modulefile: C:\\Empty\\setup.exe", "SearchINF: C:\\Empty\\*.inf",
+                                        "Getting Module filename...", "Module filename: C:\\Empty\\setup.exe"}));
     EXPECT_EQ(m().Calls("Wow64DisableWow64FsRedirection"), 0);
     EXPECT_TRUE(host::CurrentMachine().session.modes.empty());
 }

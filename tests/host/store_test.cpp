@@ -105,10 +105,11 @@ protected:
 
 TEST_F(DeletePackages, EmptyStore)
 {
-    EXPECT_EQ(installer.DeleteDriverPackages(reinterpret_cast<const WCHAR*>(u"{F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}"), 0),
-              RESULT_SUCCESS);
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{"search oeminf: C:\\Windows\\inf\\oem*.inf",
-                                                    "DeleteDriverPackage finish"}));
+    EXPECT_EQ(
+        installer.DeleteDriverPackages(reinterpret_cast<const WCHAR*>(u"{F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}"), 0),
+        RESULT_SUCCESS);
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{"search oeminf: C:\\Windows\\inf\\oem*.inf", "DeleteDriverPackage finish"}));
 }
 
 TEST_F(DeletePackages, OnlyTheClassPackagesAreUninstalledAndDeleted)
@@ -235,9 +236,10 @@ TEST_F(DeleteDriverFiles, On32BitWindowsOnlyTheSystemDriversFolder)
     m().WriteFile(u"C:\\Windows\\system32\\drivers\\tesmar.sys", "old");
     m().WriteFile(u"C:\\Windows\\system32\\drivers\\other.sys", "old");
     Run();
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{"SearchSYS: C:\\pkg\\*.SYS",
-                                                    "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0",
-                                                    "delete driver file C:\\Windows\\system32\\drivers\\tesmarf.SYS: 2"}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{"SearchSYS: C:\\pkg\\*.SYS",
+                                        "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0",
+                                        "delete driver file C:\\Windows\\system32\\drivers\\tesmarf.SYS: 2"}));
     EXPECT_EQ(m().List(u"C:\\Windows\\system32\\drivers"), std::vector<std::u16string>{u"other.sys"});
     EXPECT_TRUE(m().Exists(u"C:\\pkg\\tesmar.sys"));
 }

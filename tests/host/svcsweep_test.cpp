@@ -141,11 +141,12 @@ TEST_P(SvcsweepRefusedName, RefusedNamesReachNeitherTheManagerNorTheRegistry)
     Run({c.name});
     EXPECT_EQ(Err(), c.reason);
     ExpectLogged({c.reason});
-    for (const char* api : {"OpenSCManagerA", "OpenServiceA", "DeleteService", "RegOpenKeyA", "RegDeleteKeyA",
-                            "SHDeleteKeyA"})
+    for (const char* api :
+         {"OpenSCManagerA", "OpenServiceA", "DeleteService", "RegOpenKeyA", "RegDeleteKeyA", "SHDeleteKeyA"})
         EXPECT_EQ(m().Calls(api), 0) << api;
     EXPECT_TRUE(host::CurrentMachine().services.Has("androidusb"));
-    EXPECT_EQ(host::CurrentMachine().registry.Subkeys(Key("")), (std::vector<std::string>{TooLong.substr(0, 225), "androidusb"}));
+    EXPECT_EQ(host::CurrentMachine().registry.Subkeys(Key("")),
+              (std::vector<std::string>{TooLong.substr(0, 225), "androidusb"}));
     EXPECT_TRUE(host::CurrentMachine().registry.HasKey(Key("androidusb\\Enum")));
     EXPECT_TRUE(host::CurrentMachine().registry.HasKey("SOFTWARE"));
 }
@@ -196,8 +197,8 @@ TEST_P(SvcsweepInexactName, IsRefusedBeforeTheServiceItsBestFitNamesIsReached)
     EXPECT_EQ(narrowArguments.at(1), GetParam().bestFit);
     EXPECT_EQ(Err(), reason);
     ExpectLogged({reason});
-    for (const char* api : {"OpenSCManagerA", "OpenServiceA", "DeleteService", "RegOpenKeyA", "RegDeleteKeyA",
-                            "SHDeleteKeyA"})
+    for (const char* api :
+         {"OpenSCManagerA", "OpenServiceA", "DeleteService", "RegOpenKeyA", "RegDeleteKeyA", "SHDeleteKeyA"})
         EXPECT_EQ(m().Calls(api), 0) << api;
     EXPECT_TRUE(host::CurrentMachine().services.Has("victim"));
     EXPECT_TRUE(host::CurrentMachine().registry.HasKey(Key("victim\\Enum")));
@@ -274,11 +275,17 @@ TEST_P(SvcsweepFailedStep, RefusesTheNameAndDeletesNothing)
 INSTANTIATE_TEST_SUITE_P(
     Calls, SvcsweepFailedStep,
     ::testing::Values(
-        FailedStep{"CommandLineToArgvW", ERROR_NOT_ENOUGH_MEMORY, {},
+        FailedStep{"CommandLineToArgvW",
+                   ERROR_NOT_ENOUGH_MEMORY,
+                   {},
                    "The command line could not be read, error = 8: nothing is deleted\n"},
-        FailedStep{"WideCharToMultiByte", ERROR_INVALID_PARAMETER, {"androidusb"},
+        FailedStep{"WideCharToMultiByte",
+                   ERROR_INVALID_PARAMETER,
+                   {"androidusb"},
                    "The service name could not be converted to the ANSI code page, error = 87: nothing is deleted\n"},
-        FailedStep{"MultiByteToWideChar", ERROR_NOT_ENOUGH_MEMORY, {"androidusb"},
+        FailedStep{"MultiByteToWideChar",
+                   ERROR_NOT_ENOUGH_MEMORY,
+                   {"androidusb"},
                    "The service name could not be converted to the ANSI code page, error = 8: nothing is deleted\n"}),
     [](const ::testing::TestParamInfo<FailedStep>& info) { return std::string(info.param.api); });
 
@@ -350,7 +357,8 @@ TEST_F(CommandLineAndCodePage, WithoutNoBestFitFullwidthLettersBecomeAsciiUnnoti
     // fails; a default character of the caller's.
     char bytes[8];
     const char hash = '#';
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth.c_str(), -1, nullptr, 0, nullptr, nullptr), 7);
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth.c_str(), -1, nullptr, 0, nullptr, nullptr),
+              7);
     EXPECT_EQ(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, fullwidth.c_str(), 2, bytes, sizeof bytes, &hash,
                                   &usedDefault),
               2);

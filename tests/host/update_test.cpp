@@ -4,7 +4,10 @@ namespace {
 
 const std::u16string InfPath = u"C:\\pkg\\tesmar.inf";
 const std::string ClassLine = " C:\\pkg\\tesmar.inf ClassGuid: " + PackageClassText;
-const std::string DevcountLine(int count) { return "SetupDiEnumDeviceInfo " + PackageClassText + " devcount:" + std::to_string(count) + " error: 259"; }
+const std::string DevcountLine(int count)
+{
+    return "SetupDiEnumDeviceInfo " + PackageClassText + " devcount:" + std::to_string(count) + " error: 259";
+}
 const WCHAR* Wide(const std::u16string& text) { return reinterpret_cast<const WCHAR*>(text.c_str()); }
 
 // A REG_MULTI_SZ's bytes, with the closing empty string.
@@ -34,7 +37,8 @@ TEST_F(UpdateDriver, OnePresentDevice)
     devices().Add(OtherClass).HardwareIds({u"USB\\VID_1234&PID_0001"});
     m().currentDirectory = u"C:\\pkg";
     EXPECT_EQ(Update(u"tesmar.inf"), RESULT_SUCCESS);
-    EXPECT_EQ(LogText(), ClassLine + "\nupdate device...\nupdate (C:\\pkg\\tesmar.inf) ok: USB\\VID_1234&PID_0001(0)\n" +
+    EXPECT_EQ(LogText(), ClassLine +
+                             "\nupdate device...\nupdate (C:\\pkg\\tesmar.inf) ok: USB\\VID_1234&PID_0001(0)\n" +
                              DevcountLine(1) + "\n");
     ASSERT_EQ(devices().updates.size(), 1u);
     EXPECT_EQ(host::U8(devices().updates[0].infPath), "C:\\pkg\\tesmar.inf");
@@ -110,11 +114,10 @@ TEST_F(UpdateDriver, OneRebootMakesTheResultOneAndFailuresChangeNothing)
     devices().UpdateOf(u"USB\\VID_0001").NeedsReboot();
     devices().UpdateOf(u"USB\\VID_0002").Fails(ERROR_NO_SUCH_DEVINST);
     EXPECT_EQ(Update(), RESULT_REBOOT);
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{ClassLine, "update device...",
-                                                    "update (C:\\pkg\\tesmar.inf) ok: USB\\VID_0001(1)",
-                                                    "update (C:\\pkg\\tesmar.inf) USB\\VID_0002 error: 0xe000020b",
-                                                    "get hwIDs error...",
-                                                    "update (C:\\pkg\\tesmar.inf) ok: USB\\VID_0003(0)", DevcountLine(4)}));
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                              ClassLine, "update device...", "update (C:\\pkg\\tesmar.inf) ok: USB\\VID_0001(1)",
+                              "update (C:\\pkg\\tesmar.inf) USB\\VID_0002 error: 0xe000020b", "get hwIDs error...",
+                              "update (C:\\pkg\\tesmar.inf) ok: USB\\VID_0003(0)", DevcountLine(4)}));
 }
 
 TEST_F(UpdateDriver, EveryUpdateFailingGivesZero)
@@ -168,7 +171,8 @@ protected:
 TEST_F(HardwareIds, ListOverTheFirstReadGrowsToTheRequiredSize)
 {
     std::vector<std::u16string> ids;
-    for (int i = 0; i < 40; ++i) ids.push_back(u"USB\\VID_1234&PID_" + host::U16(std::to_string(i)) + std::u16string(100, u'x'));
+    for (int i = 0; i < 40; ++i)
+        ids.push_back(u"USB\\VID_1234&PID_" + host::U16(std::to_string(i)) + std::u16string(100, u'x'));
     std::string bytes = MultiSz(ids);
     ASSERT_GT(bytes.size(), 8192u);
     devices().Add(PackageClass).Property(SPDRP_HARDWAREID, REG_MULTI_SZ, bytes);

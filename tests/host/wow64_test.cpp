@@ -13,10 +13,7 @@ const std::u16string HardwareId = u"USB\\VID_1D6B&PID_7E57";
 const std::u16string NativeDriver = u"C:\\Windows\\system32\\drivers\\tesmar.sys";
 const std::u16string Wow64Driver = u"C:\\Windows\\SysWOW64\\drivers\\tesmar.sys";
 
-std::string Kernel32Export(const char* name)
-{
-    return MachineTest::Hex8(MachineTest::Exported(u"kernel32.dll", name));
-}
+std::string Kernel32Export(const char* name) { return MachineTest::Hex8(MachineTest::Exported(u"kernel32.dll", name)); }
 
 }  // namespace
 
@@ -65,39 +62,41 @@ protected:
 TEST_F(OnWow64, InstallStagesAndSweepsButNeitherRemovesNorUpdates)
 {
     EXPECT_EQ(InstallDeviceDriver(session), ERROR_SUCCESS);
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{
-        isWow64Line,
-        disableLine,
-        "IPROPNAME_CUSTOMACTIONDATA data {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}  \"C:\\Program Files\\Tesmar\\drivers\\\"",
-        "Install ...",
-        "Module filename: C:\\Program Files\\Tesmar\\drivers\\",
-        "infFile: tesmar.inf",
-        " C:\\Program Files\\Tesmar\\drivers\\tesmar.inf ClassGuid: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b}",
-        "Install RemoveDevices ...",
-        "remove devices: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b} ...",
-        "remove device 2...",
-        "remove error: 0xe0000235",
-        "remove device: ROOT\\SYSTEM\\0000",
-        "remove device count: 1 error: 259",
-        "Install DeleteDriverPackages...",
-        " C:\\Program Files\\Tesmar\\drivers\\tesmar.inf ClassGuid: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b}",
-        "search oeminf: C:\\Windows\\inf\\oem*.inf",
-        "infFile: oem3.inf",
-        " C:\\Windows\\inf\\oem3.inf ClassGuid: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b}",
-        "DeleteDriverPackage (C:\\Windows\\inf\\oem3.inf) ok",
-        "Delete File C:\\Windows\\inf\\oem3.inf: 2",
-        "Delete File C:\\Windows\\inf\\oem3.PNF: 2",
-        "DeleteDriverPackage finish",
-        "SearchSYS: C:\\Program Files\\Tesmar\\drivers\\*.SYS",
-        "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0",
-        "delete wow64 driver file C:\\Windows\\SysWOW64\\drivers\\tesmar.sys: 0",
-        "add package: C:\\Program Files\\Tesmar\\drivers\\tesmar.inf",
-        " C:\\Program Files\\Tesmar\\drivers\\tesmar.inf ClassGuid: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b}",
-        // newdev.dll cannot be loaded while redirection is off: the update is skipped silently.
-        "rescan devices...",
-        "Install result: 0",
-        revertLine,
-    }));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{
+                  isWow64Line,
+                  disableLine,
+                  "IPROPNAME_CUSTOMACTIONDATA data {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}  \"C:\\Program "
+                  "Files\\Tesmar\\drivers\\\"",
+                  "Install ...",
+                  "Module filename: C:\\Program Files\\Tesmar\\drivers\\",
+                  "infFile: tesmar.inf",
+                  " C:\\Program Files\\Tesmar\\drivers\\tesmar.inf ClassGuid: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b}",
+                  "Install RemoveDevices ...",
+                  "remove devices: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b} ...",
+                  "remove device 2...",
+                  "remove error: 0xe0000235",
+                  "remove device: ROOT\\SYSTEM\\0000",
+                  "remove device count: 1 error: 259",
+                  "Install DeleteDriverPackages...",
+                  " C:\\Program Files\\Tesmar\\drivers\\tesmar.inf ClassGuid: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b}",
+                  "search oeminf: C:\\Windows\\inf\\oem*.inf",
+                  "infFile: oem3.inf",
+                  " C:\\Windows\\inf\\oem3.inf ClassGuid: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b}",
+                  "DeleteDriverPackage (C:\\Windows\\inf\\oem3.inf) ok",
+                  "Delete File C:\\Windows\\inf\\oem3.inf: 2",
+                  "Delete File C:\\Windows\\inf\\oem3.PNF: 2",
+                  "DeleteDriverPackage finish",
+                  "SearchSYS: C:\\Program Files\\Tesmar\\drivers\\*.SYS",
+                  "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0",
+                  "delete wow64 driver file C:\\Windows\\SysWOW64\\drivers\\tesmar.sys: 0",
+                  "add package: C:\\Program Files\\Tesmar\\drivers\\tesmar.inf",
+                  " C:\\Program Files\\Tesmar\\drivers\\tesmar.inf ClassGuid: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b}",
+                  // newdev.dll cannot be loaded while redirection is off: the update is skipped silently.
+                  "rescan devices...",
+                  "Install result: 0",
+                  revertLine,
+              }));
     // The device stays on its old driver; the package is staged all the same.
     EXPECT_FALSE(device->removed);
     EXPECT_TRUE(device->driverInf.empty());
@@ -115,37 +114,38 @@ TEST_F(OnWow64, UninstallSweepsButRemovesNoDevice)
 {
     EXPECT_EQ(UninstallDeviceDriver(session), ERROR_SUCCESS);
     EXPECT_EQ(LogLines(), (std::vector<std::string>{
-        isWow64Line,
-        disableLine,
-        "IPROPNAME_CUSTOMACTIONDATA data {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}  \"C:\\Program Files\\Tesmar\\drivers\\\"",
-        "Uninstall ...",
-        "Remove Device ...",
-        "remove devices: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b} ...",
-        "remove device 2...",
-        "remove error: 0xe0000235",
-        "remove device: ROOT\\SYSTEM\\0000",
-        "remove device count: 1 error: 259",
-        "Uninstall modulefile: C:\\Program Files\\Tesmar\\drivers\\",
-        "RemoveDevices again...",
-        "remove devices: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b} ...",
-        "remove device 2...",
-        "remove error: 0xe0000235",
-        "remove device: ROOT\\SYSTEM\\0000",
-        "remove device count: 1 error: 259",
-        "DeleteDriverPackages...",
-        "search oeminf: C:\\Windows\\inf\\oem*.inf",
-        "infFile: oem3.inf",
-        " C:\\Windows\\inf\\oem3.inf ClassGuid: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b}",
-        "DeleteDriverPackage (C:\\Windows\\inf\\oem3.inf) ok",
-        "Delete File C:\\Windows\\inf\\oem3.inf: 2",
-        "Delete File C:\\Windows\\inf\\oem3.PNF: 2",
-        "DeleteDriverPackage finish",
-        "SearchSYS: C:\\Program Files\\Tesmar\\drivers\\*.SYS",
-        "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0",
-        "delete wow64 driver file C:\\Windows\\SysWOW64\\drivers\\tesmar.sys: 0",
-        "Uninstall result: 0",
-        revertLine,
-    }));
+                              isWow64Line,
+                              disableLine,
+                              "IPROPNAME_CUSTOMACTIONDATA data {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}  \"C:\\Program "
+                              "Files\\Tesmar\\drivers\\\"",
+                              "Uninstall ...",
+                              "Remove Device ...",
+                              "remove devices: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b} ...",
+                              "remove device 2...",
+                              "remove error: 0xe0000235",
+                              "remove device: ROOT\\SYSTEM\\0000",
+                              "remove device count: 1 error: 259",
+                              "Uninstall modulefile: C:\\Program Files\\Tesmar\\drivers\\",
+                              "RemoveDevices again...",
+                              "remove devices: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b} ...",
+                              "remove device 2...",
+                              "remove error: 0xe0000235",
+                              "remove device: ROOT\\SYSTEM\\0000",
+                              "remove device count: 1 error: 259",
+                              "DeleteDriverPackages...",
+                              "search oeminf: C:\\Windows\\inf\\oem*.inf",
+                              "infFile: oem3.inf",
+                              " C:\\Windows\\inf\\oem3.inf ClassGuid: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b}",
+                              "DeleteDriverPackage (C:\\Windows\\inf\\oem3.inf) ok",
+                              "Delete File C:\\Windows\\inf\\oem3.inf: 2",
+                              "Delete File C:\\Windows\\inf\\oem3.PNF: 2",
+                              "DeleteDriverPackage finish",
+                              "SearchSYS: C:\\Program Files\\Tesmar\\drivers\\*.SYS",
+                              "delete driver file C:\\Windows\\system32\\drivers\\tesmar.sys: 0",
+                              "delete wow64 driver file C:\\Windows\\SysWOW64\\drivers\\tesmar.sys: 0",
+                              "Uninstall result: 0",
+                              revertLine,
+                          }));
     EXPECT_FALSE(device->removed);
     EXPECT_TRUE(m().List(u"C:\\Windows\\inf").empty());
     EXPECT_FALSE(NativeDriverExists());
@@ -269,9 +269,10 @@ TEST_P(DeviceInstallation, LibraryLoadFailsOnlyUnderWow64WithRedirectionOff)
     if (newdev) FreeLibrary(newdev);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Processes, DeviceInstallation,
-    ::testing::Values(ProcessKind{"On32BitWindows", false, false, false},
-                      ProcessKind{"Wow64Process", true, false, true},
-                      ProcessKind{"Native64BitProcess", true, true, false}),
-    [](const ::testing::TestParamInfo<ProcessKind>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Processes, DeviceInstallation,
+                         ::testing::Values(ProcessKind{"On32BitWindows", false, false, false},
+                                           ProcessKind{"Wow64Process", true, false, true},
+                                           ProcessKind{"Native64BitProcess", true, true, false}),
+                         [](const ::testing::TestParamInfo<ProcessKind>& info) {
+                             return std::string(info.param.name);
+                         });
