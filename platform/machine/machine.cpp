@@ -304,25 +304,20 @@ std::vector<std::u16string> Machine::List(const std::u16string& folder)
     return names;
 }
 
-void Machine::SetReadOnly(const std::u16string& path, bool on)
+void Machine::Mark(std::set<std::u16string>& marks, const std::u16string& path, bool on)
 {
     std::u16string key = Upper(Redirected(FullPath(path)));
     if (on)
-        readOnly.insert(key);
+        marks.insert(key);
     else
-        readOnly.erase(key);
+        marks.erase(key);
 }
+
+void Machine::SetReadOnly(const std::u16string& path, bool on) { Mark(readOnly, path, on); }
 
 bool Machine::IsReadOnly(const std::u16string& path) { return readOnly.count(Upper(Redirected(FullPath(path)))) != 0; }
 
-void Machine::Lock(const std::u16string& path, bool on)
-{
-    std::u16string key = Upper(Redirected(FullPath(path)));
-    if (on)
-        locked.insert(key);
-    else
-        locked.erase(key);
-}
+void Machine::Lock(const std::u16string& path, bool on) { Mark(locked, path, on); }
 
 bool Machine::IsLocked(const std::u16string& path) { return locked.count(Upper(Redirected(FullPath(path)))) != 0; }
 

@@ -276,6 +276,8 @@ private:
     std::map<std::string, Injection> injections;
     std::set<std::u16string> readOnly;  // upper-case full paths
     std::set<std::u16string> locked;
+    // Sets or clears a mark (read-only, locked) of the file at a path.
+    void Mark(std::set<std::u16string>& marks, const std::u16string& path, bool on);
     uintptr_t nextHandleValue = 0x1000;
     std::map<std::thread::id, ThreadState> threads;
     std::mutex threadsLock;
