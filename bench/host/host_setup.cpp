@@ -22,6 +22,10 @@ const char OtherClassText[] = "{4d36e978-e325-11ce-bfc1-08002be10318}";
 
 const std::u16string LogPath = u"C:\\Temp\\drvmate.log";
 const char16_t PackageInfPath[] = u"C:\\pkg\\tesmar.inf";
+// The drive of the first store's Windows installation; each further store gets the next one.
+const char16_t FIRST_STORE_DRIVE = u'C';
+// The product ID of the first device; each further device gets the next one.
+const int FIRST_PRODUCT_ID = 1000;
 
 // A driver package's INF as vendors write them: version, models, install and file sections.
 std::string Inf(const std::string& classGuid, const std::string& className, const std::string& hardwareId)
@@ -80,7 +84,7 @@ void UseStore(int count)
     host::Machine& machine = host::CurrentMachine();
     auto known = storeDrives.find(count);
     bool made = known != storeDrives.end();
-    char16_t drive = made ? known->second : static_cast<char16_t>(u'C' + storeDrives.size());
+    char16_t drive = made ? known->second : static_cast<char16_t>(FIRST_STORE_DRIVE + storeDrives.size());
     std::u16string windows = std::u16string(1, drive) + u":\\Windows";
     machine.InstallWindowsAt(windows);
     if (made) return;
@@ -103,7 +107,7 @@ void PutDevices(int count)
 {
     host::Devices().devices.clear();
     for (int i = 0; i < count; ++i) {
-        std::u16string id = u"USB\\VID_1234&PID_" + host::U16(std::to_string(1000 + i));
+        std::u16string id = u"USB\\VID_1234&PID_" + host::U16(std::to_string(FIRST_PRODUCT_ID + i));
         host::Devices().Add(PackageClass).HardwareIds({id + u"&REV_0100", id});
     }
 }

@@ -403,7 +403,7 @@ int Usage()
 {
     fprintf(stderr,
             "usage: wine_bench log ROUNDS LINES\n"
-            "       wine_bench sweep ROUNDS SMALL LARGE\n"
+            "       wine_bench sweep ROUNDS SMALL LARGE   (SMALL < LARGE)\n"
             "       wine_bench msi ROUNDS EXAMPLE.msi EMPTY.msi NONE.msi\n");
     return 2;
 }
@@ -424,7 +424,8 @@ int wmain(int argc, wchar_t** argv)
     int rounds = Positive(argv[2]);
     if (!rounds) return Usage();
     if (mode == L"log" && argc == 4 && Positive(argv[3])) return MeasureLog(rounds, Positive(argv[3]));
-    if (mode == L"sweep" && argc == 5 && Positive(argv[3]) && Positive(argv[4]))
+    // The stores are told apart by their sizes: the small one first.
+    if (mode == L"sweep" && argc == 5 && Positive(argv[3]) && Positive(argv[3]) < Positive(argv[4]))
         return MeasureSweep(rounds, Positive(argv[3]), Positive(argv[4]));
     if (mode == L"msi" && argc == 6) return MeasureMsi(rounds, std::vector<std::wstring>(argv + 3, argv + 6));
     return Usage();
