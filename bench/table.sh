@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# Turns the samples of a bench.sh run into its table: per figure the measured values (median
+# and least–most), the ratio against its baseline, the goal and whether it holds.
+#
+#   bench/table.sh SAMPLES "WINE_SMALL WINE_LARGE" "HOST_SMALL HOST_LARGE" "DEVICES..." "STORES..."
+#
+# SAMPLES holds lines "sample NAME VALUE" (NAME wine.* or host.*, as bench.sh writes them).
+# The store sizes are those the sweeps ran with, the device counts and store sizes those of
+# the heap figures. Prints the table in Markdown.
+set -euo pipefail
+
+[ $# -eq 5 ] || { echo "usage: table.sh SAMPLES \"WINE_SMALL WINE_LARGE\" \"HOST_SMALL HOST_LARGE\" \"DEVICES...\" \"STORES...\"" >&2; exit 2; }
+SAMPLES=$1
+read -r -a WINE_STORES <<<"$2"
+read -r -a HOST_STORES <<<"$3"
+read -r -a HEAP_DEVICES <<<"$4"
+read -r -a HEAP_STORES <<<"$5"
+
+# The goals.
+LOG_LINE_GOAL=1.05        # LogMessage over a bare open, write and close
+SCALING_GOAL=1.05         # per INF, the large store over the small one: 10.5 for ten times the INFs
+OWN_INSTALL_GOAL_MS=25    # Drvmate's msiexec /i over the empty custom-action DLL
+OWN_REMOVE_GOAL_MS=15     # ... and /x
+HEAP_GOAL_BLOCKS=2        # a device's hardware-ID buffer and its list
+FIRST_READ_BYTES=8196     # the buffer of the first hardware-ID read: 8192 bytes and two characters
+
+# A number as it reads well: no decimals from 100 on, one from 10, else two.
+NUMBER_FORMAT='function fmt(x, a) { a = x < 0 ? -x : x; return sprintf(a >= 100 ? "%.0f" : a >= 10 ? "%.1f" : "%.2f", x) }'
+
+# Per name: median, least and most of its samples, as numbers and as text.
+declare -A VALUE TEXT
+while read -r name median least most median_text least_text most_text; do
+    VALUE[$name.median]=$median VALUE[$name.min]=$least VALUE[$name.max]=$most
+    TEXT[$name]="$median_text UNIT ($least_text–$most_text)"
+done < <(awk "$NUMBER_FORMAT"'
+     $1 == "sample" { n = ++count[$2]; v[$2, n] = $3 + 0 }
+     END {
+         for (name in count) {
+             n = count[name]
+             for (i = 1; i <= n; ++i) s[i] = v[name, i]
+             for (i = 2; i <= n; ++i) { x = s[i]; for (j = i - 1; j >= 1 && s[j] > x; --j) s[j + 1] = s[j]; s[j + 1] = x }
+             median = n % 2 ? s[(n + 1) / 2] : (s[n / 2] + s[n / 2 + 1]) / 2
+             print name, median, s[1], s[n], fmt(median), fmt(s[1]), fmt(s[n])
+         }
+     }' "$SAMPLES")
+
+# sampled NAME median|min|max; empty when there is no sample of that name.
+sampled() { echo "${VALUE[$1.$2]:-}"; }
+# "median unit (least–most)" of NAME, or "no samples".
+measured() {
+    local text=${TEXT[$1]:-}
+    [ -n "$text" ] || { echo "no samples"; return; }
+    echo "${text/UNIT/$2}"
+}
+# A count; a number as it reads well; a difference with its sign.
+count() { awk -v x="$1" 'BEGIN { printf("%d", x) }'; }
+num() { awk -v x="$1" "$NUMBER_FORMAT"' BEGIN { printf("%s", fmt(x)) }'; }
+signed() { awk -v x="$1" "$NUMBER_FORMAT"' BEGIN { printf("%s%s", x >= 0 ? "+" : "", fmt(x)) }'; }
+thousands() { echo "$1" | sed ':a;s/\B[0-9]\{3\}\>/,&/;ta'; }
+calc() { awk "BEGIN { printf(\"%.6f\", $1) }"; }
+# holds when the awk condition is true, else FAILS; "no samples" when a value it needs is missing.
+verdict() {
+    local condition=$1 value
+    shift
+    for value in "$@"; do [ -n "$value" ] || { echo "no samples"; return; }; done
+    if awk "BEGIN { exit !($condition) }"; then echo holds; else echo FAILS; fi
+}
+
+echo "| figure | measured: median (least–most) | against baseline | goal | result |"
+echo "|---|---|---|---|---|"
+row() { echo "| $1 | $2 | $3 | $4 | $5 |"; }
+
+# The log line.
+a=$(sampled wine.log.drvmate.us_per_line median) b=$(sampled wine.log.bare.us_per_line median)
+ratio=
+[ -n "$a" ] && [ -n "$b" ] && ratio=$(calc "$a / $b")
+row "log line, Wine" \
+    "LogMessage $(measured wine.log.drvmate.us_per_line µs); bare _wfsopen(\"at\") + fwrite + fclose of the same bytes $(measured wine.log.bare.us_per_line µs)" \
+    "${ratio:+$(num "$ratio")x}" "at most ${LOG_LINE_GOAL}x" "$(verdict "$ratio <= $LOG_LINE_GOAL" "$ratio")"
+
+# The store sweep's scaling: the whole sweep's time, the large store over the small one.
+scaling_row() {  # label, sample prefix, small, large
+    local small=$3 large=$4 a b ratio= goal
+    a=$(sampled "$2.$small.us_per_inf" median) b=$(sampled "$2.$large.us_per_inf" median)
+    [ -n "$a" ] && [ -n "$b" ] && ratio=$(calc "$b * $large / ($a * $small)")
+    goal=$(calc "$SCALING_GOAL * $large / $small")
+    row "store sweep scaling, $1" \
+        "$(thousands "$small") INFs: $(measured "$2.$small.us_per_inf" µs/INF); $(thousands "$large") INFs: $(measured "$2.$large.us_per_inf" µs/INF)" \
+        "${ratio:+t($(thousands "$large")) / t($(thousands "$small")) = $(num "$ratio")}" "at most $(num "$goal")" \
+        "$(verdict "$ratio <= $goal" "$ratio")"
+}
+scaling_row Wine wine.sweep "${WINE_STORES[@]}"
+scaling_row host host.sweep "${HOST_STORES[@]}"
+
+# Where a swept INF's time goes, under Wine, on the small store.
+search=$(sampled wine.split.search_us median) parse=$(sampled wine.split.parse_us median)
+logging=$(sampled wine.split.log_us median)
+split="no samples"
+if [ -n "$search" ] && [ -n "$parse" ] && [ -n "$logging" ]; then
+    total=$(calc "$search + $parse + $logging")
+    share() { num "$(calc "100 * $1 / $total")"; }
+    split="search $(measured wine.split.search_us µs), $(share "$search")%; INF parsing $(measured wine.split.parse_us µs), $(share "$parse")%; the two log lines $(measured wine.split.log_us µs), $(share "$logging")%"
+fi
+row "sweep cost per INF, Wine ($(thousands "${WINE_STORES[0]}") INFs)" "$split" "" "printed" ""
+
+# The custom action's own cost: the example package over the one with the empty DLL, round by
+# round. Where those differences spread wider than the goal, or Drvmate comes out cheaper than
+# a DLL that does nothing, the machine was too busy for the verdict to mean much, and the
+# result says so.
+msi_row() {  # /i or /x, install or remove, goal in ms
+    local own result spread=
+    own=$(sampled "wine.msi.own.$2_ms" median)
+    result=$(verdict "$own <= $3" "$own")
+    [ -n "$own" ] && spread=$(calc "$(sampled "wine.msi.own.$2_ms" max) - $(sampled "wine.msi.own.$2_ms" min)")
+    if [ -n "$spread" ] && awk "BEGIN { exit !($spread > $3) }"; then
+        result+=" (noisy: the rounds spread over $(num "$spread") ms)"
+    elif [ -n "$own" ] && awk "BEGIN { exit !($own < 0) }"; then
+        result+=" (noisy: Drvmate came out cheaper than the empty DLL)"
+    fi
+    row "custom action's own cost, msiexec $1" \
+        "example package $(measured "wine.msi.example.$2_ms" ms); empty custom-action DLL $(measured "wine.msi.empty.$2_ms" ms); no custom actions $(measured "wine.msi.none.$2_ms" ms); Drvmate over the empty DLL $(measured "wine.msi.own.$2_ms" ms)" \
+        "${own:+$(signed "$own") ms}" "Drvmate over the empty DLL at most $3 ms" "$result"
+}
+msi_row /i install "$OWN_INSTALL_GOAL_MS"
+msi_row /x remove "$OWN_REMOVE_GOAL_MS"
+row "Wine's cost of any DLL custom action" \
+    "empty DLL over no custom actions: /i $(measured wine.msi.dll.install_ms ms); /x $(measured wine.msi.dll.remove_ms ms)" \
+    "" "printed" ""
+
+# Peak heap: the same two blocks, of the same bytes (one buffer of the first hardware-ID read
+# and its list), whatever the count, and nothing left afterwards.
+heap_cases=()
+for n in "${HEAP_DEVICES[@]}"; do heap_cases+=("devices.$n"); done
+for n in "${HEAP_STORES[@]}"; do heap_cases+=("store.$n"); done
+heap_text= heap_failed= heap_missing= first_bytes= last_bytes=
+for c in "${heap_cases[@]}"; do
+    case $c in
+        devices.1) label="1 device" ;;
+        devices.*) label="$(thousands "${c#*.}") devices" ;;
+        store.*) label="a store of $(thousands "${c#*.}") INFs" ;;
+    esac
+    blocks=$(sampled "host.heap.$c.peak_blocks" median) bytes=$(sampled "host.heap.$c.peak_bytes" median)
+    live=$(sampled "host.heap.$c.live_blocks" median)
+    if [ -z "$blocks" ] || [ -z "$bytes" ] || [ -z "$live" ]; then
+        heap_text+="${heap_text:+; }$label: no samples"
+        heap_missing=1
+        continue
+    fi
+    heap_text+="${heap_text:+; }$label: $(count "$blocks") blocks, $(thousands "$(count "$bytes")") bytes"
+    [ "$(count "$live")" = 0 ] || heap_text+=" ($(count "$live") blocks left)"
+    first_bytes=${first_bytes:-$bytes}
+    last_bytes=$bytes
+    if ! awk -v b="$blocks" -v y="$bytes" -v f="$first_bytes" -v l="$live" -v goal="$HEAP_GOAL_BLOCKS" \
+             -v one="$FIRST_READ_BYTES" 'BEGIN { exit !(b == goal && y > 0 && y == f && y < 2 * one && l == 0) }'; then
+        heap_failed=1
+    fi
+done
+heap_verdict=holds
+[ -z "$heap_missing" ] || heap_verdict="no samples"
+[ -z "$heap_failed" ] || heap_verdict=FAILS
+heap_ratio=
+[ -n "$first_bytes" ] && heap_ratio=$(calc "$last_bytes / $first_bytes")
+row "peak heap, host" "${heap_text:-no samples}" "${heap_ratio:+$(num "$heap_ratio")x}" \
+    "constant: $HEAP_GOAL_BLOCKS blocks, one hardware-ID buffer, nothing left" "$heap_verdict"
+
+# Log volume.
+row "log volume" \
+    "Wine: $(measured "wine.sweep.${WINE_STORES[1]}.log_bytes_per_inf" "bytes per store INF swept"); host: $(measured "host.sweep.${HOST_STORES[1]}.log_bytes_per_inf" "bytes per store INF swept")" \
+    "" "printed" ""

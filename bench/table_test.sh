@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# Checks bench/table.sh on made-up samples: medians and ranges, each goal at and past its
+# bound, missing samples, and the ways the peak heap can go wrong. Needs no build.
+#   bench/table_test.sh     ends with "N passed, N failed"; exit code 1 when any failed
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0 failed=0
+
+# A run in which every goal holds: stores of 1,000 and 10,000 INFs on both sides, heap over
+# 1, 100 and 1,000 devices and stores of 1,000 and 10,000 INFs.
+all_hold() {
+    cat <<'EOF'
+sample wine.log.drvmate.us_per_line 101
+sample wine.log.drvmate.us_per_line 103
+sample wine.log.drvmate.us_per_line 102
+sample wine.log.bare.us_per_line 100
+sample wine.log.bare.us_per_line 99
+sample wine.log.bare.us_per_line 104
+sample wine.sweep.1000.us_per_inf 320
+sample wine.sweep.10000.us_per_inf 322
+sample wine.sweep.1000.log_bytes_per_inf 195.694
+sample wine.sweep.10000.log_bytes_per_inf 199.569
+sample wine.split.search_us 10
+sample wine.split.parse_us 195
+sample wine.split.log_us 115
+sample wine.msi.example.install_ms 1300
+sample wine.msi.empty.install_ms 1280
+sample wine.msi.none.install_ms 1218
+sample wine.msi.own.install_ms 20
+sample wine.msi.own.install_ms 22
+sample wine.msi.own.install_ms 24
+sample wine.msi.own.remove_ms 11
+sample wine.msi.dll.install_ms 62
+sample wine.msi.dll.remove_ms 60
+sample host.sweep.1000.us_per_inf 30
+sample host.sweep.10000.us_per_inf 31
+sample host.sweep.10000.log_bytes_per_inf 199.569
+EOF
+    for c in devices.1 devices.100 devices.1000 store.1000 store.10000; do
+        for value in "peak_blocks 2" "peak_bytes 8228" "live_blocks 0" "live_bytes 0"; do
+            echo "sample host.heap.$c.$value"
+        done
+    done
+}
+
+# The table of the samples on standard input, with the full run's sizes.
+table() {
+    cat >"$work/samples.txt"
+    "$here/table.sh" "$work/samples.txt" "1000 10000" "1000 10000" "1 100 1000" "1000 10000"
+}
+# The result column of the row whose figure starts with the given text.
+result() { awk -F' [|] ' -v figure="$1" 'index($1, "| " figure) == 1 { print $5 }' | sed 's/ |$//'; }
+# The whole row.
+row_of() { awk -v figure="$1" 'index($0, "| " figure) == 1'; }
+
+expect() {  # name, actual, expected
+    if [ "$2" = "$3" ]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "[FAIL] $1: got '$2', expected '$3'"
+    fi
+}
+expect_contains() {  # name, text, part
+    if [[ $2 == *"$3"* ]]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "[FAIL] $1: '$3' not in '$2'"
+    fi
+}
+# Every sample of the named figure replaced by one of this value.
+with() {  # name value
+    grep -v "^sample $1 " | cat - <(echo "sample $1 $2")
+}
+
+# Every goal holds, with the medians and ranges that the samples give.
+t=$(all_hold | table)
+for figure in "log line" "store sweep scaling, Wine" "store sweep scaling, host" \
+              "custom action's own cost, msiexec /i" "custom action's own cost, msiexec /x" "peak heap"; do
+    expect "$figure holds" "$(result "$figure" <<<"$t")" holds
+done
+expect_contains "log line's median and range" "$(row_of "log line" <<<"$t")" "LogMessage 102 µs (101–103)"
+expect_contains "log line's ratio of medians" "$(row_of "log line" <<<"$t")" "| 1.02x |"
+expect_contains "sweep's ratio of whole sweeps" "$(row_of "store sweep scaling, Wine" <<<"$t")" \
+    "t(10,000) / t(1,000) = 10.1"
+expect_contains "split in shares of the INF's time" "$(row_of "sweep cost" <<<"$t")" \
+    "search 10.0 µs (10.0–10.0), 3.12%; INF parsing 195 µs (195–195), 60.9%; the two log lines 115 µs (115–115), 35.9%"
+expect_contains "heap counts" "$(row_of "peak heap" <<<"$t")" "1,000 devices: 2 blocks, 8,228 bytes; a store of 1,000 INFs"
+expect_contains "log volume of the large stores" "$(row_of "log volume" <<<"$t")" \
+    "Wine: 200 bytes per store INF swept (200–200); host: 200 bytes"
+
+# An even count of samples: the median lies between the middle two.
+t=$(all_hold | grep -v 'wine.msi.own.install_ms' |
+    cat - <(printf 'sample wine.msi.own.install_ms %s\n' 12 3 21 5) | table)
+expect_contains "even median" "$(row_of "custom action's own cost, msiexec /i" <<<"$t")" \
+    "Drvmate over the empty DLL 8.50 ms (3.00–21.0) | +8.50 ms"
+
+# Each goal at its bound holds, and just past it fails.
+expect "log line at 1.05x" "$(all_hold | grep -v wine.log | cat - <(echo "sample wine.log.drvmate.us_per_line 105
+sample wine.log.bare.us_per_line 100") | table | result "log line")" holds
+expect "log line at 1.06x" "$(all_hold | grep -v wine.log | cat - <(echo "sample wine.log.drvmate.us_per_line 106
+sample wine.log.bare.us_per_line 100") | table | result "log line")" FAILS
+expect "Wine sweep at 10.5" "$(all_hold | with wine.sweep.10000.us_per_inf 336 | table | result "store sweep scaling, Wine")" holds
+expect "Wine sweep at 10.6" "$(all_hold | with wine.sweep.10000.us_per_inf 340 | table | result "store sweep scaling, Wine")" FAILS
+expect "host sweep quadratic" "$(all_hold | with host.sweep.10000.us_per_inf 300 | table | result "store sweep scaling, host")" FAILS
+expect "/i at 25 ms" "$(all_hold | with wine.msi.own.install_ms 25 | table | result "custom action's own cost, msiexec /i")" holds
+expect "/i at 26 ms" "$(all_hold | with wine.msi.own.install_ms 26 | table | result "custom action's own cost, msiexec /i")" FAILS
+expect "/x at 16 ms" "$(all_hold | with wine.msi.own.remove_ms 16 | table | result "custom action's own cost, msiexec /x")" FAILS
+
+# The store sizes of a quick run set the labels and the goal (ten times the INFs: still 10.5).
+cat >"$work/quick.txt" <<'EOF'
+sample host.sweep.200.us_per_inf 30
+sample host.sweep.2000.us_per_inf 31.5
+EOF
+t=$("$here/table.sh" "$work/quick.txt" "100 1000" "200 2000" "1" "200")
+expect "quick sizes" "$(row_of "store sweep scaling, host" <<<"$t")" \
+    "| store sweep scaling, host | 200 INFs: 30.0 µs/INF (30.0–30.0); 2,000 INFs: 31.5 µs/INF (31.5–31.5) | t(2,000) / t(200) = 10.5 | at most 10.5 | holds |"
+
+# Missing samples never hold.
+t=$(all_hold | grep -v -e wine.msi -e wine.log | table)
+expect "no log samples" "$(result "log line" <<<"$t")" "no samples"
+expect "no msiexec samples" "$(result "custom action's own cost, msiexec /i" <<<"$t")" "no samples"
+expect "no heap samples" "$(all_hold | grep -v host.heap.store.10000 | table | result "peak heap")" "no samples"
+
+# Noise is named: differences that spread over more than the goal, or a negative one.
+t=$(all_hold | grep -v wine.msi.own.install_ms | cat - <(printf 'sample wine.msi.own.install_ms %s\n' -300 20 400) | table)
+expect "spread" "$(result "custom action's own cost, msiexec /i" <<<"$t")" "holds (noisy: the rounds spread over 700 ms)"
+expect "negative" "$(all_hold | with wine.msi.own.remove_ms -5 | table | result "custom action's own cost, msiexec /x")" \
+    "holds (noisy: Drvmate came out cheaper than the empty DLL)"
+
+# The heap fails with a third block, with two buffers' bytes, with bytes that grow with the
+# count, with a block left behind, and with no bytes seen at all (no update was watched).
+expect "third block" "$(all_hold | with host.heap.devices.1000.peak_blocks 3 | table | result "peak heap")" FAILS
+expect "two buffers" "$(all_hold | sed 's/peak_bytes 8228/peak_bytes 16424/' | table | result "peak heap")" FAILS
+expect "growing bytes" "$(all_hold | with host.heap.store.10000.peak_bytes 8236 | table | result "peak heap")" FAILS
+expect "left alive" "$(all_hold | with host.heap.devices.100.live_blocks 1 | table | result "peak heap")" FAILS
+expect "nothing seen" "$(all_hold | sed 's/peak_bytes 8228/peak_bytes 0/' | table | result "peak heap")" FAILS
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,432 @@
+// Wine figures of the installer, measured inside the prefix with the installer's own sources
+// (the 64-bit build) against Wine's runtime, setupapi and msiexec:
+//
+//   wine_bench log ROUNDS LINES
+//       LogMessage of one class line against a bare _wfsopen("at") + fwrite + fclose of the
+//       same bytes, LINES of each per round, the two alternating;
+//   wine_bench sweep ROUNDS SMALL LARGE
+//       DeleteDriverPackages over stores of SMALL and LARGE real INFs of another class in the
+//       inf folder of the Windows directory, alternating; on the small store also the bare
+//       file search and the sweep without a log, which split its time per INF;
+//   wine_bench msi ROUNDS EXAMPLE.msi EMPTY.msi NONE.msi
+//       msiexec /i and /x of the three packages, in turn, less the install's pause after
+//       its rescan.
+//
+// Every measured value is one line "sample NAME VALUE" (bench.sh takes the median, the least
+// and the most of them); "check NAME ok" or "check NAME failed: why" says whether the
+// measurement itself went as it must.
+#include <windows.h>
+
+#include <share.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "installer.h"
+#include "log.h"
+
+namespace {
+
+// {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}, the package's class.
+const GUID PackageClass = {0xF72FE0D4, 0xCBCB, 0x407d, {0x88, 0x14, 0x9E, 0xD6, 0x73, 0xD0, 0xDD, 0x6B}};
+const char OtherClassText[] = "{4d36e978-e325-11ce-bfc1-08002be10318}";
+// The class line that the sweep writes for every store INF, with a store INF's path.
+const wchar_t ClassLineFormat[] = L" %s ClassGuid: {%.8x-%.4x-%.4x-%.2x%.2x-%.2x%.2x%.2x%.2x%.2x%.2x}\n";
+const wchar_t ClassLinePath[] = L"C:\\windows\\inf\\oem1234.inf";
+const int LINE_CHARS = 256;
+// What the install sequence waits after it has re-enumerated the devices.
+const double RESCAN_PAUSE_MS = 1000;
+const char RescanLine[] = "rescan devices...";
+// The line that the sweep writes for each store INF it finds.
+const char InfFileLine[] = "infFile: ";
+const double MICROSECONDS = 1e6;
+const double MILLISECONDS = 1e3;
+// msiexec's results that mean done (the second: done, a reboot is wanted).
+const DWORD MSI_DONE = 0;
+const DWORD MSI_DONE_REBOOT = 3010;
+
+class Stopwatch {
+public:
+    Stopwatch() { QueryPerformanceCounter(&start_); }
+    double Seconds() const
+    {
+        LARGE_INTEGER now, frequency;
+        QueryPerformanceCounter(&now);
+        QueryPerformanceFrequency(&frequency);
+        return static_cast<double>(now.QuadPart - start_.QuadPart) / static_cast<double>(frequency.QuadPart);
+    }
+
+private:
+    LARGE_INTEGER start_;
+};
+
+void Sample(const std::string& name, double value)
+{
+    printf("sample %s %.3f\n", name.c_str(), value);
+    fflush(stdout);
+}
+
+bool Check(const std::string& name, bool ok, const std::string& why)
+{
+    if (ok) printf("check %s ok\n", name.c_str());
+    else printf("check %s failed: %s\n", name.c_str(), why.c_str());
+    fflush(stdout);
+    return ok;
+}
+
+
+std::string ReadBytes(const std::wstring& path)
+{
+    std::string bytes;
+    FILE* file = _wfopen(path.c_str(), L"rb");
+    if (!file) return bytes;
+    char chunk[65536];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
+    fclose(file);
+    return bytes;
+}
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    BOOL ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, 0);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+// The folder this run works in, under the prefix's temporary folder, read before TEMP is
+// changed to place the installer log.
+std::wstring WorkFolder(const wchar_t* name)
+{
+    static std::wstring temp;
+    if (temp.empty()) {
+        wchar_t path[MAX_PATH];
+        DWORD length = GetTempPathW(MAX_PATH, path);
+        temp = length && length < MAX_PATH ? path : L"C:\\windows\\temp\\";
+    }
+    std::wstring folder = temp + name;
+    CreateDirectoryW(folder.c_str(), 0);
+    return folder;
+}
+
+// The installer log in `folder`, empty, and the library as freshly loaded.
+std::wstring FreshLog(const std::wstring& folder)
+{
+    SetEnvironmentVariableW(L"TEMP", folder.c_str());
+    ForgetLogPath();
+    std::wstring log = folder + L"\\drvmate.log";
+    DeleteFileW(log.c_str());
+    return log;
+}
+
+// How often a text occurs in a log's bytes, as UTF-16LE units.
+int CountInLog(const std::string& log, const char* text)
+{
+    std::string units;
+    for (const char* c = text; *c; ++c) {
+        units.push_back(*c);
+        units.push_back(0);
+    }
+    int count = 0;
+    for (size_t at = log.find(units); at != std::string::npos; at = log.find(units, at + units.size())) ++count;
+    return count;
+}
+
+// ---------------------------------------------------------------------------------------
+// One log line
+
+void LogClassLine()
+{
+    LogMessage(ClassLineFormat, ClassLinePath, PackageClass.Data1, PackageClass.Data2, PackageClass.Data3,
+               PackageClass.Data4[0], PackageClass.Data4[1], PackageClass.Data4[2], PackageClass.Data4[3],
+               PackageClass.Data4[4], PackageClass.Data4[5], PackageClass.Data4[6], PackageClass.Data4[7]);
+}
+
+void BareLine(const wchar_t* path, const wchar_t* text, size_t bytes)
+{
+    FILE* stream = _wfsopen(path, L"at", _SH_DENYNO);
+    if (!stream) return;
+    fwrite(text, 1, bytes, stream);
+    fclose(stream);
+}
+
+int MeasureLog(int rounds, int lines)
+{
+    std::wstring folder = WorkFolder(L"bench-log");
+    wchar_t text[LINE_CHARS];
+    _snwprintf(text, LINE_CHARS - 1, ClassLineFormat, ClassLinePath, PackageClass.Data1, PackageClass.Data2,
+               PackageClass.Data3, PackageClass.Data4[0], PackageClass.Data4[1], PackageClass.Data4[2],
+               PackageClass.Data4[3], PackageClass.Data4[4], PackageClass.Data4[5], PackageClass.Data4[6],
+               PackageClass.Data4[7]);
+    text[LINE_CHARS - 1] = 0;
+    size_t bytes = wcslen(text) * sizeof(wchar_t);
+    std::wstring bare = folder + L"\\bare.log";
+
+    bool same = true;
+    // Round 0 warms the file system and the libraries up and is not counted.
+    for (int round = 0; round <= rounds; ++round) {
+        std::wstring log = FreshLog(folder);
+        DeleteFileW(bare.c_str());
+        double drvmate = 0, plain = 0;
+        for (int turn = 0; turn < 2; ++turn) {
+            // Each round starts with the other of the two.
+            if ((turn + round) % 2 == 0) {
+                Stopwatch watch;
+                for (int i = 0; i < lines; ++i) LogClassLine();
+                drvmate = watch.Seconds();
+            } else {
+                Stopwatch watch;
+                for (int i = 0; i < lines; ++i) BareLine(bare.c_str(), text, bytes);
+                plain = watch.Seconds();
+            }
+        }
+        std::string logBytes = ReadBytes(log);
+        if (logBytes.empty() || logBytes != ReadBytes(bare)) same = false;
+        if (round == 0) continue;
+        Sample("log.drvmate.us_per_line", drvmate * MICROSECONDS / lines);
+        Sample("log.bare.us_per_line", plain * MICROSECONDS / lines);
+    }
+    return Check("log.same_bytes", same, "LogMessage and the bare writes left different bytes") ? 0 : 1;
+}
+
+// ---------------------------------------------------------------------------------------
+// Store sweep
+
+std::wstring WindowsFolder()
+{
+    wchar_t folder[MAX_PATH];
+    UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
+    return length && length < MAX_PATH ? folder : L"C:\\windows";
+}
+
+std::string StoreInf(int number)
+{
+    std::string n = std::to_string(number);
+    return "; Ports driver package\r\n"
+           "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Ports\r\nClassGUID=" + std::string(OtherClassText) +
+           "\r\nProvider=%Vendor%\r\nDriverVer=01/01/2024,1.0.0.0\r\n\r\n"
+           "[Manufacturer]\r\n%Vendor%=Models,NTamd64\r\n\r\n"
+           "[Models.NTamd64]\r\n%Device%=Install,ROOT\\VENDOR_PORT_" + n + "\r\n\r\n"
+           "[Install]\r\nCopyFiles=Files\r\n\r\n[Files]\r\ndevice.sys\r\n\r\n"
+           "[DestinationDirs]\r\nDefaultDestDir=12\r\n\r\n"
+           "[SourceDisksNames]\r\n1=%Disk%\r\n\r\n[SourceDisksFiles]\r\ndevice.sys=1\r\n\r\n"
+           "[Strings]\r\nVendor=\"Vendor\"\r\nDevice=\"Device\"\r\nDisk=\"Driver disk\"\r\n";
+}
+
+// A store of `count` INFs kept beside the inf folder, moved in for each sweep and out again,
+// so that stores of different sizes can alternate in one prefix.
+class Store {
+public:
+    Store(const std::wstring& windows, int count)
+        : count_(count), folder_(windows + L"\\inf.bench-" + std::to_wstring(count)), inf_(windows + L"\\inf")
+    {
+        CreateDirectoryW(folder_.c_str(), 0);
+        for (int i = 0; i < count && made_; ++i)
+            made_ = WriteBytes(folder_ + L"\\oem" + std::to_wstring(i) + L".inf", StoreInf(i));
+    }
+    bool Made() const { return made_; }
+    int Count() const { return count_; }
+    bool MoveIn() const { return MoveFileW(folder_.c_str(), inf_.c_str()) != 0; }
+    bool MoveOut() const { return MoveFileW(inf_.c_str(), folder_.c_str()) != 0; }
+
+private:
+    int count_;
+    std::wstring folder_, inf_;
+    bool made_ = true;
+};
+
+// The store's own search, as the sweep makes it, without anything else.
+int SearchOnly(const std::wstring& pattern)
+{
+    WIN32_FIND_DATAW data;
+    wchar_t name[MAX_PATH];
+    HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    int found = 0;
+    do {
+        lstrcpynW(name, data.cFileName, MAX_PATH);
+        ++found;
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return found;
+}
+
+int MeasureSweep(int rounds, int small, int large)
+{
+    std::wstring windows = WindowsFolder();
+    std::wstring inf = windows + L"\\inf", wineInf = windows + L"\\inf.bench-wine";
+    std::wstring logFolder = WorkFolder(L"bench-sweep");
+    if (!Check("sweep.inf_folder_set_aside", MoveFileW(inf.c_str(), wineInf.c_str()) != 0,
+               "cannot move " + std::string(inf.begin(), inf.end()) + " aside"))
+        return 1;
+    Stopwatch making;
+    std::vector<Store> stores;
+    stores.emplace_back(windows, small);
+    stores.emplace_back(windows, large);
+    printf("info made stores of %d and %d INFs in %.1f s\n", small, large, making.Seconds());
+    bool ok = Check("sweep.stores_made", stores[0].Made() && stores[1].Made(), "writing the store INFs failed");
+
+    DeviceDriverInstaller installer;
+    std::wstring pattern = inf + L"\\oem*.inf";
+    bool swept = true, searched = true, everyInf = true;
+    // A sweep of the small store first warms the file system and the libraries up.
+    if (ok && stores[0].MoveIn()) {
+        FreshLog(logFolder);
+        swept = installer.DeleteDriverPackages(DeviceClassGuid, 0) == RESULT_SUCCESS;
+        ok = Check("sweep.store_moved_out", stores[0].MoveOut(), "cannot move a store out of the inf folder");
+    }
+    for (int round = 0; ok && round < rounds; ++round) {
+        for (int turn = 0; turn < 2; ++turn) {
+            // Each round starts with the other store.
+            const Store& store = stores[(turn + round) % 2];
+            if (!store.MoveIn()) {
+                ok = Check("sweep.store_moved_in", false, "cannot move a store into the inf folder");
+                break;
+            }
+            std::wstring log = FreshLog(logFolder);
+            Stopwatch watch;
+            swept = installer.DeleteDriverPackages(DeviceClassGuid, 0) == RESULT_SUCCESS && swept;
+            double logged = watch.Seconds();
+            std::string logText = ReadBytes(log);
+            double logBytes = static_cast<double>(logText.size());
+            everyInf = CountInLog(logText, InfFileLine) == store.Count() && everyInf;
+            std::string name = "sweep." + std::to_string(store.Count());
+            Sample(name + ".us_per_inf", logged * MICROSECONDS / store.Count());
+            Sample(name + ".log_bytes_per_inf", logBytes / store.Count());
+            if (&store == &stores[0]) {
+                // The search alone, and the sweep with its log lines dropped (TEMP unset).
+                Stopwatch searchWatch;
+                searched = SearchOnly(pattern) == small && searched;
+                double search = searchWatch.Seconds();
+                SetEnvironmentVariableW(L"TEMP", 0);
+                ForgetLogPath();
+                Stopwatch silentWatch;
+                installer.DeleteDriverPackages(DeviceClassGuid, 0);
+                double silent = silentWatch.Seconds();
+                Sample("split.search_us", search * MICROSECONDS / small);
+                Sample("split.parse_us", (silent - search) * MICROSECONDS / small);
+                Sample("split.log_us", (logged - silent) * MICROSECONDS / small);
+            }
+            if (!store.MoveOut()) {
+                ok = Check("sweep.store_moved_out", false, "cannot move a store out of the inf folder");
+                break;
+            }
+        }
+    }
+    ok = Check("sweep.result", swept, "DeleteDriverPackages did not return 0") && ok;
+    ok = Check("sweep.every_inf", everyInf, "a sweep did not log an \"infFile:\" line for every store INF") && ok;
+    ok = Check("sweep.search", searched, "the bare search did not find every store INF") && ok;
+    MoveFileW(wineInf.c_str(), inf.c_str());
+    return ok ? 0 : 1;
+}
+
+// ---------------------------------------------------------------------------------------
+// msiexec
+
+struct MsiRun {
+    bool ok = false;
+    double ms = 0;      // less the pauses
+    int pauses = 0;     // rescans the install waited after
+    DWORD exitCode = 0;
+};
+
+MsiRun RunMsiexec(const wchar_t* action, const std::wstring& package, const std::wstring& logFolder)
+{
+    MsiRun run;
+    std::wstring log = FreshLog(logFolder);
+    std::wstring commandLine = L"msiexec " + std::wstring(action) + L" \"" + package + L"\" /qn";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    Stopwatch watch;
+    if (!CreateProcessW(0, &commandLine[0], 0, 0, FALSE, 0, 0, 0, &startup, &process)) return run;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    double ms = watch.Seconds() * MILLISECONDS;
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    run.pauses = CountInLog(ReadBytes(log), RescanLine);
+    run.ms = ms - run.pauses * RESCAN_PAUSE_MS;
+    run.ok = run.exitCode == MSI_DONE || run.exitCode == MSI_DONE_REBOOT;
+    return run;
+}
+
+int MeasureMsi(int rounds, const std::vector<std::wstring>& packages)
+{
+    const char* names[] = {"example", "empty", "none"};  // the order of `packages`
+    const int variants = 3;
+    std::wstring logFolder = WorkFolder(L"bench-msi");
+    bool ok = true;
+    std::string failures;
+    int examplePauses = -1;
+    // The empty package's install and removal start Wine's installer service and its custom
+    // action server and warm the caches up; they are not counted.
+    const int EMPTY = 1;
+    MsiRun warm = RunMsiexec(L"/i", packages[EMPTY], logFolder);
+    ok = warm.ok && RunMsiexec(L"/x", packages[EMPTY], logFolder).ok;
+    if (!ok) failures += " empty (warming up);";
+    for (int round = 0; round < rounds; ++round) {
+        MsiRun install[variants], remove[variants];
+        for (int turn = 0; turn < variants; ++turn) {
+            // Each round starts with the next package.
+            int v = (turn + round) % variants;
+            install[v] = RunMsiexec(L"/i", packages[v], logFolder);
+            remove[v] = RunMsiexec(L"/x", packages[v], logFolder);
+            if (!install[v].ok || !remove[v].ok) {
+                ok = false;
+                failures += std::string(" ") + names[v] + ": /i " + std::to_string(install[v].exitCode) + ", /x " +
+                            std::to_string(remove[v].exitCode) + ";";
+            }
+            if (v == 0) examplePauses = install[v].pauses;
+        }
+        for (int v = 0; v < variants; ++v) {
+            Sample(std::string("msi.") + names[v] + ".install_ms", install[v].ms);
+            Sample(std::string("msi.") + names[v] + ".remove_ms", remove[v].ms);
+        }
+        Sample("msi.own.install_ms", install[0].ms - install[EMPTY].ms);
+        Sample("msi.own.remove_ms", remove[0].ms - remove[EMPTY].ms);
+        Sample("msi.dll.install_ms", install[EMPTY].ms - install[2].ms);
+        Sample("msi.dll.remove_ms", remove[EMPTY].ms - remove[2].ms);
+    }
+    ok = Check("msi.exit_codes", ok, "msiexec failed:" + failures) && ok;
+    ok = Check("msi.example_pause", examplePauses == 1,
+               "the example's install waited after " + std::to_string(examplePauses) + " rescans, not 1") && ok;
+    return ok ? 0 : 1;
+}
+
+int Usage()
+{
+    fprintf(stderr,
+            "usage: wine_bench log ROUNDS LINES\n"
+            "       wine_bench sweep ROUNDS SMALL LARGE   (SMALL < LARGE)\n"
+            "       wine_bench msi ROUNDS EXAMPLE.msi EMPTY.msi NONE.msi\n");
+    return 2;
+}
+
+int Positive(const wchar_t* text)
+{
+    wchar_t* end = 0;
+    long value = wcstol(text, &end, 10);
+    return end != text && *end == 0 && value > 0 ? static_cast<int>(value) : 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 3) return Usage();
+    std::wstring mode = argv[1];
+    int rounds = Positive(argv[2]);
+    if (!rounds) return Usage();
+    if (mode == L"log" && argc == 4 && Positive(argv[3])) return MeasureLog(rounds, Positive(argv[3]));
+    // The stores are told apart by their sizes: the small one first.
+    if (mode == L"sweep" && argc == 5 && Positive(argv[3]) && Positive(argv[3]) < Positive(argv[4]))
+        return MeasureSweep(rounds, Positive(argv[3]), Positive(argv[4]));
+    if (mode == L"msi" && argc == 6) return MeasureMsi(rounds, std::vector<std::wstring>(argv + 3, argv + 6));
+    return Usage();
+}
