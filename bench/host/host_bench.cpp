@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "host_setup.h"
+#include "exports.h"
 #include "installer.h"
 
 namespace {
@@ -73,8 +74,8 @@ void Sweep(benchmark::State& state, int infs)
         int swept = bench::LogCount("infFile: ");
         bench::RemoveLog();
         if (swept != infs) {
-            state.SkipWithError(("the sweep logged " + std::to_string(swept) + " store INFs, not " +
-                                 std::to_string(infs)).c_str());
+            state.SkipWithError(
+                ("the sweep logged " + std::to_string(swept) + " store INFs, not " + std::to_string(infs)).c_str());
             break;
         }
         state.ResumeTiming();

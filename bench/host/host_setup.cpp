@@ -7,6 +7,7 @@
 
 #include "devices.h"
 #include "heap.h"
+#include "layer.h"
 #include "log.h"
 #include "machine.h"
 #include "setupapi.h"
@@ -30,11 +31,15 @@ const int FIRST_PRODUCT_ID = 1000;
 // A driver package's INF as vendors write them: version, models, install and file sections.
 std::string Inf(const std::string& classGuid, const std::string& className, const std::string& hardwareId)
 {
-    return "; " + className + " driver package\r\n"
-           "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=" + className + "\r\nClassGUID=" + classGuid +
+    return "; " + className +
+           " driver package\r\n"
+           "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=" +
+           className + "\r\nClassGUID=" + classGuid +
            "\r\nProvider=%Vendor%\r\nDriverVer=01/01/2024,1.0.0.0\r\n\r\n"
            "[Manufacturer]\r\n%Vendor%=Models,NTamd64\r\n\r\n"
-           "[Models.NTamd64]\r\n%Device%=Install," + hardwareId + "\r\n\r\n"
+           "[Models.NTamd64]\r\n%Device%=Install," +
+           hardwareId +
+           "\r\n\r\n"
            "[Install]\r\nCopyFiles=Files\r\n\r\n[Files]\r\ndevice.sys\r\n\r\n"
            "[DestinationDirs]\r\nDefaultDestDir=12\r\n\r\n"
            "[SourceDisksNames]\r\n1=%Disk%\r\n\r\n[SourceDisksFiles]\r\ndevice.sys=1\r\n\r\n"
@@ -53,7 +58,7 @@ bool storesOnThisMachine = false;
 size_t LiveBytes()
 {
     size_t bytes = 0;
-    for (const auto& block : host::Heap().blocks) bytes += block.second;
+    for (const auto& block : host::CurrentMachine().heap.blocks) bytes += block.second;
     return bytes;
 }
 
@@ -105,10 +110,10 @@ const char16_t* PackageInf() { return PackageInfPath; }
 
 void PutDevices(int count)
 {
-    host::Devices().devices.clear();
+    host::CurrentMachine().devices.devices.clear();
     for (int i = 0; i < count; ++i) {
         std::u16string id = u"USB\\VID_1234&PID_" + host::U16(std::to_string(FIRST_PRODUCT_ID + i));
-        host::Devices().Add(PackageClass).HardwareIds({id + u"&REV_0100", id});
+        host::CurrentMachine().devices.Add(PackageClass).HardwareIds({id + u"&REV_0100", id});
     }
 }
 
@@ -133,20 +138,21 @@ void RemoveLog() { host::CurrentMachine().Remove(LogPath); }
 
 void WatchHeap()
 {
-    host::Heap().peakBlocks = host::Heap().LiveBlocks();
+    host::CurrentMachine().heap.peakBlocks = host::CurrentMachine().heap.LiveBlocks();
     bytesAtUpdates = 0;
     FARPROC& update = host::CurrentMachine().modules[u"newdev.dll"].exports["UpdateDriverForPlugAndPlayDevicesW"];
     if (update == reinterpret_cast<FARPROC>(&WatchedUpdate)) return;
-    layerUpdate = reinterpret_cast<UpdateDriverFunction>(update);
+    layerUpdate = reinterpret_cast<UpdateDriverFunction>(
+        update ? update : host::LayerFunction("UpdateDriverForPlugAndPlayDevicesW"));
     update = reinterpret_cast<FARPROC>(&WatchedUpdate);
 }
 
 HeapUse HeapSoFar()
 {
     HeapUse use;
-    use.peakBlocks = host::Heap().peakBlocks;
+    use.peakBlocks = host::CurrentMachine().heap.peakBlocks;
     use.peakBytes = bytesAtUpdates;
-    use.liveBlocks = host::Heap().LiveBlocks();
+    use.liveBlocks = host::CurrentMachine().heap.LiveBlocks();
     use.liveBytes = LiveBytes();
     return use;
 }

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <cstring>
 #include <map>
 #include <set>
@@ -172,7 +174,7 @@ bool IsWindowsInf(const Inf& inf)
 bool ReadInf(const std::u16string& fullPath, Inf* inf, std::string* bytes = nullptr)
 {
     Machine& m = CurrentMachine();
-    std::string hostPath = CurrentMachine().HostPath(CurrentMachine().Redirected(fullPath));
+    std::string hostPath = m.HostPath(m.Redirected(fullPath));
     struct stat st;
     if (hostPath.empty()) return host::WithLastError(ERROR_INVALID_NAME, false);
     if (stat(hostPath.c_str(), &st) != 0) {
@@ -182,7 +184,8 @@ bool ReadInf(const std::u16string& fullPath, Inf* inf, std::string* bytes = null
         return false;
     }
     if (S_ISDIR(st.st_mode)) return host::WithLastError(ERROR_ACCESS_DENIED, false);
-    std::string content = m.ReadFile(fullPath);
+    std::ifstream in(hostPath, std::ios::binary);
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     *inf = ParseInf(InfText(content));
     if (!IsWindowsInf(*inf)) return host::WithLastError(ERROR_WRONG_INF_STYLE, false);
     if (bytes) *bytes = content;

@@ -506,8 +506,16 @@ std::u16string Machine::Redirected(const std::u16string& fullPath)
 std::string Machine::Component(const std::string& folder, const std::u16string& name)
 {
     struct stat st;
-    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return U8(name);
-    auto key = std::make_pair(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
+    // The folder's identity, asked of the host once per folder path: a folder that goes and
+    // comes back under the same path keeps its index, which stays right since every name
+    // made in it is looked up here first and every hit is checked on disk.
+    auto known = folderKeys.find(folder);
+    if (known == folderKeys.end()) {
+        if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return U8(name);
+        auto identity = std::make_pair(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
+        known = folderKeys.emplace(folder, identity).first;
+    }
+    const auto& key = known->second;
     auto found = folderIndexes.find(key);
     if (found == folderIndexes.end()) {
         auto& names = folderIndexes[key];

@@ -301,6 +301,7 @@ private:
     // gone: each hit is checked on disk. Every name the layer creates is first looked up
     // here, and the lookup of a missing name adds it, so no entry is ever missing.
     std::map<std::pair<uint64_t, uint64_t>, std::unordered_map<std::u16string, std::string>> folderIndexes;
+    std::unordered_map<std::string, std::pair<uint64_t, uint64_t>> folderKeys;  // host path to identity
     std::string Component(const std::string& folder, const std::u16string& name);
     std::string HostPathOf(const std::u16string& path);
 };
