@@ -29,6 +29,9 @@
 
 namespace {
 
+// The class the example package installs (the DLL's DeviceClassGuid); the sweep removes its packages.
+const WCHAR PackageClassText[] = L"{F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}";
+
 // {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}, the package's class.
 const GUID PackageClass = {0xF72FE0D4, 0xCBCB, 0x407d, {0x88, 0x14, 0x9E, 0xD6, 0x73, 0xD0, 0xDD, 0x6B}};
 const char OtherClassText[] = "{4d36e978-e325-11ce-bfc1-08002be10318}";
@@ -70,12 +73,13 @@ void Sample(const std::string& name, double value)
 
 bool Check(const std::string& name, bool ok, const std::string& why)
 {
-    if (ok) printf("check %s ok\n", name.c_str());
-    else printf("check %s failed: %s\n", name.c_str(), why.c_str());
+    if (ok)
+        printf("check %s ok\n", name.c_str());
+    else
+        printf("check %s failed: %s\n", name.c_str(), why.c_str());
     fflush(stdout);
     return ok;
 }
-
 
 std::string ReadBytes(const std::wstring& path)
 {
@@ -208,10 +212,13 @@ std::string StoreInf(int number)
 {
     std::string n = std::to_string(number);
     return "; Ports driver package\r\n"
-           "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Ports\r\nClassGUID=" + std::string(OtherClassText) +
+           "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Ports\r\nClassGUID=" +
+           std::string(OtherClassText) +
            "\r\nProvider=%Vendor%\r\nDriverVer=01/01/2024,1.0.0.0\r\n\r\n"
            "[Manufacturer]\r\n%Vendor%=Models,NTamd64\r\n\r\n"
-           "[Models.NTamd64]\r\n%Device%=Install,ROOT\\VENDOR_PORT_" + n + "\r\n\r\n"
+           "[Models.NTamd64]\r\n%Device%=Install,ROOT\\VENDOR_PORT_" +
+           n +
+           "\r\n\r\n"
            "[Install]\r\nCopyFiles=Files\r\n\r\n[Files]\r\ndevice.sys\r\n\r\n"
            "[DestinationDirs]\r\nDefaultDestDir=12\r\n\r\n"
            "[SourceDisksNames]\r\n1=%Disk%\r\n\r\n[SourceDisksFiles]\r\ndevice.sys=1\r\n\r\n"
@@ -277,7 +284,7 @@ int MeasureSweep(int rounds, int small, int large)
     // A sweep of the small store first warms the file system and the libraries up.
     if (ok && stores[0].MoveIn()) {
         FreshLog(logFolder);
-        swept = installer.DeleteDriverPackages(DeviceClassGuid, 0) == RESULT_SUCCESS;
+        swept = installer.DeleteDriverPackages(PackageClassText, 0) == RESULT_SUCCESS;
         ok = Check("sweep.store_moved_out", stores[0].MoveOut(), "cannot move a store out of the inf folder");
     }
     for (int round = 0; ok && round < rounds; ++round) {
@@ -290,7 +297,7 @@ int MeasureSweep(int rounds, int small, int large)
             }
             std::wstring log = FreshLog(logFolder);
             Stopwatch watch;
-            swept = installer.DeleteDriverPackages(DeviceClassGuid, 0) == RESULT_SUCCESS && swept;
+            swept = installer.DeleteDriverPackages(PackageClassText, 0) == RESULT_SUCCESS && swept;
             double logged = watch.Seconds();
             std::string logText = ReadBytes(log);
             double logBytes = static_cast<double>(logText.size());
@@ -306,7 +313,7 @@ int MeasureSweep(int rounds, int small, int large)
                 SetEnvironmentVariableW(L"TEMP", 0);
                 ForgetLogPath();
                 Stopwatch silentWatch;
-                installer.DeleteDriverPackages(DeviceClassGuid, 0);
+                installer.DeleteDriverPackages(PackageClassText, 0);
                 double silent = silentWatch.Seconds();
                 Sample("split.search_us", search * MICROSECONDS / small);
                 Sample("split.parse_us", (silent - search) * MICROSECONDS / small);
@@ -330,8 +337,8 @@ int MeasureSweep(int rounds, int small, int large)
 
 struct MsiRun {
     bool ok = false;
-    double ms = 0;      // less the pauses
-    int pauses = 0;     // rescans the install waited after
+    double ms = 0;   // less the pauses
+    int pauses = 0;  // rescans the install waited after
     DWORD exitCode = 0;
 };
 
@@ -395,7 +402,8 @@ int MeasureMsi(int rounds, const std::vector<std::wstring>& packages)
     }
     ok = Check("msi.exit_codes", ok, "msiexec failed:" + failures) && ok;
     ok = Check("msi.example_pause", examplePauses == 1,
-               "the example's install waited after " + std::to_string(examplePauses) + " rescans, not 1") && ok;
+               "the example's install waited after " + std::to_string(examplePauses) + " rescans, not 1") &&
+         ok;
     return ok ? 0 : 1;
 }
 
