@@ -102,6 +102,14 @@ grep -v '^\[ OK \]' "$logs/pe.txt" || true
 count "$logs/pe.txt"
 bed_end
 
+# The benchmark table's arithmetic on made-up samples (the benchmarks themselves are not run here).
+bed_begin "bench table"
+echo "benchmark table ..."
+bash "$ROOT/bench/table_test.sh" > "$logs/bench-table.txt" 2>&1 || echo "[FAIL] table_test.sh exited with $?" >> "$logs/bench-table.txt"
+grep '^\[FAIL\]' "$logs/bench-table.txt" || true
+count "$logs/bench-table.txt"
+bed_end
+
 # The fuzz targets, a few seconds each from their seeds, the reproducers of earlier findings,
 # and the log reader's memory on a large log.
 bed_begin "fuzz"

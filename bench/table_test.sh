@@ -58,6 +58,7 @@ row_of() { awk -v figure="$1" 'index($0, "| " figure) == 1'; }
 expect() {  # name, actual, expected
     if [ "$2" = "$3" ]; then
         passed=$((passed + 1))
+        echo "[ OK ] $1"
     else
         failed=$((failed + 1))
         echo "[FAIL] $1: got '$2', expected '$3'"
@@ -66,6 +67,7 @@ expect() {  # name, actual, expected
 expect_contains() {  # name, text, part
     if [[ $2 == *"$3"* ]]; then
         passed=$((passed + 1))
+        echo "[ OK ] $1"
     else
         failed=$((failed + 1))
         echo "[FAIL] $1: '$3' not in '$2'"
