@@ -621,6 +621,45 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION
     return TRUE;
 }
 
+BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass, LPVOID information,
+                                         DWORD size)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("GetFileInformationByHandleEx", &code)) return host::WithLastError(code, FALSE);
+    auto* object = CurrentMachine().FindKernelObject<host::FileObject>(file, "file");
+    if (!object) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
+    if (informationClass != FileStandardInfo && informationClass != FileAttributeTagInfo)
+        host::Machine::Unsimulated("GetFileInformationByHandleEx",
+                                   "information class " + std::to_string(static_cast<int>(informationClass)));
+    struct stat st;
+    if (fstat(object->fd, &st) != 0) return host::WithLastError(ERROR_ACCESS_DENIED, FALSE);
+    bool folder = object->linkItself ? object->directoryLink : S_ISDIR(st.st_mode);
+    if (informationClass == FileStandardInfo) {
+        if (!information || size < sizeof(FILE_STANDARD_INFO)) return host::WithLastError(ERROR_BAD_LENGTH, FALSE);
+        FILE_STANDARD_INFO standard = {};
+        int64_t bytes = S_ISREG(st.st_mode) && !object->linkItself ? static_cast<int64_t>(st.st_size) : 0;
+        standard.EndOfFile.QuadPart = bytes;
+        standard.AllocationSize.QuadPart = bytes;
+        // A folder has one name; a file as many as its hard links.
+        standard.NumberOfLinks = S_ISDIR(st.st_mode) ? 1 : static_cast<DWORD>(st.st_nlink);
+        standard.Directory = folder ? TRUE : FALSE;
+        std::memcpy(information, &standard, sizeof standard);
+        return TRUE;
+    }
+    if (!information || size < sizeof(FILE_ATTRIBUTE_TAG_INFO)) return host::WithLastError(ERROR_BAD_LENGTH, FALSE);
+    const DWORD IO_REPARSE_TAG_SYMLINK = 0xA000000C;  // winnt.h; junctions carry another tag
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    if (object->linkItself) {
+        tag.FileAttributes =
+            FILE_ATTRIBUTE_REPARSE_POINT | (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+        tag.ReparseTag = IO_REPARSE_TAG_SYMLINK;
+    } else {
+        tag.FileAttributes = folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    }
+    std::memcpy(information, &tag, sizeof tag);
+    return TRUE;
+}
+
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPVOID overlapped)
 {
     DWORD code;

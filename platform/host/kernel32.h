@@ -89,6 +89,25 @@ struct BY_HANDLE_FILE_INFORMATION {
 };
 typedef BY_HANDLE_FILE_INFORMATION* LPBY_HANDLE_FILE_INFORMATION;
 
+// GetFileInformationByHandleEx's classes and the records of the two the products ask for.
+enum FILE_INFO_BY_HANDLE_CLASS {
+    FileBasicInfo = 0,
+    FileStandardInfo = 1,
+    FileAttributeTagInfo = 9,
+};
+struct FILE_STANDARD_INFO {
+    LARGE_INTEGER AllocationSize;
+    LARGE_INTEGER EndOfFile;
+    DWORD NumberOfLinks;
+    BOOLEAN DeletePending;
+    BOOLEAN Directory;
+};
+struct FILE_ATTRIBUTE_TAG_INFO {
+    DWORD FileAttributes;
+    DWORD ReparseTag;
+};
+#define ERROR_BAD_LENGTH 24L
+
 typedef HANDLE HLOCAL;
 
 #define ERROR_WRITE_FAULT 29L
@@ -162,6 +181,10 @@ BOOL WINAPI FindClose(HANDLE find);
 HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
+// FileStandardInfo (size, links, folder) and FileAttributeTagInfo (attributes, reparse tag) of
+// a file handle. A buffer smaller than the record fails with ERROR_BAD_LENGTH.
+BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass, LPVOID information,
+                                         DWORD size);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPVOID overlapped);
 // Closes a file handle or an access token.
 BOOL WINAPI CloseHandle(HANDLE handle);

@@ -49,6 +49,15 @@ typedef void* PVOID;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 
+typedef unsigned char BOOLEAN;
+union LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    int64_t QuadPart;
+};
+
 typedef void* HANDLE;
 typedef HANDLE* PHANDLE;
 struct HINSTANCE__ {

@@ -228,6 +228,18 @@ CONFORMANCE_CASE(create_file_opens_the_log_for_appending)
     CHECK_EQ(information.nNumberOfLinks, 1u);
     CHECK_EQ(information.nFileSizeLow, 4u);
     CHECK(!(information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)));
+    // The same through the two small records.
+    FILE_STANDARD_INFO standard = {};
+    CHECK(GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard));
+    CHECK_EQ(standard.NumberOfLinks, 1u);
+    CHECK_EQ(standard.EndOfFile.QuadPart, 4);
+    CHECK(!standard.Directory);
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    CHECK(GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag));
+    CHECK(!(tag.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)));
+    SetLastError(0);
+    CHECK(!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard - 1));
+    CHECK_EQ(GetLastError(), ERROR_BAD_LENGTH);
     CHECK(CloseHandle(file));
     CHECK_EQ(FileBytes(log), "abcd");
 
@@ -241,5 +253,9 @@ CONFORMANCE_CASE(create_file_opens_the_log_for_appending)
     if (!CHECK(folder != INVALID_HANDLE_VALUE)) return;
     CHECK(GetFileInformationByHandle(folder, &information));
     CHECK(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CHECK(GetFileInformationByHandleEx(folder, FileStandardInfo, &standard, sizeof standard));
+    CHECK(standard.Directory);
+    CHECK(GetFileInformationByHandleEx(folder, FileAttributeTagInfo, &tag, sizeof tag));
+    CHECK(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     CHECK(CloseHandle(folder));
 }

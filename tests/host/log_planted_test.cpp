@@ -157,6 +157,6 @@ TEST_P(FailingLogCall, DropsOnlyThatMessage)
 }
 
 INSTANTIATE_TEST_SUITE_P(OnTheRoad, FailingLogCall,
-                         ::testing::Values("CreateFileW", "GetFileInformationByHandle", "GetSecurityInfo",
+                         ::testing::Values("CreateFileW", "GetFileInformationByHandleEx", "GetSecurityInfo",
                                            "OpenProcessToken", "GetTokenInformation", "_open_osfhandle", "_wfdopen"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
