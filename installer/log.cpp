@@ -69,15 +69,22 @@ union TokenUserBuffer {
     BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
 };
 
+// The user of the process's token, read at the first message that needs it and kept for the
+// life of the library: a process's token keeps its user.
+TokenUserBuffer processUser;
+bool processUserKnown;
+
 bool IsProcessUser(PSID sid)
 {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    HandleGuard tokenGuard(token);
-    TokenUserBuffer buffer;
-    DWORD length = 0;
-    if (!GetTokenInformation(token, TokenUser, &buffer, sizeof(buffer), &length)) return false;
-    return EqualSid(sid, buffer.user.User.Sid) != FALSE;
+    if (!processUserKnown) {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+        HandleGuard tokenGuard(token);
+        DWORD length = 0;
+        if (!GetTokenInformation(token, TokenUser, &processUser, sizeof(processUser), &length)) return false;
+        processUserKnown = true;
+    }
+    return EqualSid(sid, processUser.user.User.Sid) != FALSE;
 }
 
 bool HasTrustedOwner(HANDLE file)
@@ -193,4 +200,8 @@ void LogMessage(const WCHAR* format, ...)
     logStream = nullptr;
 }
 
-void ForgetLogPath() { logPath[0] = 0; }
+void ForgetLogPath()
+{
+    logPath[0] = 0;
+    processUserKnown = false;
+}

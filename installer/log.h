@@ -17,6 +17,6 @@ void LogMessage(const WCHAR* format, ...);
 // not fit with its terminator; the buffer is then left as it was.
 bool GetTempDirectory(WCHAR* buffer, DWORD size);
 
-// Forgets the cached log path, as unloading and loading the library again would. The
+// Forgets the cached log path and process user, as unloading and loading the library again would. The
 // library itself never calls it; the host tests do, to start each test from a fresh load.
 void ForgetLogPath();

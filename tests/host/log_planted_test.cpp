@@ -121,6 +121,25 @@ TEST_F(PlantedLog, MissingLogIsCreatedAsTheProcesssOwnAndAppendedToNext)
     EXPECT_EQ(LogBytes(), Bytes({'o', 0, 'n', 0, 'e', 0, 0x0D, 0x0A, 0, 't', 0, 'w', 0, 'o', 0, 0x0D, 0x0A, 0}));
 }
 
+// The process's user is read from its token once per load of the library; a planted log of
+// another user is still refused after it.
+TEST_F(PlantedLog, ProcessUserIsReadOncePerLoad)
+{
+    m().processUser = PROCESS_USER;
+    Log(W("one"));
+    Log(W("two"));
+    Log(W("three"));
+    EXPECT_EQ(m().Calls("OpenProcessToken"), 1);
+    m().SetOwner(LogPath(), OTHER_USER);
+    Log(W("four"));
+    EXPECT_EQ(LogText(), "one\ntwo\nthree\n");
+    ForgetLogPath();
+    m().SetOwner(LogPath(), PROCESS_USER);
+    Log(W("five"));
+    EXPECT_EQ(m().Calls("OpenProcessToken"), 2);
+    EXPECT_EQ(LogText(), "one\ntwo\nthree\nfive\n");
+}
+
 TEST_F(PlantedLog, LogMadeByAnotherProcessBetweenOpenAndCreateIsOpenedNextRound)
 {
     m().WriteFile(LogPath(), Bytes({'a', 0, 0x0D, 0x0A, 0}));
