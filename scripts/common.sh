@@ -121,7 +121,7 @@ build() {
 forget_outputs() {
     local name=$1
     case $name in
-        host) rm -f "$ROOT/build/host/host_tests" "$ROOT/build/host/logread" ;;
+        host) rm -f "$ROOT/build/host/host_tests" "$ROOT/build/host/conformance_tests" "$ROOT/build/host/logread" ;;
         win32|win64)
             rm -rf "$ROOT/dist/$name"
             rm -f "$ROOT/build/$name"/wine-tests/*.exe
