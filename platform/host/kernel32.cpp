@@ -495,6 +495,27 @@ std::string Followed(const std::string& hostPath)
     return std::string();
 }
 
+// What both file-information calls report of an open file. A link opened as itself is a
+// reparse point, a folder as its link says; a folder has one name, a file as many as its
+// hard links.
+struct FileFacts {
+    DWORD attributes;
+    bool folder;
+    uint64_t size;
+    DWORD links;
+};
+
+FileFacts FactsOf(const FileObject& object, const struct stat& st)
+{
+    FileFacts facts;
+    facts.folder = object.linkItself ? object.directoryLink : S_ISDIR(st.st_mode);
+    facts.attributes = facts.folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if (object.linkItself) facts.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    facts.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    facts.links = S_ISDIR(st.st_mode) ? 1 : static_cast<DWORD>(st.st_nlink);
+    return facts;
+}
+
 const uint64_t UNIX_EPOCH_IN_FILETIME_SECONDS = 11644473600ULL;  // 1601-01-01 to 1970-01-01
 const uint64_t FILETIME_UNITS_PER_SECOND = 10000000ULL;          // 100-nanosecond units
 const uint64_t NANOSECONDS_PER_FILETIME_UNIT = 100;
@@ -599,23 +620,16 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION
     if (!information) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     struct stat st;
     if (fstat(object->fd, &st) != 0) return host::WithLastError(ERROR_ACCESS_DENIED, FALSE);
+    host::FileFacts facts = host::FactsOf(*object, st);
     std::memset(information, 0, sizeof(*information));
-    if (object->linkItself)
-        information->dwFileAttributes =
-            FILE_ATTRIBUTE_REPARSE_POINT | (object->directoryLink ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
-    else if (S_ISDIR(st.st_mode))
-        information->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
-    else
-        information->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+    information->dwFileAttributes = facts.attributes;
     information->ftCreationTime = host::FileTime(st.st_ctim);
     information->ftLastAccessTime = host::FileTime(st.st_atim);
     information->ftLastWriteTime = host::FileTime(st.st_mtim);
     information->dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev);
-    uint64_t size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
-    information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    information->nFileSizeLow = static_cast<DWORD>(size);
-    // A folder has one name; a file as many as its hard links.
-    information->nNumberOfLinks = S_ISDIR(st.st_mode) ? 1 : static_cast<DWORD>(st.st_nlink);
+    information->nFileSizeHigh = static_cast<DWORD>(facts.size >> 32);
+    information->nFileSizeLow = static_cast<DWORD>(facts.size);
+    information->nNumberOfLinks = facts.links;
     information->nFileIndexHigh = static_cast<DWORD>(static_cast<uint64_t>(st.st_ino) >> 32);
     information->nFileIndexLow = static_cast<DWORD>(st.st_ino);
     return TRUE;
@@ -633,29 +647,22 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS 
                                    "information class " + std::to_string(static_cast<int>(informationClass)));
     struct stat st;
     if (fstat(object->fd, &st) != 0) return host::WithLastError(ERROR_ACCESS_DENIED, FALSE);
-    bool folder = object->linkItself ? object->directoryLink : S_ISDIR(st.st_mode);
+    host::FileFacts facts = host::FactsOf(*object, st);
     if (informationClass == FileStandardInfo) {
         if (!information || size < sizeof(FILE_STANDARD_INFO)) return host::WithLastError(ERROR_BAD_LENGTH, FALSE);
         FILE_STANDARD_INFO standard = {};
-        int64_t bytes = S_ISREG(st.st_mode) && !object->linkItself ? static_cast<int64_t>(st.st_size) : 0;
-        standard.EndOfFile.QuadPart = bytes;
-        standard.AllocationSize.QuadPart = bytes;
-        // A folder has one name; a file as many as its hard links.
-        standard.NumberOfLinks = S_ISDIR(st.st_mode) ? 1 : static_cast<DWORD>(st.st_nlink);
-        standard.Directory = folder ? TRUE : FALSE;
+        standard.EndOfFile.QuadPart = static_cast<int64_t>(facts.size);
+        standard.AllocationSize.QuadPart = static_cast<int64_t>(facts.size);
+        standard.NumberOfLinks = facts.links;
+        standard.Directory = facts.folder ? TRUE : FALSE;
         std::memcpy(information, &standard, sizeof standard);
         return TRUE;
     }
     if (!information || size < sizeof(FILE_ATTRIBUTE_TAG_INFO)) return host::WithLastError(ERROR_BAD_LENGTH, FALSE);
     const DWORD IO_REPARSE_TAG_SYMLINK = 0xA000000C;  // winnt.h; junctions carry another tag
     FILE_ATTRIBUTE_TAG_INFO tag = {};
-    if (object->linkItself) {
-        tag.FileAttributes =
-            FILE_ATTRIBUTE_REPARSE_POINT | (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
-        tag.ReparseTag = IO_REPARSE_TAG_SYMLINK;
-    } else {
-        tag.FileAttributes = folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-    }
+    tag.FileAttributes = facts.attributes;
+    if (object->linkItself) tag.ReparseTag = IO_REPARSE_TAG_SYMLINK;
     std::memcpy(information, &tag, sizeof tag);
     return TRUE;
 }

@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <cstring>
 #include <map>
 #include <set>
@@ -184,8 +182,7 @@ bool ReadInf(const std::u16string& fullPath, Inf* inf, std::string* bytes = null
         return false;
     }
     if (S_ISDIR(st.st_mode)) return host::WithLastError(ERROR_ACCESS_DENIED, false);
-    std::ifstream in(hostPath, std::ios::binary);
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string content = host::ReadHostFile(hostPath);
     *inf = ParseInf(InfText(content));
     if (!IsWindowsInf(*inf)) return host::WithLastError(ERROR_WRONG_INF_STYLE, false);
     if (bytes) *bytes = content;

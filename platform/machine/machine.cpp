@@ -270,14 +270,16 @@ void Machine::WriteFile(const std::u16string& path, const std::string& bytes)
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string Machine::ReadFile(const std::u16string& path)
+std::string ReadHostFile(const std::string& hostPath)
 {
-    std::ifstream in(HostPathOf(path), std::ios::binary);
+    std::ifstream in(hostPath, std::ios::binary);
     if (!in) return std::string();
     std::stringstream content;
     content << in.rdbuf();
     return content.str();
 }
+
+std::string Machine::ReadFile(const std::u16string& path) { return ReadHostFile(HostPathOf(path)); }
 
 bool Machine::Exists(const std::u16string& path)
 {

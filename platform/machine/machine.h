@@ -306,6 +306,9 @@ private:
     std::string HostPathOf(const std::u16string& path);
 };
 
+// The bytes of the file at a host path; empty when it cannot be read.
+std::string ReadHostFile(const std::string& hostPath);
+
 // The machine of the running test; created at first use.
 Machine& CurrentMachine();
 // Replaces the machine with a new default one over a fresh, empty host folder.

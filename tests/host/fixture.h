@@ -24,6 +24,9 @@ public:
         return own ? own : host::LayerFunction(name);
     }
 
+    // A kernel32 export's address as the frame's lines print it.
+    static std::string Kernel32Export(const char* name) { return Hex8(Exported(u"kernel32.dll", name)); }
+
     // A pointer as the log prints it: eight upper-case hexadecimal digits.
     static std::string Hex8(const void* p)
     {

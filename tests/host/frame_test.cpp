@@ -7,17 +7,15 @@
 
 namespace {
 
-FARPROC Export(const char* name) { return MachineTest::Exported(u"kernel32.dll", name); }
-
-std::string IsWow64Line() { return "IsWow64Process: " + MachineTest::Hex8(Export("IsWow64Process")); }
+std::string IsWow64Line() { return "IsWow64Process: " + MachineTest::Kernel32Export("IsWow64Process"); }
 std::string DisableLine(int result)
 {
-    return "_Wow64DisableWow64FsRedirection: " + MachineTest::Hex8(Export("Wow64DisableWow64FsRedirection")) + " " +
+    return "_Wow64DisableWow64FsRedirection: " + MachineTest::Kernel32Export("Wow64DisableWow64FsRedirection") + " " +
            std::to_string(result);
 }
 std::string RevertLine(int result)
 {
-    return "_Wow64RevertWow64FsRedirection: " + MachineTest::Hex8(Export("Wow64RevertWow64FsRedirection")) + " " +
+    return "_Wow64RevertWow64FsRedirection: " + MachineTest::Kernel32Export("Wow64RevertWow64FsRedirection") + " " +
            std::to_string(result);
 }
 const std::string FrameLine =

@@ -14,8 +14,6 @@ const std::string Guid = "{f72fe0d4-cbcb-407d-8814-9ed673d0dd6b}";
 const std::string FrameLine =
     "IPROPNAME_CUSTOMACTIONDATA data {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}  \"" + Folder + "\"";
 
-std::string Kernel32Export(const char* name) { return MachineTest::Hex8(MachineTest::Exported(u"kernel32.dll", name)); }
-
 // A line as the log keeps it: a long message is cut to the log's limit (ASCII text here).
 std::string Logged(const std::string& line) { return line.substr(0, MESSAGE_TEXT_LIMIT); }
 

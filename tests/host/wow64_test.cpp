@@ -13,8 +13,6 @@ const std::u16string HardwareId = u"USB\\VID_1D6B&PID_7E57";
 const std::u16string NativeDriver = u"C:\\Windows\\system32\\drivers\\tesmar.sys";
 const std::u16string Wow64Driver = u"C:\\Windows\\SysWOW64\\drivers\\tesmar.sys";
 
-std::string Kernel32Export(const char* name) { return MachineTest::Hex8(MachineTest::Exported(u"kernel32.dll", name)); }
-
 }  // namespace
 
 // 64-bit Windows with the driver package in the DriverFolder, one present device of its
