@@ -83,21 +83,3 @@ public:
 private:
     HANDLE handle_;
 };
-
-// A security descriptor that GetSecurityInfo allocated for its caller, freed with LocalFree.
-class SecurityDescriptorGuard {
-public:
-    SecurityDescriptorGuard() : descriptor_(nullptr) {}
-    ~SecurityDescriptorGuard()
-    {
-        if (descriptor_) LocalFree(descriptor_);
-    }
-    SecurityDescriptorGuard(const SecurityDescriptorGuard&) = delete;
-    SecurityDescriptorGuard& operator=(const SecurityDescriptorGuard&) = delete;
-
-    // Where the call stores the descriptor's address.
-    PSECURITY_DESCRIPTOR* Receive() { return &descriptor_; }
-
-private:
-    PSECURITY_DESCRIPTOR descriptor_;
-};

@@ -18,7 +18,6 @@
 #include <shlwapi.h>
 #include <shellapi.h>
 #include <regstr.h>
-#include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>

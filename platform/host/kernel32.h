@@ -151,7 +151,6 @@ DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 // The command line and the ANSI code page (crt_narrow.cpp). The machine's ANSI code page is
 // Windows-1252; CP_ACP, CP_THREAD_ACP and 1252 name it, and it is the only one modelled.
 typedef HANDLE HLOCAL;
-typedef BOOL* LPBOOL;
 #define CP_ACP 0
 #define CP_THREAD_ACP 3
 #define WC_NO_BEST_FIT_CHARS 0x00000400
@@ -189,9 +188,8 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written,
 // Closes a file handle or an access token.
 BOOL WINAPI CloseHandle(HANDLE handle);
 
-// Memory that a call hands out for the caller to free (GetSecurityInfo's security
-// descriptor, CommandLineToArgvW's arguments). Null back on success; the block back, with ERROR_INVALID_HANDLE, on
-// failure.
+// Memory that a call hands out for the caller to free (CommandLineToArgvW's arguments). Null
+// back on success; the block back, with ERROR_INVALID_HANDLE, on failure.
 HLOCAL WINAPI LocalFree(HLOCAL block);
 
 // The process heap (heap.cpp). HeapAlloc fails by returning null, without a last error.

@@ -20,19 +20,6 @@ struct TokenObject : KernelObject {
     std::string user;
 };
 
-// A self-relative SECURITY_DESCRIPTOR (winnt.h): the header, then the parts at offsets.
-struct SelfRelativeDescriptor {
-    BYTE Revision;
-    BYTE Sbz1;
-    WORD Control;
-    DWORD OffsetOwner;
-    DWORD OffsetGroup;
-    DWORD OffsetSacl;
-    DWORD OffsetDacl;
-};
-const BYTE SECURITY_DESCRIPTOR_REVISION_1 = 1;
-const WORD SE_SELF_RELATIVE = 0x8000;
-
 const char* WellKnownSidText(WELL_KNOWN_SID_TYPE type)
 {
     switch (type) {
@@ -105,30 +92,49 @@ BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type)
     return host::SidLength(sid) && host::SidText(sid) == wellKnown ? TRUE : FALSE;
 }
 
-DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION securityInfo, PSID* owner,
-                             PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* securityDescriptor)
+BOOL WINAPI GetKernelObjectSecurity(HANDLE handle, SECURITY_INFORMATION requested,
+                                    PSECURITY_DESCRIPTOR securityDescriptor, DWORD length, LPDWORD lengthNeeded)
 {
     DWORD code;
-    if (CurrentMachine().Enter("GetSecurityInfo", &code)) return code;
-    if (securityInfo != OWNER_SECURITY_INFORMATION || group || dacl || sacl)
-        host::Machine::Unsimulated("GetSecurityInfo", "security information other than the owner");
-    if (objectType != SE_FILE_OBJECT) host::Machine::Unsimulated("GetSecurityInfo", "objects other than files");
+    if (CurrentMachine().Enter("GetKernelObjectSecurity", &code)) return host::WithLastError(code, FALSE);
+    if (requested != OWNER_SECURITY_INFORMATION)
+        host::Machine::Unsimulated("GetKernelObjectSecurity", "security information other than the owner");
     auto* file = host::CurrentMachine().FindKernelObject<host::FileObject>(handle, "file");
-    if (!file) return ERROR_INVALID_HANDLE;
+    if (!file) {
+        if (host::CurrentMachine().kernelObjects.count(handle))
+            host::Machine::Unsimulated("GetKernelObjectSecurity", "objects other than files");
+        return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
+    }
     // Reading the owner takes READ_CONTROL, granted when the handle was opened.
-    if (!(file->access & READ_CONTROL)) return ERROR_ACCESS_DENIED;
-    if (!securityDescriptor) return ERROR_INVALID_PARAMETER;
+    if (!(file->access & READ_CONTROL)) return host::WithLastError(ERROR_ACCESS_DENIED, FALSE);
+    if (!lengthNeeded) return host::WithLastError(ERROR_NOACCESS, FALSE);
 
-    std::string ownerText = host::CurrentMachine().OwnerOfOpenFile(file->fd);
-    std::vector<BYTE> sid = host::SidBytes(ownerText);
-    size_t size = sizeof(host::SelfRelativeDescriptor) + sid.size();
-    auto* descriptor = static_cast<host::SelfRelativeDescriptor*>(host::CurrentMachine().AllocateLocal(size));
-    descriptor->Revision = host::SECURITY_DESCRIPTOR_REVISION_1;
-    descriptor->Control = host::SE_SELF_RELATIVE;
-    descriptor->OffsetOwner = sizeof(host::SelfRelativeDescriptor);
-    BYTE* sidAt = reinterpret_cast<BYTE*>(descriptor) + descriptor->OffsetOwner;
-    std::memcpy(sidAt, sid.data(), sid.size());
-    if (owner) *owner = sidAt;
-    *securityDescriptor = descriptor;
-    return ERROR_SUCCESS;
+    std::vector<BYTE> sid = host::SidBytes(host::CurrentMachine().OwnerOfOpenFile(file->fd));
+    DWORD needed = static_cast<DWORD>(sizeof(SECURITY_DESCRIPTOR_RELATIVE) + sid.size());
+    *lengthNeeded = needed;
+    // Nothing of the descriptor is copied unless all of it fits.
+    if (!securityDescriptor || length < needed) return host::WithLastError(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    SECURITY_DESCRIPTOR_RELATIVE header = {};
+    header.Revision = SECURITY_DESCRIPTOR_REVISION;
+    header.Control = SE_SELF_RELATIVE;
+    header.Owner = sizeof header;
+    BYTE* bytes = static_cast<BYTE*>(securityDescriptor);
+    std::memcpy(bytes, &header, sizeof header);
+    std::memcpy(bytes + header.Owner, sid.data(), sid.size());
+    return TRUE;
+}
+
+BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR securityDescriptor, PSID* owner, LPBOOL ownerDefaulted)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("GetSecurityDescriptorOwner", &code)) return host::WithLastError(code, FALSE);
+    if (!securityDescriptor || !owner || !ownerDefaulted) return host::WithLastError(ERROR_NOACCESS, FALSE);
+    SECURITY_DESCRIPTOR_RELATIVE header;
+    std::memcpy(&header, securityDescriptor, sizeof header);
+    if (header.Revision != SECURITY_DESCRIPTOR_REVISION) return host::WithLastError(ERROR_UNKNOWN_REVISION, FALSE);
+    if (!(header.Control & SE_SELF_RELATIVE))
+        host::Machine::Unsimulated("GetSecurityDescriptorOwner", "absolute security descriptors");
+    *owner = header.Owner ? static_cast<BYTE*>(securityDescriptor) + header.Owner : nullptr;
+    *ownerDefaulted = (header.Control & SE_OWNER_DEFAULTED) ? TRUE : FALSE;
+    return TRUE;
 }

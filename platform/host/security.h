@@ -8,6 +8,21 @@ typedef PVOID PSID;
 typedef PVOID PSECURITY_DESCRIPTOR;
 typedef DWORD SECURITY_INFORMATION;
 
+// A security descriptor in self-relative form: this header, then its parts at these offsets
+// from its start (0: the part is absent).
+struct SECURITY_DESCRIPTOR_RELATIVE {
+    BYTE Revision;
+    BYTE Sbz1;
+    WORD Control;
+    DWORD Owner;
+    DWORD Group;
+    DWORD Sacl;
+    DWORD Dacl;
+};
+#define SECURITY_DESCRIPTOR_REVISION 1
+#define SE_OWNER_DEFAULTED 0x0001
+#define SE_SELF_RELATIVE 0x8000
+
 struct ACL {
     BYTE AclRevision;
     BYTE Sbz1;
@@ -29,16 +44,6 @@ typedef TOKEN_USER* PTOKEN_USER;
 
 enum TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenGroups, TokenPrivileges, TokenOwner };
 
-enum SE_OBJECT_TYPE {
-    SE_UNKNOWN_OBJECT_TYPE = 0,
-    SE_FILE_OBJECT,
-    SE_SERVICE,
-    SE_PRINTER,
-    SE_REGISTRY_KEY,
-    SE_LMSHARE,
-    SE_KERNEL_OBJECT
-};
-
 enum WELL_KNOWN_SID_TYPE {
     WinLocalSystemSid = 22,
     WinLocalServiceSid = 23,
@@ -58,6 +63,8 @@ enum WELL_KNOWN_SID_TYPE {
 
 #define ERROR_NO_TOKEN 1008L
 #define ERROR_INVALID_SID 1337L
+#define ERROR_UNKNOWN_REVISION 1305L
+#define ERROR_NOACCESS 998L
 
 // The process's access token (only GetCurrentProcess() is simulated); CloseHandle closes it.
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token);
@@ -69,8 +76,11 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informatio
 BOOL WINAPI EqualSid(PSID first, PSID second);
 BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type);
 
-// The owner of a file opened with CreateFileW (the handle needs READ_CONTROL). Returns the
-// error code itself; on success *securityDescriptor is a self-relative descriptor that the
-// caller frees with LocalFree, and *owner points into it.
-DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION securityInfo, PSID* owner,
-                             PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* securityDescriptor);
+// The security of a file opened with CreateFileW; only its owner is simulated, which the handle
+// needs READ_CONTROL to read. The descriptor comes back self-relative, and only whole: when it
+// is larger than `length`, nothing is copied, *lengthNeeded says how large it is and the call
+// fails with ERROR_INSUFFICIENT_BUFFER.
+BOOL WINAPI GetKernelObjectSecurity(HANDLE handle, SECURITY_INFORMATION requested,
+                                    PSECURITY_DESCRIPTOR securityDescriptor, DWORD length, LPDWORD lengthNeeded);
+// The owner in a descriptor: a pointer into it, or null when it names none.
+BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR securityDescriptor, PSID* owner, LPBOOL ownerDefaulted);

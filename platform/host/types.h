@@ -27,6 +27,7 @@ typedef const char* LPCSTR;
 
 typedef int32_t BOOL;
 typedef BOOL* PBOOL;
+typedef BOOL* LPBOOL;
 typedef uint8_t BYTE;
 typedef BYTE* PBYTE;
 typedef uint16_t WORD;

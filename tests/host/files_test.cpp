@@ -1,6 +1,8 @@
 // The host's file handles, owners and links: the Windows behaviour the installer log relies on.
 #include "fixture.h"
 
+#include <cstring>
+
 #include "winapi.h"
 
 namespace {
@@ -128,32 +130,54 @@ TEST_F(HostFiles, HardLinksShareContentOwnerAndLinkCount)
     EXPECT_EQ(m().ReadFile(u"C:\\Data\\file.txt"), "xy");
 }
 
-TEST_F(HostFiles, OwnerIsReadWithReadControlAndFreedWithLocalFree)
+// Room for an owner-only self-relative descriptor.
+union OwnerDescriptor {
+    SECURITY_DESCRIPTOR_RELATIVE header;
+    BYTE bytes[sizeof(SECURITY_DESCRIPTOR_RELATIVE) + SECURITY_MAX_SID_SIZE];
+};
+
+TEST_F(HostFiles, OwnerIsReadWithReadControlIntoTheCallersBuffer)
 {
     m().processUser = USER;
+    OwnerDescriptor descriptor;
+    DWORD needed = 0;
     HANDLE created = Open(u"C:\\Temp\\mine.log", CREATE_NEW, 0, FILE_APPEND_DATA);
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    EXPECT_EQ(GetSecurityInfo(created, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                              &descriptor),
-              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(GetKernelObjectSecurity(created, OWNER_SECURITY_INFORMATION, &descriptor, sizeof descriptor, &needed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     CloseHandle(created);
+    EXPECT_FALSE(GetKernelObjectSecurity(created, OWNER_SECURITY_INFORMATION, &descriptor, sizeof descriptor, &needed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 
     m().WriteFile(u"C:\\Temp\\theirs.log", "");
     for (const char16_t* path : {u"C:\\Temp\\mine.log", u"C:\\Temp\\theirs.log"}) {
         HANDLE file = Open(path, OPEN_EXISTING);
-        ASSERT_EQ(GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                                  &descriptor),
-                  static_cast<DWORD>(ERROR_SUCCESS));
+        std::memset(&descriptor, 0xCD, sizeof descriptor);
+        EXPECT_FALSE(GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, &descriptor, needed = 21, &needed));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        EXPECT_GT(needed, 21u);
+        EXPECT_EQ(descriptor.bytes[0], 0xCD);  // nothing copied
+
+        ASSERT_TRUE(GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, &descriptor, needed, &needed));
+        PSID owner = nullptr;
+        BOOL defaulted = TRUE;
+        ASSERT_TRUE(GetSecurityDescriptorOwner(&descriptor, &owner, &defaulted));
+        EXPECT_FALSE(defaulted);
         EXPECT_EQ(host::SidText(owner),
                   path == std::u16string(u"C:\\Temp\\mine.log") ? USER : host::ADMINISTRATORS_SID);
-        EXPECT_EQ(LocalFree(descriptor), nullptr);
-        EXPECT_EQ(LocalFree(descriptor), descriptor);  // already freed
-        EXPECT_EQ(m().invalidCloses, 1);
-        m().invalidCloses = 0;  // the second free was the point
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_EQ(static_cast<BYTE*>(owner), descriptor.bytes + descriptor.header.Owner);
         CloseHandle(file);
     }
+
+    // A descriptor of another revision is refused; one without an owner names none.
+    descriptor.header.Revision = 2;
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    EXPECT_FALSE(GetSecurityDescriptorOwner(&descriptor, &owner, &defaulted));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_REVISION));
+    descriptor.header.Revision = SECURITY_DESCRIPTOR_REVISION;
+    descriptor.header.Owner = 0;
+    EXPECT_TRUE(GetSecurityDescriptorOwner(&descriptor, &owner, &defaulted));
+    EXPECT_EQ(owner, nullptr);
 }
 
 TEST_F(HostFiles, TokenNamesTheProcessUserAndSidsCompareWithoutTouchingTheLastError)

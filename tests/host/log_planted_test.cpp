@@ -176,6 +176,7 @@ TEST_P(FailingLogCall, DropsOnlyThatMessage)
 }
 
 INSTANTIATE_TEST_SUITE_P(OnTheRoad, FailingLogCall,
-                         ::testing::Values("CreateFileW", "GetFileInformationByHandleEx", "GetSecurityInfo",
+                         ::testing::Values("CreateFileW", "GetFileInformationByHandleEx", "GetKernelObjectSecurity",
+                                           "GetSecurityDescriptorOwner",
                                            "OpenProcessToken", "GetTokenInformation", "_open_osfhandle", "_wfdopen"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
