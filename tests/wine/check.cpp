@@ -247,6 +247,14 @@ HANDLE InheritableOutput(const std::wstring& path)
 
 }  // namespace
 
+ULONGLONG MonotonicMs()
+{
+    LARGE_INTEGER frequency, count;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&count);
+    return static_cast<ULONGLONG>(count.QuadPart / (frequency.QuadPart / 1000));
+}
+
 ProgramRun RunProgram(std::wstring commandLine, const std::wstring& folder, const std::function<void()>& whileRunning)
 {
     ProgramRun run;
@@ -267,9 +275,9 @@ ProgramRun RunProgram(std::wstring commandLine, const std::wstring& folder, cons
     CloseHandle(err);
     if (run.started) {
         if (whileRunning) {
-            DWORD started = GetTickCount();
+            ULONGLONG started = MonotonicMs();
             while (WaitForSingleObject(process.hProcess, PollMs) == WAIT_TIMEOUT &&
-                   GetTickCount() - started < ProgramTimeoutMs)
+                   MonotonicMs() - started < ProgramTimeoutMs)
                 whileRunning();
         }
         WaitForSingleObject(process.hProcess, ProgramTimeoutMs);

@@ -76,6 +76,11 @@ struct ProgramRun {
     std::string out;
     std::string err;
 };
+// Milliseconds on the performance counter, which follows the clock everywhere. GetTickCount
+// reads a page that Wine shares between its server and each process; under qemu's user-mode
+// emulation with large host pages that page is a copy, and the count stands still.
+ULONGLONG MonotonicMs();
+
 // Runs a command line in a folder (this program's own when empty) to its end; `whileRunning`,
 // when given, is called about every PollMs milliseconds until the program has ended.
 const DWORD PollMs = 20;
