@@ -115,7 +115,7 @@ grep '^check' "$OUT/samples.txt" >>"$OUT/checks.txt" || true
 # --- Output ------------------------------------------------------------------------------
 
 cpu=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
-if runs_32bit_code; then
+if runs_32bit_code --natively; then
     bits="the 64-bit build under $WINE, the same sources as the shipped 32-bit one"
 else
     bits="the 64-bit build under $WINE: $NO_32BIT_REASON, so the shipped 32-bit build cannot run here"

@@ -4,7 +4,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 WINE=/usr/lib/wine/wine64
 # The 32-bit loader, from wine32:i386: 32-bit programs in a 64-bit prefix (WOW64) or in a
-# 32-bit one. It starts only where the kernel runs 32-bit code.
+# 32-bit one. It starts only where the machine runs 32-bit code (see runs_32bit_code).
 WINE32=/usr/lib/wine/wine
 # One wineserver serves 64-bit and 32-bit prefixes alike.
 WINESERVER=/usr/lib/wine/wineserver64
@@ -37,19 +37,53 @@ ensure_packages() {
     fi
 }
 
-# Whether this machine's kernel runs 32-bit x86 programs. Some kernels of the same kind have
-# their 32-bit emulation switched off ("Exec format error"), so ask: a static i386 program that
-# exits with a known code tells. DRVMATE_NO_32BIT=1 answers no without asking, so that the
-# path of such a machine can be seen anywhere. Says why in NO_32BIT_REASON.
+# Whether this machine runs 32-bit x86 programs. Some kernels of the same kind have their
+# 32-bit support switched off ("Exec format error"), so ask: a static i386 program that exits
+# with a known code tells. Where the kernel refuses, qemu's user-mode emulator can run them
+# instead, through binfmt_misc, when DRVMATE_QEMU=1 asks for it: as root, runs_32bit_code then
+# sets that up, and release_32bit_emulation takes it down again. It is not the default because
+# under the emulator Wine now and then loses a process, which fails a case that passes
+# elsewhere. DRVMATE_NO_32BIT=1 answers no without asking, so that the path of a machine
+# without 32-bit code can be seen anywhere. Says why not in NO_32BIT_REASON, and how 32-bit
+# programs run in RUNS_32BIT_BY (EMULATED_32BIT is set when qemu runs them).
 PROBE_EXIT_CODE=42
+QEMU_PACKAGE=qemu-user-static
+QEMU_I386=/usr/bin/qemu-i386-static
+BINFMT=/proc/sys/fs/binfmt_misc
+BINFMT_ENTRY=drvmate-qemu-i386
+# What binfmt_misc matches: the ELF header of an i386 executable (class 32-bit, little-endian,
+# machine 3), as qemu's own registration has it. F: the emulator is opened once, at registration.
+BINFMT_I386_MAGIC='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+BINFMT_I386_MASK='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+# Wine's 32-bit loader reserves most of the 4 GiB address space at start; qemu walks its page
+# table over every reservation, a page at a time, which takes about 50 s per process with 4 KiB
+# pages. Larger host pages (qemu's -p) cut that to about 3 s; the guest still sees 4 KiB pages.
+QEMU_HOST_PAGE_SIZE=262144
+registered_emulation=
+
+# Runs the probe; its error text, if any, in probe_error.
+run_probe() {
+    local dir=$1 rc
+    probe_error=$("$dir/probe" 2>&1)
+    rc=$?
+    [ "$rc" -eq "$PROBE_EXIT_CODE" ] && return 0
+    probe_error=${probe_error##*: }
+    probe_error=${probe_error:-exit code $rc}
+    return 1
+}
+
 runs_32bit_code() {
+    local emulate=1
+    [ "${1:-}" = --natively ] && emulate=
     NO_32BIT_REASON=
+    RUNS_32BIT_BY=
+    EMULATED_32BIT=
     if [ -n "${DRVMATE_NO_32BIT:-}" ] && [ "$DRVMATE_NO_32BIT" != 0 ]; then
         NO_32BIT_REASON="this kernel does not run 32-bit code"
         NO_32BIT_REASON+=" (so says DRVMATE_NO_32BIT=$DRVMATE_NO_32BIT; the probe did not run)"
         return 1
     fi
-    local dir="$ROOT/build/probe-i386" rc error
+    local dir="$ROOT/build/probe-i386"
     mkdir -p "$dir"
     printf '%s\n' '.globl _start' '_start:' '    movl $1, %eax' "    movl \$$PROBE_EXIT_CODE, %ebx" '    int $0x80' \
         > "$dir/probe.s"
@@ -58,12 +92,62 @@ runs_32bit_code() {
         NO_32BIT_REASON="the 32-bit probe could not be built with as --32 and ld -m elf_i386 (see $dir/build.txt)"
         return 1
     fi
-    error=$("$dir/probe" 2>&1)
-    rc=$?
-    [ "$rc" -eq "$PROBE_EXIT_CODE" ] && return 0
-    error=${error##*: }
-    NO_32BIT_REASON="this kernel does not run 32-bit code (a static i386 program: ${error:-exit code $rc})"
-    return 1
+    if run_probe "$dir"; then
+        if [ -e "$BINFMT/$BINFMT_ENTRY" ] || grep -qsx "interpreter $QEMU_I386" "$BINFMT"/qemu-i386; then
+            RUNS_32BIT_BY="qemu-i386 user-mode emulation, registered before this run"
+            EMULATED_32BIT=1
+            export QEMU_PAGESIZE=${QEMU_PAGESIZE:-$QEMU_HOST_PAGE_SIZE}
+        else
+            RUNS_32BIT_BY="the kernel"
+        fi
+        return 0
+    fi
+    local native_error=$probe_error
+    NO_32BIT_REASON="this kernel does not run 32-bit code (a static i386 program: $native_error)"
+    [ -n "$emulate" ] || return 1
+    if [ "${DRVMATE_QEMU:-0}" = 0 ]; then
+        NO_32BIT_REASON+="; DRVMATE_QEMU=1 runs 32-bit code under qemu-i386 user-mode emulation instead"
+        return 1
+    fi
+    if [ "$(id -u)" -ne 0 ]; then
+        NO_32BIT_REASON+=", and DRVMATE_QEMU=1 needs root to register qemu-i386 for it"
+        return 1
+    fi
+    local why
+    if ! why=$(register_emulation 2>&1); then
+        NO_32BIT_REASON+=", and qemu-i386 could not be registered for it: $why"
+        return 1
+    fi
+    registered_emulation=1
+    if ! run_probe "$dir"; then
+        NO_32BIT_REASON+=", nor under qemu-i386 user-mode emulation ($probe_error)"
+        release_32bit_emulation
+        return 1
+    fi
+    NO_32BIT_REASON=
+    export QEMU_PAGESIZE=$QEMU_HOST_PAGE_SIZE
+    EMULATED_32BIT=1
+    RUNS_32BIT_BY="qemu-i386 user-mode emulation: this kernel does not run 32-bit code itself ($native_error)"
+    return 0
+}
+
+# Registers qemu-i386 for i386 programs with binfmt_misc (as root).
+register_emulation() {
+    ensure_packages "$QEMU_PACKAGE" >&2 || return 1
+    [ -x "$QEMU_I386" ] || { echo "$QEMU_I386 is missing"; return 1; }
+    if [ ! -e "$BINFMT/register" ]; then
+        mount -t binfmt_misc binfmt_misc "$BINFMT" || { echo "binfmt_misc cannot be mounted on $BINFMT"; return 1; }
+    fi
+    [ -e "$BINFMT/$BINFMT_ENTRY" ] && return 0
+    printf '%s' ":$BINFMT_ENTRY:M::$BINFMT_I386_MAGIC:$BINFMT_I386_MASK:$QEMU_I386:F" > "$BINFMT/register" ||
+        { echo "$BINFMT/register refused the entry"; return 1; }
+}
+
+# Removes the registration that runs_32bit_code made, leaving the machine as it was found.
+release_32bit_emulation() {
+    [ -n "$registered_emulation" ] || return 0
+    [ -e "$BINFMT/$BINFMT_ENTRY" ] && echo -1 > "$BINFMT/$BINFMT_ENTRY" 2>/dev/null || true
+    registered_emulation=
 }
 
 # Installs the 32-bit Wine from Debian's i386 architecture when run as root; otherwise says how.
