@@ -132,6 +132,8 @@ bed_end
 # A test program that has not ended after this many seconds is stopped (it takes well under a
 # minute): a hung program must not eat the time of the beds after it.
 PROGRAM_TIMEOUT=300
+# The last line of every test program, with the carriage return of Wine's text-mode output.
+SUMMARY_LINE=$'^[0-9]+ passed, [0-9]+ failed\r?$'
 
 # One Wine bed: a fresh prefix of its kind, every test program of one build run in it with the
 # loader of that build, the prefix's wineserver stopped afterwards. The programs take the
@@ -155,7 +157,7 @@ wine_bed() {
             grep -v '^\[ OK \]' "$logs/$kind-$program_name.txt" | grep -v 'passed, .* failed' || true
             count "$logs/$kind-$program_name.txt"
             # A program that ends before its last line has cases that never ran.
-            if ! grep -q $'^[0-9]* passed, [0-9]* failed\r\?$' "$logs/$kind-$program_name.txt"; then
+            if ! grep -qE "$SUMMARY_LINE" "$logs/$kind-$program_name.txt"; then
                 bed_fail "$program_name did not finish (exit code $rc)"
             elif [ $rc -ne 0 ] && ! grep -q '^\[FAIL\]' "$logs/$kind-$program_name.txt"; then
                 bed_fail "$program_name exited with $rc"
