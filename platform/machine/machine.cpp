@@ -129,8 +129,10 @@ void Machine::InstallWindowsAt(const std::u16string& windowsFolder)
 
 void Journal::Add(const char* api)
 {
-    calls.emplace_back(api);
-    ++counts[calls.back()];
+    auto it = counts.find(std::string_view(api));
+    if (it == counts.end()) it = counts.emplace(api, 0).first;
+    ++it->second;
+    calls.push_back(&it->first);
 }
 
 int Journal::Count(const std::string& api) const
@@ -142,7 +144,7 @@ int Journal::Count(const std::string& api) const
 long Journal::Position(const std::string& api, int nth) const
 {
     for (size_t i = 0; i < calls.size(); ++i)
-        if (calls[i] == api && nth-- == 0) return static_cast<long>(i);
+        if (*calls[i] == api && nth-- == 0) return static_cast<long>(i);
     return -1;
 }
 
