@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "installer.h"
 #include "log.h"
 
@@ -79,28 +80,6 @@ bool Check(const std::string& name, bool ok, const std::string& why)
         printf("check %s failed: %s\n", name.c_str(), why.c_str());
     fflush(stdout);
     return ok;
-}
-
-std::string ReadBytes(const std::wstring& path)
-{
-    std::string bytes;
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (!file) return bytes;
-    char chunk[65536];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
-    fclose(file);
-    return bytes;
-}
-
-bool WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    BOOL ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, 0);
-    CloseHandle(file);
-    return ok && written == bytes.size();
 }
 
 // The folder this run works in, under the prefix's temporary folder, read before TEMP is

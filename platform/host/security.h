@@ -23,15 +23,6 @@ struct SECURITY_DESCRIPTOR_RELATIVE {
 #define SE_OWNER_DEFAULTED 0x0001
 #define SE_SELF_RELATIVE 0x8000
 
-struct ACL {
-    BYTE AclRevision;
-    BYTE Sbz1;
-    WORD AclSize;
-    WORD AceCount;
-    WORD Sbz2;
-};
-typedef ACL* PACL;
-
 struct SID_AND_ATTRIBUTES {
     PSID Sid;
     DWORD Attributes;

@@ -152,9 +152,10 @@ TEST_F(HostFiles, OwnerIsReadWithReadControlIntoTheCallersBuffer)
     for (const char16_t* path : {u"C:\\Temp\\mine.log", u"C:\\Temp\\theirs.log"}) {
         HANDLE file = Open(path, OPEN_EXISTING);
         std::memset(&descriptor, 0xCD, sizeof descriptor);
-        EXPECT_FALSE(GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, &descriptor, needed = 21, &needed));
+        const DWORD headerOnly = sizeof descriptor.header;
+        EXPECT_FALSE(GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, &descriptor, headerOnly, &needed));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-        EXPECT_GT(needed, 21u);
+        EXPECT_GT(needed, headerOnly);
         EXPECT_EQ(descriptor.bytes[0], 0xCD);  // nothing copied
 
         ASSERT_TRUE(GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, &descriptor, needed, &needed));

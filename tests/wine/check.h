@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
+
 typedef void (*CaseFunction)();
 
 struct CaseRegistration {
@@ -87,9 +89,7 @@ const DWORD PollMs = 20;
 ProgramRun RunProgram(std::wstring commandLine, const std::wstring& folder = std::wstring(),
                       const std::function<void()>& whileRunning = std::function<void()>());
 
-// Files and text.
-std::string ReadBytes(const std::wstring& path);
-bool WriteBytes(const std::wstring& path, const std::string& bytes);
+// Files and text (ReadBytes and WriteBytes in bytes.h).
 bool Exists(const std::wstring& path);
 std::string Utf8(const std::wstring& text);
 std::wstring Wide(const std::string& text);
