@@ -138,7 +138,11 @@ register_emulation() {
     if [ ! -e "$BINFMT/register" ]; then
         mount -t binfmt_misc binfmt_misc "$BINFMT" || { echo "binfmt_misc cannot be mounted on $BINFMT"; return 1; }
     fi
-    [ -e "$BINFMT/$BINFMT_ENTRY" ] && return 0
+    # An entry of ours left switched off: switch it on.
+    if [ -e "$BINFMT/$BINFMT_ENTRY" ]; then
+        echo 1 > "$BINFMT/$BINFMT_ENTRY" || { echo "$BINFMT/$BINFMT_ENTRY cannot be switched on"; return 1; }
+        return 0
+    fi
     printf '%s' ":$BINFMT_ENTRY:M::$BINFMT_I386_MAGIC:$BINFMT_I386_MASK:$QEMU_I386:F" > "$BINFMT/register" ||
         { echo "$BINFMT/register refused the entry"; return 1; }
 }
