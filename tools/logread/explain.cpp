@@ -98,6 +98,9 @@ const char* Advice(const std::string& name, const std::string& context)
 
 void Listing::Add(const std::string& name)
 {
+    // The same device in a later removal pass counts once (as far as the kept names tell).
+    for (const std::string& kept : names)
+        if (kept == name) return;
     ++count;
     if (names.size() < KEPT) names.push_back(name);
 }
@@ -174,7 +177,7 @@ void LogExplainer::Line(const std::string& line)
 void LogExplainer::StartRun(Road road, bool session)
 {
     if (open_) EndRun();
-    run_ = Run();
+    run_ = LogRun();
     run_.number = ++runs_;
     run_.firstLine = run_.lastLine = lineNumber_;
     run_.road = road;
@@ -184,7 +187,7 @@ void LogExplainer::StartRun(Road road, bool session)
 
 bool LogExplainer::Complete() const
 {
-    const Run& r = run_;
+    const LogRun& r = run_;
     if (r.road == Road::IsWow64Export || r.road == Road::RescanExport) return true;
     if (r.session) return r.hasResult;
     return r.stage == STAGE_DONE || r.stage == STAGE_MODULE || r.stage == STAGE_SEARCH_INF;
@@ -192,7 +195,7 @@ bool LogExplainer::Complete() const
 
 void LogExplainer::Derive()
 {
-    Run& r = run_;
+    LogRun& r = run_;
     if (r.hasResult || r.session) return;
     if (r.road == Road::IsWow64Export || r.road == Road::RescanExport) {
         r.hasResult = true;
@@ -226,6 +229,13 @@ void LogExplainer::EndRun()
                                                       : "the log ends before the run reached its last step";
     }
     if (!run_.stopped) Derive();
+    LogRun& r = run_;
+    // What the lines leave unsaid about Windows: a sweep of the drivers folders without a
+    // WOW64 one, or a 32-bit frame that never switched redirection off, is 32-bit Windows; a
+    // frame on 64-bit Windows that never switched it off is the 64-bit library's.
+    if (r.windows == Bits::Unknown && (r.driverFileLine || (r.session && r.library == Bits::Bits32)))
+        r.windows = Bits::Bits32;
+    if (r.session && r.windows == Bits::Bits64 && r.redirectionDisable < 0) r.library = Bits::Bits64;
     if (run_.stopped) anyStopped_ = true;
     if (run_.mixed) anyMixed_ = true;
     sink_.TakeRun(run_);
@@ -241,7 +251,7 @@ void LogExplainer::Mix(const std::string& why)
 
 void LogExplainer::AddError(const std::string& line, unsigned long number, int family, const std::string& context)
 {
-    if (run_.errors.size() >= Run::KEPT_ERRORS) {
+    if (run_.errors.size() >= LogRun::KEPT_ERRORS) {
         ++run_.moreErrors;
         return;
     }
@@ -332,7 +342,7 @@ bool LogExplainer::Interpret(const std::string& line)
         StartRun(Road::Unknown, false);
         run_.startsBeforeLog = true;
     }
-    Run& r = run_;
+    LogRun& r = run_;
     r.lastLine = lineNumber_;
 
     if (rescanLine) {
@@ -437,12 +447,14 @@ bool LogExplainer::Interpret(const std::string& line)
             AddError(line, number, WIN32, "");
         }
     } else if (Starts(line, "Delete File ")) {
-        if (NumberAfterLast(line, ": ", &number) && number != 0) AddError(line, number, WIN32, "file");
+        // A store file that is not found was taken away by the store's own uninstall before.
+        if (NumberAfterLast(line, ": ", &number) && number != 0 && number != 2) AddError(line, number, WIN32, "file");
     } else if (Starts(line, "SearchSYS: ")) {
         if (r.stage == STAGE_UNINSTALL || r.stage == STAGE_UNINSTALL_CLASS) r.stage = STAGE_DONE;
     } else if (Starts(line, "delete driver file ") || Starts(line, "delete wow64 driver file ")) {
         bool wow64 = line[7] == 'w';
         if (wow64) r.windows = Bits::Bits64;
+        r.driverFileLine = true;
         std::string path = PathBeforeNumber(line, wow64 ? "delete wow64 driver file " : "delete driver file ");
         NumberAfterLast(line, ": ", &number);
         if (number == 0)
@@ -516,7 +528,7 @@ int LogExplainer::ExitCode() const
 // ---------------------------------------------------------------------------------------
 // What the results mean
 
-std::string CustomActionOutcome(const Run& r)
+std::string CustomActionOutcome(const LogRun& r)
 {
     if (!r.hasResult) return std::string();
     char text[200];
@@ -538,7 +550,7 @@ std::string CustomActionOutcome(const Run& r)
     return "UninstallDeviceDriver returned 0 (ERROR_SUCCESS), whatever the uninstall's result";
 }
 
-std::string MsiexecOutcome(const Run& r)
+std::string MsiexecOutcome(const LogRun& r)
 {
     if (!r.session || !r.hasResult) return std::string();
     if (r.road == Road::Install) {
@@ -553,7 +565,7 @@ std::string MsiexecOutcome(const Run& r)
     return "0: success, unless a later action fails";
 }
 
-std::vector<std::string> RunAdvice(const Run& r)
+std::vector<std::string> RunAdvice(const LogRun& r)
 {
     std::vector<std::string> advice;
     if (r.library == Bits::Bits32 && r.windows == Bits::Bits64 && r.session)
@@ -594,7 +606,7 @@ const char* BitsName(Bits bits)
     return bits == Bits::Bits32 ? "32-bit" : bits == Bits::Bits64 ? "64-bit" : "unknown";
 }
 
-std::string WindowsLine(const Run& r)
+std::string WindowsLine(const LogRun& r)
 {
     std::string text = std::string(BitsName(r.windows)) + " Windows";
     if (r.library != Bits::Unknown) text += ", " + std::string(BitsName(r.library)) + " Drvmate.dll";
@@ -618,7 +630,7 @@ void PrintListing(FILE* out, const char* indent, const char* label, const Listin
 
 }  // namespace
 
-void PrintRunText(const Run& r, FILE* out, const char* indent)
+void PrintRunText(const LogRun& r, FILE* out, const char* indent)
 {
     std::fprintf(out, "%sRun %d, lines %ld-%ld: %s, %s\n", indent, r.number, r.firstLine, r.lastLine, RoadName(r.road),
                  r.road == Road::IsWow64Export || r.road == Road::RescanExport
@@ -630,9 +642,8 @@ void PrintRunText(const Run& r, FILE* out, const char* indent)
     if (r.startsBeforeLog) std::fprintf(out, "%sits first lines are not in the log\n", i);
     std::fprintf(out, "%sWindows: %s\n", i, WindowsLine(r).c_str());
     if (!r.folder.empty()) std::fprintf(out, "%sfolder: %s\n", i, r.folder.c_str());
-    if (!r.inf.empty() || !r.classGuid.empty())
-        std::fprintf(out, "%sINF: %s%s%s\n", i, r.inf.empty() ? "(not found)" : r.inf.c_str(),
-                     r.classGuid.empty() ? "" : ", class ", r.classGuid.c_str());
+    if (!r.inf.empty()) std::fprintf(out, "%sINF: %s\n", i, r.inf.c_str());
+    if (!r.classGuid.empty()) std::fprintf(out, "%sclass: %s\n", i, r.classGuid.c_str());
     PrintListing(out, i, "devices removed", r.removed);
     PrintListing(out, i, "devices not removed", r.removalFailed);
     PrintListing(out, i, "devices updated", r.updated);
@@ -670,7 +681,7 @@ void PrintRunText(const Run& r, FILE* out, const char* indent)
     if (r.moreErrors) std::fprintf(out, "%s... and %zu more lines with an error number\n", i, r.moreErrors);
 }
 
-void RunTextPrinter::TakeRun(const Run& run)
+void RunTextPrinter::TakeRun(const LogRun& run)
 {
     PrintRunText(run, out_, "");
     std::fprintf(out_, "\n");
@@ -706,7 +717,7 @@ void PrintJsonListing(FILE* out, const char* key, const Listing& listing)
 
 }  // namespace
 
-void PrintRunJson(const Run& r, FILE* out)
+void PrintRunJson(const LogRun& r, FILE* out)
 {
     std::fprintf(out, "{\"run\": %d, \"firstLine\": %ld, \"lastLine\": %ld, \"road\": %s, \"session\": %s", r.number,
                  r.firstLine, r.lastLine, JsonString(RoadName(r.road)).c_str(), r.session ? "true" : "false");

@@ -42,7 +42,7 @@ struct ErrorLine {
     std::string advice;  // empty when none is known
 };
 
-struct Run {
+struct LogRun {
     static const size_t KEPT_ERRORS = 100;
 
     int number = 0;
@@ -78,22 +78,22 @@ struct Run {
     // Internal progress of the reading.
     int stage = 0;
     bool frameClosing = false;
-    std::string pendingDevice;
     bool pendingRemovalFailed = false;
+    bool driverFileLine = false;  // a "delete driver file" line: the drivers folders were swept
 };
 
 const char* RoadName(Road road);
 // What the custom action, or the runner without a session, returned and what msiexec makes of
 // it: one line each. Empty where it does not apply.
-std::string CustomActionOutcome(const Run& run);
-std::string MsiexecOutcome(const Run& run);
+std::string CustomActionOutcome(const LogRun& run);
+std::string MsiexecOutcome(const LogRun& run);
 // Advice on the run as a whole: reboot requests and what the user sees, the WOW64 refusal.
-std::vector<std::string> RunAdvice(const Run& run);
+std::vector<std::string> RunAdvice(const LogRun& run);
 
 class RunSink {
 public:
     virtual ~RunSink() {}
-    virtual void TakeRun(const Run& run) = 0;
+    virtual void TakeRun(const LogRun& run) = 0;
 };
 
 class LogExplainer : public LogDecoderSink {
@@ -136,7 +136,7 @@ private:
     long recognised_ = 0;
     int runs_ = 0;
     bool open_ = false;
-    Run run_;
+    LogRun run_;
     bool anyStopped_ = false, anyMixed_ = false;
     size_t problems_ = 0;
     std::string firstProblem_;
@@ -148,7 +148,7 @@ private:
 class RunTextPrinter : public RunSink {
 public:
     explicit RunTextPrinter(FILE* out) : out_(out) {}
-    void TakeRun(const Run& run) override;
+    void TakeRun(const LogRun& run) override;
 
 private:
     FILE* out_;
@@ -157,17 +157,17 @@ private:
 // Keeps the last run.
 class LastRunKeeper : public RunSink {
 public:
-    void TakeRun(const Run& run) override
+    void TakeRun(const LogRun& run) override
     {
         last = run;
         any = true;
     }
-    Run last;
+    LogRun last;
     bool any = false;
 };
 
-void PrintRunText(const Run& run, FILE* out, const char* indent);
-void PrintRunJson(const Run& run, FILE* out);
+void PrintRunText(const LogRun& run, FILE* out, const char* indent);
+void PrintRunJson(const LogRun& run, FILE* out);
 // A JSON string literal of UTF-8 text.
 std::string JsonString(const std::string& text);
 
