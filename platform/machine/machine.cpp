@@ -141,6 +141,13 @@ int Journal::Count(const std::string& api) const
     return it == counts.end() ? 0 : it->second;
 }
 
+std::vector<std::string> Journal::Names() const
+{
+    std::vector<std::string> names;
+    for (const auto& entry : counts) names.push_back(entry.first);
+    return names;
+}
+
 long Journal::Position(const std::string& api, int nth) const
 {
     for (size_t i = 0; i < calls.size(); ++i)

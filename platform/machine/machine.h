@@ -84,6 +84,8 @@ public:
     int Count(const std::string& api) const;
     // Where the nth call (from 0) of `api` stands among all calls, or -1 when there is none.
     long Position(const std::string& api, int nth = 0) const;
+    // The name of every call made, each once.
+    std::vector<std::string> Names() const;
 
 private:
     // Each name once, with its count; the calls in order point at those names, so that a long

@@ -43,6 +43,8 @@ bool AddDevice(const GUID& classGuid, const Text& hardwareId);
 // A key under HKEY_LOCAL_MACHINE, with every key on the way.
 bool MakeKey(const std::string& path);
 bool KeyIsThere(const std::string& path);
+// A text value (REG_SZ) of a key made with MakeKey.
+bool SetTextValue(const std::string& path, const std::string& name, const std::string& text);
 // A kernel-driver service by that name, with its key under
 // "SYSTEM\\CurrentControlSet\\Services".
 bool AddService(const std::string& name);

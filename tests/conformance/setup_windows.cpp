@@ -235,6 +235,16 @@ bool KeyIsThere(const std::string& path)
     return true;
 }
 
+bool SetTextValue(const std::string& path, const std::string& name, const std::string& text)
+{
+    HKEY key = 0;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
+    LONG status = RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                 static_cast<DWORD>(text.size() + 1));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
 bool AddService(const std::string& name)
 {
     made.services.push_back(name);
