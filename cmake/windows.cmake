@@ -54,7 +54,7 @@ set_target_properties(conformance_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CM
 target_link_libraries(devices_test PRIVATE installer_core)
 
 # The field runner: calls one export with a null session from next to a driver package.
-add_executable(drvrun tools/drvrun/drvrun.cpp tools/drvrun/report.cpp ${LOGREAD_SOURCES})
+add_executable(drvrun tools/drvrun/drvrun.cpp tools/drvrun/report.cpp tools/drvrun/drvrun.rc ${LOGREAD_SOURCES})
 target_include_directories(drvrun PRIVATE platform tools/logread)
 target_link_libraries(drvrun PRIVATE setupapi cfgmgr32 advapi32 ole32)
 target_link_options(drvrun PRIVATE ${STATIC_RUNTIME} -mconsole -municode)

@@ -324,6 +324,8 @@ WINE_CASE(field_runner_reports_the_sample_device_and_logread_explains_the_log)
     CHECK(report.started && report.exitCode == 0);
     CHECK_EQ(report.err, "");
     std::vector<std::string> lines = Lines(report.out);
+    for (std::string& line : lines)
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // the console's text mode
     auto has = [&](const std::string& line) {
         bool found = std::find(lines.begin(), lines.end(), line) != lines.end();
         if (!found) printf("  the report lacks the line: %s\n", line.c_str());

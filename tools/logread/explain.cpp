@@ -68,6 +68,9 @@ std::string PathBeforeNumber(const std::string& s, const char* prefix)
 // Advice known for an error number on a kind of line, hand-written; null when there is none.
 const char* Advice(const std::string& name, const std::string& context)
 {
+    if (name == "ERROR_SUCCESS" || name == "CR_SUCCESS")
+        return "the call failed without saying why: it left no error code (a stub, as Wine's "
+               "SetupDiSetClassInstallParamsW is)";
     if (name == "ERROR_IN_WOW64")
         return "the 32-bit package ran on 64-bit Windows, where Windows refuses device installation to 32-bit "
                "code: install the x64 package";
@@ -623,7 +626,8 @@ void PrintListing(FILE* out, const char* indent, const char* label, const Listin
     if (listing.count == 0) return;
     std::fprintf(out, "%s%s: %zu", indent, label, listing.count);
     for (size_t i = 0; i < listing.names.size(); ++i)
-        std::fprintf(out, "%s%s", i == 0 ? " (" : ", ", listing.names[i].c_str());
+        std::fprintf(out, "%s%s", i == 0 ? " (" : ", ",
+                     listing.names[i].empty() ? "no ID logged" : listing.names[i].c_str());
     if (listing.count > listing.names.size()) std::fprintf(out, ", and %zu more", listing.count - listing.names.size());
     std::fprintf(out, "%s\n", listing.names.empty() ? "" : ")");
 }
