@@ -99,11 +99,12 @@ const char* Advice(const std::string& name, const std::string& context)
 
 }  // namespace
 
-void Listing::Add(const std::string& name)
+void Listing::Add(const std::string& name, bool once)
 {
-    // The same device in a later removal pass counts once (as far as the kept names tell).
-    for (const std::string& kept : names)
-        if (kept == name) return;
+    // As far as the kept names tell; a device whose ID was not logged is never the same.
+    if (once && !name.empty())
+        for (const std::string& kept : names)
+            if (kept == name) return;
     ++count;
     if (names.size() < KEPT) names.push_back(name);
 }
@@ -427,7 +428,7 @@ bool LogExplainer::Interpret(const std::string& line)
         if (NumberAfterLast(line, "error: ", &number) && number != 259) AddError(line, number, WIN32, "");
     } else if (Starts(line, "remove device: ")) {
         std::string device = line.substr(std::strlen("remove device: "));
-        (r.pendingRemovalFailed ? r.removalFailed : r.removed).Add(device);
+        (r.pendingRemovalFailed ? r.removalFailed : r.removed).Add(device, true);
         r.pendingRemovalFailed = false;
     } else if (Starts(line, "remove error: ")) {
         NumberAfterLast(line, "error: ", &number);

@@ -29,7 +29,8 @@ struct Listing {
     static const size_t KEPT = 20;
     size_t count = 0;
     std::vector<std::string> names;
-    void Add(const std::string& name);
+    // With `once`, a name already kept is not counted again (a device in a later removal pass).
+    void Add(const std::string& name, bool once = false);
 };
 
 // A line that carries an error number, with what the number means.
