@@ -369,11 +369,11 @@ protected:
     void SetUp() override
     {
         DeviceTest::SetUp();
-        m().windows64 = GetParam().windows64;
         m().WriteFile(PackageFolder + u"tesmar.inf", InfOfClass(PackageClassText));
         m().WriteFile(PackageFolder + u"tesmar.sys", "driver");
         m().WriteFile(u"C:\\Windows\\inf\\oem3.inf", InfOfClass(PackageClassText));
-        m().WriteFile(u"C:\\Windows\\system32\\drivers\\tesmar.sys", "old driver");
+        m().WriteFile(u"C:\\Windows\\system32\\drivers\\tesmar.sys", "old driver");  // before WOW64 redirects it
+        m().windows64 = GetParam().windows64;
         if (m().windows64) m().MakeFolder(m().Wow64Directory() + u"\\drivers");
         device = &devices().Add(PackageClass).HardwareIds({PackageHardwareId});
     }
