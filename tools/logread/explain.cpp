@@ -778,8 +778,8 @@ int ExplainInstallerLog(FILE* log, const char* name, FILE* out, FILE* err)
     std::fprintf(out, "%s: %ld lines, %d runs\n", name, explainer.Lines(), explainer.Runs());
     if (explainer.ByteOrderMark())
         std::fprintf(err,
-                     "%s: not a drvmate log: it starts with a byte-order mark (an msiexec /l*v log is UTF-16 "
-                     "with one; Drvmate writes none)\n",
+                     "%s: not a drvmate log: it starts with a byte-order mark (as a UTF-16 msiexec /l*v log "
+                     "does; Drvmate writes none)\n",
                      name);
     else if (explainer.Lines() == 0)
         std::fprintf(err, "%s: not a drvmate log: it is empty\n", name);
