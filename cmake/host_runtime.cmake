@@ -17,6 +17,12 @@ function(use_host_runtime target)
         endforeach()
         list(APPEND renames --redefine-sym ${call}=host_${call})
     endforeach()
+    # clang-14 still turns fputs of a constant into fwrite under -fno-builtin-fputs.
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        foreach(compiled ${target} ${ARGN})
+            target_compile_options(${compiled} PRIVATE -fno-builtin)
+        endforeach()
+    endif()
     add_custom_command(TARGET ${target} POST_BUILD COMMAND ${CMAKE_OBJCOPY} ${renames} $<TARGET_FILE:${target}>
                        VERBATIM)
 endfunction()
