@@ -28,9 +28,8 @@ namespace {
 
 const int DEFAULT_REPETITIONS = 5;
 
-// Every value is one line for bench.sh; aggregates are bench.sh's business. (The platform
-// layer's header maps the runtime's printf family onto the simulated console: lines go to
-// std::cout.)
+// Every value is one line for bench.sh; aggregates are bench.sh's business. Lines go to
+// std::cout.
 class SampleReporter : public benchmark::BenchmarkReporter {
 public:
     bool ReportContext(const Context&) override { return true; }
