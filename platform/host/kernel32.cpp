@@ -164,6 +164,64 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR name)
     return reinterpret_cast<HMODULE>(&it->second);
 }
 
+// The LOAD_LIBRARY_SEARCH_* flags, which a loader has where kernel32.dll exports
+// SetDefaultDllDirectories (Windows 8, and Vista and 7 with KB2533623); elsewhere LoadLibraryExW
+// fails with ERROR_INVALID_PARAMETER. They cannot be combined with LOAD_WITH_ALTERED_SEARCH_PATH.
+static const DWORD LOAD_LIBRARY_SEARCH_FLAGS = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_APPLICATION_DIR |
+                                               LOAD_LIBRARY_SEARCH_USER_DIRS | LOAD_LIBRARY_SEARCH_SYSTEM32 |
+                                               LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+
+static bool LoaderTakesSearchFlags(host::Machine& m)
+{
+    auto kernel32 = m.modules.find(u"kernel32.dll");
+    return kernel32 != m.modules.end() && kernel32->second.exports.count("SetDefaultDllDirectories") != 0;
+}
+
+HMODULE WINAPI LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags)
+{
+    host::Machine& m = CurrentMachine();
+    DWORD code;
+    if (m.Enter("LoadLibraryExW", &code)) return host::WithLastError(code, nullptr);
+    if (flags & ~(LOAD_LIBRARY_SEARCH_FLAGS | LOAD_WITH_ALTERED_SEARCH_PATH))
+        host::Machine::Unsimulated("LoadLibraryExW", "flags other than the search flags and the altered search path");
+    // hFile is reserved and must be null.
+    if (!name || file) return host::WithLastError(ERROR_INVALID_PARAMETER, nullptr);
+    if ((flags & LOAD_LIBRARY_SEARCH_FLAGS) && (!LoaderTakesSearchFlags(m) || (flags & LOAD_WITH_ALTERED_SEARCH_PATH)))
+        return host::WithLastError(ERROR_INVALID_PARAMETER, nullptr);
+    std::u16string path = host::Text(name);
+    size_t slash = path.rfind(u'\\');
+    std::u16string moduleName = path;
+    if (slash != std::u16string::npos) {
+        // The layer's modules are the system folder's: a path elsewhere names a file it does not map.
+        if (host::Upper(path.substr(0, slash)) != host::Upper(m.systemDirectory))
+            host::Machine::Unsimulated("LoadLibraryExW", "a library outside the system folder");
+        moduleName = path.substr(slash + 1);
+    } else if (flags & LOAD_WITH_ALTERED_SEARCH_PATH) {
+        host::Machine::Unsimulated("LoadLibraryExW",
+                                   "the altered search path with a relative name, which Windows leaves undefined");
+    }
+    auto it = m.modules.find(moduleName);
+    if (it == m.modules.end()) return host::WithLastError(ERROR_MOD_NOT_FOUND, nullptr);
+    if (it->second.loadFails) return host::WithLastError(it->second.loadError, nullptr);
+    // As LoadLibraryW: with redirection off under WOW64 the system folder holds the native
+    // 64-bit image, which a 32-bit process cannot map; a module already mapped is only counted.
+    if (!it->second.resident && it->second.references == 0 && m.UnderWow64() && m.RedirectionDisabled())
+        return host::WithLastError(ERROR_BAD_EXE_FORMAT, nullptr);
+    ++it->second.references;
+    return reinterpret_cast<HMODULE>(&it->second);
+}
+
+BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags)
+{
+    DWORD code;
+    if (CurrentMachine().Enter("SetDefaultDllDirectories", &code)) return host::WithLastError(code, FALSE);
+    const DWORD allowed = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
+                          LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+    if (directoryFlags == 0 || (directoryFlags & ~allowed)) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
+    host::Machine::Unsimulated("SetDefaultDllDirectories", "a process's default library folders");
+    return FALSE;
+}
+
 namespace host {
 
 // The layer's functions that a module's exports stand for when a test has not put its own
@@ -176,6 +234,8 @@ FARPROC LayerFunction(const std::string& name)
         {"Wow64RevertWow64FsRedirection", reinterpret_cast<FARPROC>(&Wow64RevertWow64FsRedirection)},
         {"SetupUninstallOEMInfW", reinterpret_cast<FARPROC>(&SetupUninstallOEMInfW)},
         {"UpdateDriverForPlugAndPlayDevicesW", reinterpret_cast<FARPROC>(&UpdateDriverForPlugAndPlayDevicesW)},
+        {"GetFileInformationByHandleEx", reinterpret_cast<FARPROC>(&GetFileInformationByHandleEx)},
+        {"SetDefaultDllDirectories", reinterpret_cast<FARPROC>(&SetDefaultDllDirectories)},
     };
     auto it = functions.find(name);
     return it == functions.end() ? nullptr : it->second;
