@@ -199,6 +199,15 @@ HMODULE WINAPI LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags)
     } else if (flags & LOAD_WITH_ALTERED_SEARCH_PATH) {
         host::Machine::Unsimulated("LoadLibraryExW",
                                    "the altered search path with a relative name, which Windows leaves undefined");
+    } else if (!(flags & LOAD_LIBRARY_SEARCH_FLAGS)) {
+        // The standard search looks in the program's folder first: a file of that name there is
+        // what Windows maps, unless a module of the name is mapped already.
+        auto mapped = m.modules.find(moduleName);
+        bool isMapped = mapped != m.modules.end() && (mapped->second.resident || mapped->second.references > 0);
+        std::u16string programFolder = m.moduleFileName.substr(0, m.moduleFileName.rfind(u'\\') + 1);
+        if (!isMapped && m.Exists(programFolder + moduleName))
+            host::Machine::Unsimulated("LoadLibraryExW",
+                                       "a library in the program's folder, which the search takes first");
     }
     auto it = m.modules.find(moduleName);
     if (it == m.modules.end()) return host::WithLastError(ERROR_MOD_NOT_FOUND, nullptr);
