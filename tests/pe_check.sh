@@ -19,6 +19,13 @@ case $arch in
     *) echo "pe_check.sh: architecture must be x86 or x64, not '$arch'" >&2; exit 2 ;;
 esac
 SYSTEM_DLLS="kernel32.dll msvcrt.dll setupapi.dll cfgmgr32.dll ole32.dll msi.dll advapi32.dll shlwapi.dll shell32.dll"
+# The programs run from any folder, the field runner from a download or removable-media folder
+# as administrator: each DLL they import must be a KnownDLL, which the loader maps from the
+# system's own copy and never looks for in the program's folder. Windows 7 and later list these
+# in HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs; Windows XP lists
+# kernel32, advapi32, ole32, user32, gdi32 and shell32, and maps the DLLs those import as known
+# too (msvcrt.dll, shlwapi.dll). msi.dll, setupapi.dll (XP), newdev.dll and cfgmgr32.dll are not.
+KNOWN_DLLS="kernel32.dll advapi32.dll msvcrt.dll shell32.dll shlwapi.dll ole32.dll user32.dll gdi32.dll"
 # The DLLs of a C++ runtime linked dynamically by mingw-w64.
 RUNTIME_DLLS='^(libstdc\+\+|libgcc|libwinpthread)'
 # Bound by name at run time, so that the library loads on Windows versions that lack them.
@@ -53,6 +60,12 @@ only_system_dlls() {
     local d dlls; dlls=$(imported_dlls "$1") && [ -n "$dlls" ] || return 1
     for d in $dlls; do
         case " $SYSTEM_DLLS " in *" ${d,,} "*) ;; *) echo "unexpected import $d"; return 1 ;; esac
+    done
+}
+only_known_dlls() {
+    local d dlls; dlls=$(imported_dlls "$1") && [ -n "$dlls" ] || return 1
+    for d in $dlls; do
+        case " $KNOWN_DLLS " in *" ${d,,} "*) ;; *) echo "$d is not a KnownDLL"; return 1 ;; esac
     done
 }
 static_runtime() {
@@ -122,4 +135,5 @@ check "$name/Drvmate.dll manifest: type 24, id 2, asInvoker, no uiAccess" drvmat
 check "$name/Svcsweep.exe manifest: type 24, id 1, an empty assembly" svcsweep_manifest
 for f in "$exe" "${tools[@]}"; do
     check "$name/$(basename "$f") is a console program" console_subsystem "$f"
+    check "$name/$(basename "$f") imports only KnownDLLs" only_known_dlls "$f"
 done
