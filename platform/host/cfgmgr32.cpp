@@ -24,6 +24,7 @@ CONFIGRET WINAPI CM_Reenumerate_DevNode_Ex(DEVINST devInst, ULONG flags, HMACHIN
     if (machine) host::Machine::Unsimulated("CM_Reenumerate_DevNode_Ex", "a remote machine");
     if (devInst != CurrentMachine().devices.root) return CR_INVALID_DEVNODE;
     ++CurrentMachine().devices.reenumerations;
+    CurrentMachine().devices.reenumerationFlags.push_back(flags);
     return CR_SUCCESS;
 }
 

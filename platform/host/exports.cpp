@@ -20,6 +20,8 @@ FARPROC LayerFunction(const std::string& name)
         {"Wow64RevertWow64FsRedirection", reinterpret_cast<FARPROC>(&Wow64RevertWow64FsRedirection)},
         {"SetupUninstallOEMInfW", reinterpret_cast<FARPROC>(&SetupUninstallOEMInfW)},
         {"UpdateDriverForPlugAndPlayDevicesW", reinterpret_cast<FARPROC>(&UpdateDriverForPlugAndPlayDevicesW)},
+        {"GetFileInformationByHandleEx", reinterpret_cast<FARPROC>(&GetFileInformationByHandleEx)},
+        {"SetDefaultDllDirectories", reinterpret_cast<FARPROC>(&SetDefaultDllDirectories)},
     };
     auto it = functions.find(name);
     return it == functions.end() ? nullptr : it->second;

@@ -138,20 +138,81 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR name)
     return reinterpret_cast<HMODULE>(&it->second);
 }
 
-HMODULE WINAPI LoadLibraryW(LPCWSTR name)
+// Maps the library of a name, or counts one more reference to it when it is mapped already.
+// Loading depends on file-system redirection: with it off, a 32-bit process on 64-bit Windows
+// finds the native 64-bit image in the system directory, which it cannot map.
+static HMODULE MapModule(host::Machine& m, const std::u16string& name)
 {
-    host::Machine& m = CurrentMachine();
-    LAYER_ENTER(nullptr);
-    auto it = m.modules.find(host::Text(name));
+    auto it = m.modules.find(name);
     if (it == m.modules.end()) return host::WithLastError(ERROR_MOD_NOT_FOUND, nullptr);
     if (it->second.loadFails) return host::WithLastError(it->second.loadError, nullptr);
-    // Loading depends on file-system redirection: with it off, a 32-bit process on 64-bit
-    // Windows finds the native 64-bit image in the system directory, which it cannot map. A
-    // module that is already mapped is only counted.
     if (!it->second.resident && it->second.references == 0 && m.UnderWow64() && m.RedirectionDisabled())
         return host::WithLastError(ERROR_BAD_EXE_FORMAT, nullptr);
     ++it->second.references;
     return reinterpret_cast<HMODULE>(&it->second);
+}
+
+HMODULE WINAPI LoadLibraryW(LPCWSTR name)
+{
+    LAYER_ENTER(nullptr);
+    return MapModule(CurrentMachine(), host::Text(name));
+}
+
+// The LOAD_LIBRARY_SEARCH_* flags, which a loader has where kernel32.dll exports
+// SetDefaultDllDirectories (Windows 8, and Vista and 7 with KB2533623); elsewhere LoadLibraryExW
+// fails with ERROR_INVALID_PARAMETER. They cannot be combined with LOAD_WITH_ALTERED_SEARCH_PATH.
+static const DWORD LOAD_LIBRARY_SEARCH_FLAGS = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_APPLICATION_DIR |
+                                               LOAD_LIBRARY_SEARCH_USER_DIRS | LOAD_LIBRARY_SEARCH_SYSTEM32 |
+                                               LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+
+static bool LoaderTakesSearchFlags(host::Machine& m)
+{
+    auto kernel32 = m.modules.find(u"kernel32.dll");
+    return kernel32 != m.modules.end() && kernel32->second.exports.count("SetDefaultDllDirectories") != 0;
+}
+
+HMODULE WINAPI LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags)
+{
+    host::Machine& m = CurrentMachine();
+    LAYER_ENTER(nullptr);
+    if (flags & ~(LOAD_LIBRARY_SEARCH_FLAGS | LOAD_WITH_ALTERED_SEARCH_PATH))
+        host::Machine::Unsimulated("LoadLibraryExW", "flags other than the search flags and the altered search path");
+    // hFile is reserved and must be null.
+    if (!name || file) return host::WithLastError(ERROR_INVALID_PARAMETER, nullptr);
+    if ((flags & LOAD_LIBRARY_SEARCH_FLAGS) && (!LoaderTakesSearchFlags(m) || (flags & LOAD_WITH_ALTERED_SEARCH_PATH)))
+        return host::WithLastError(ERROR_INVALID_PARAMETER, nullptr);
+    std::u16string path = host::Text(name);
+    size_t slash = path.rfind(u'\\');
+    std::u16string moduleName = path;
+    if (slash != std::u16string::npos) {
+        // The layer's modules are the system folder's: a path elsewhere names a file it does not map.
+        if (host::Upper(path.substr(0, slash)) != host::Upper(m.systemDirectory))
+            host::Machine::Unsimulated("LoadLibraryExW", "a library outside the system folder");
+        moduleName = path.substr(slash + 1);
+    } else if (flags & LOAD_WITH_ALTERED_SEARCH_PATH) {
+        host::Machine::Unsimulated("LoadLibraryExW",
+                                   "the altered search path with a relative name, which Windows leaves undefined");
+    } else if (!(flags & LOAD_LIBRARY_SEARCH_FLAGS)) {
+        // The standard search looks in the program's folder first: a file of that name there is
+        // what Windows maps, unless a module of the name is mapped already.
+        auto mapped = m.modules.find(moduleName);
+        bool isMapped = mapped != m.modules.end() && (mapped->second.resident || mapped->second.references > 0);
+        std::u16string programFolder = m.moduleFileName.substr(0, m.moduleFileName.rfind(u'\\') + 1);
+        if (!isMapped && m.Exists(programFolder + moduleName))
+            host::Machine::Unsimulated("LoadLibraryExW",
+                                       "a library in the program's folder, which the search takes first");
+    }
+    return MapModule(m, moduleName);
+}
+
+BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags)
+{
+    LAYER_ENTER(FALSE);
+    const DWORD allowed = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
+                          LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+    if (directoryFlags == 0 || (directoryFlags & ~allowed)) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
+    host::Machine::Unsimulated("SetDefaultDllDirectories", "a process's default library folders");
+    return FALSE;
 }
 
 static host::Module* FindModule(HMODULE handle)
