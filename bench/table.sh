@@ -46,6 +46,21 @@ done < <(awk "$NUMBER_FORMAT"'
          }
      }' "$SAMPLES")
 
+# The median over the rounds of NAME_A's sample over NAME_B's of the same round (the i-th of
+# each, as the program prints them round by round); empty without samples of both. Within a
+# round the two ran one right after the other, so the machine's load changing from round to
+# round weighs on both sides of each ratio.
+paired_ratio() {
+    awk -v a="$1" -v b="$2" '
+        $1 == "sample" && $2 == a { x[++na] = $3 + 0 }
+        $1 == "sample" && $2 == b { y[++nb] = $3 + 0 }
+        END {
+            n = na < nb ? na : nb
+            for (i = 1; i <= n; ++i) r[i] = x[i] / y[i]
+            for (i = 2; i <= n; ++i) { v = r[i]; for (j = i - 1; j >= 1 && r[j] > v; --j) r[j + 1] = r[j]; r[j + 1] = v }
+            if (n) printf("%.6f\n", n % 2 ? r[(n + 1) / 2] : (r[n / 2] + r[n / 2 + 1]) / 2)
+        }' "$SAMPLES"
+}
 # sampled NAME median|min|max; empty when there is no sample of that name.
 sampled() { echo "${VALUE[$1.$2]:-}"; }
 # "median unit (least–most)" of NAME, or "no samples".
@@ -80,16 +95,17 @@ row() {
 # The log line, against two appends of the same bytes: the bare one, and the checked one that
 # opens through CreateFileW and checks the handle's records and the owner first, as the log
 # must before it writes into a folder every user may create files in. The goal is set on the
-# checked one; the checks' share is of the checked append's time.
-a=$(sampled wine.log.drvmate.us_per_line median) b=$(sampled wine.log.bare.us_per_line median)
-c=$(sampled wine.log.checked.us_per_line median)
-ratio= against= share=
-if [ -n "$a" ] && [ -n "$c" ]; then
-    ratio=$(calc "$a / $c")
+# checked one; the checks' share is of the checked append's time. Ratios and share are the
+# medians of the rounds' own.
+ratio=$(paired_ratio wine.log.drvmate.us_per_line wine.log.checked.us_per_line)
+bare_ratio=$(paired_ratio wine.log.drvmate.us_per_line wine.log.bare.us_per_line)
+bare_share=$(paired_ratio wine.log.bare.us_per_line wine.log.checked.us_per_line)
+against= share=
+if [ -n "$ratio" ]; then
     against="$(num "$ratio")x the checked append"
-    [ -z "$b" ] || against+="; $(num "$(calc "$a / $b")")x the bare one"
+    [ -z "$bare_ratio" ] || against+="; $(num "$bare_ratio")x the bare one"
 fi
-[ -n "$b" ] && [ -n "$c" ] && share=", the checks $(num "$(calc "100 * ($c - $b) / $c")")% of it"
+[ -z "$bare_share" ] || share=", the checks $(num "$(calc "100 * (1 - $bare_share)")")% of it"
 row "log line, Wine" \
     "LogMessage $(measured wine.log.drvmate.us_per_line µs); bare _wfsopen(\"at\") + fwrite + fclose of the same bytes $(measured wine.log.bare.us_per_line µs); checked append (CreateFileW, two GetFileInformationByHandleEx records, GetKernelObjectSecurity of an existing log, the same write) $(measured wine.log.checked.us_per_line µs)$share" \
     "$against" "at most ${LOG_LINE_GOAL}x the checked append" "$(verdict "$ratio <= $LOG_LINE_GOAL" "$ratio")"
