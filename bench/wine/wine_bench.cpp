@@ -5,7 +5,7 @@
 //       LogMessage of one class line against two appends of the same bytes: a bare
 //       _wfsopen("at") + fwrite + fclose, and the checked append, which opens through
 //       CreateFileW and makes the checks that the log must make before it writes; LINES of
-//       each per round, the three in turn;
+//       each per round, one line of each in turn; per round the median line of each;
 //   wine_bench sweep ROUNDS SMALL LARGE
 //       DeleteDriverPackages over stores of SMALL and LARGE real INFs of another class in the
 //       inf folder of the Windows directory, alternating; on the small store also the bare
@@ -28,6 +28,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,14 @@ void Sample(const std::string& name, double value)
 {
     printf("sample %s %.3f\n", name.c_str(), value);
     fflush(stdout);
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 bool Check(const std::string& name, bool ok, const std::string& why)
@@ -236,42 +245,36 @@ int MeasureLog(int rounds, int lines)
     if (!Check("log.process_user", ReadProcessUser(&user), "cannot read the process's user")) return 1;
 
     bool same = true, passed = true;
-    // Round 0 warms the file system and the libraries up and is not counted.
+    // Round 0 warms the file system and the libraries up and is not counted. Within a round the
+    // three write their lines one at a time, in turn, so that the machine's other work falls on
+    // all three alike; each one's figure of the round is its median line, so that the lines
+    // during which the scheduler ran other work do not count.
+    enum { LOG_MESSAGE, BARE, CHECKED, CASES };
     for (int round = 0; round <= rounds; ++round) {
         std::wstring log = FreshLog(folder);
         DeleteFileW(bare.c_str());
         DeleteFileW(checked.c_str());
-        double drvmate = 0, plain = 0, safe = 0;
-        for (int turn = 0; turn < 3; ++turn) {
-            // Each round starts with the next of the three.
-            switch ((turn + round) % 3) {
-            case 0: {
+        std::vector<double> seconds[CASES];
+        for (int i = 0; i < lines; ++i) {
+            for (int turn = 0; turn < CASES; ++turn) {
+                // Each line starts with the next of the three.
+                int c = (turn + i + round) % CASES;
                 Stopwatch watch;
-                for (int i = 0; i < lines; ++i) LogClassLine();
-                drvmate = watch.Seconds();
-                break;
-            }
-            case 1: {
-                Stopwatch watch;
-                for (int i = 0; i < lines; ++i) BareLine(bare.c_str(), text, bytes);
-                plain = watch.Seconds();
-                break;
-            }
-            default: {
-                Stopwatch watch;
-                for (int i = 0; i < lines; ++i)
+                if (c == LOG_MESSAGE)
+                    LogClassLine();
+                else if (c == BARE)
+                    BareLine(bare.c_str(), text, bytes);
+                else
                     passed = CheckedLine(checked.c_str(), user.user.User.Sid, text, bytes) && passed;
-                safe = watch.Seconds();
-                break;
-            }
+                seconds[c].push_back(watch.Seconds());
             }
         }
         std::string logBytes = ReadBytes(log);
         if (logBytes.empty() || logBytes != ReadBytes(bare) || logBytes != ReadBytes(checked)) same = false;
         if (round == 0) continue;
-        Sample("log.drvmate.us_per_line", drvmate * MICROSECONDS / lines);
-        Sample("log.bare.us_per_line", plain * MICROSECONDS / lines);
-        Sample("log.checked.us_per_line", safe * MICROSECONDS / lines);
+        Sample("log.drvmate.us_per_line", Median(seconds[LOG_MESSAGE]) * MICROSECONDS);
+        Sample("log.bare.us_per_line", Median(seconds[BARE]) * MICROSECONDS);
+        Sample("log.checked.us_per_line", Median(seconds[CHECKED]) * MICROSECONDS);
     }
     bool ok = Check("log.checks_passed", passed, "the checked append refused its own file");
     ok = Check("log.same_bytes", same, "LogMessage and the two appends left different bytes") && ok;
