@@ -9,8 +9,8 @@
 #   ./bench.sh --quick   fewer rounds and stores of a tenth (within a minute once built)
 #
 # Host figures come from Google Benchmark over the project's platform layer (build/bench-host,
-# optimised, without sanitizers); Wine figures from a program of the 64-bit build and from
-# msiexec in one fresh 64-bit prefix (build/bench/prefix). Not part of test.sh: timings
+# optimised, without sanitizers), in the process's CPU time; Wine figures from a program of the
+# 64-bit build and from msiexec in one fresh 64-bit prefix (build/bench/prefix). Not part of test.sh: timings
 # depend on the machine and its load. The samples and the table stay in build/bench/.
 set -euo pipefail
 source "$(cd "$(dirname "$0")" && pwd)/scripts/common.sh"
@@ -124,7 +124,7 @@ else
 fi
 {
     echo "bench.sh ($MODE), $(date '+%Y-%m-%d %H:%M'), $(nproc) cores ($cpu), Linux $(uname -r), $("$WINE" --version 2>/dev/null || echo Wine)"
-    echo "Wine figures: $bits. Host figures: Google Benchmark over the platform layer, -O2 without sanitizers."
+    echo "Wine figures: $bits. Host figures: Google Benchmark over the platform layer, -O2 without sanitizers, in the process's CPU time."
     echo "Load average before: $load_before; after: $load_after (other work on the machine makes the times noisy)."
     echo
     "$ROOT/bench/table.sh" "$OUT/samples.txt" "${WINE_STORES[*]}" "${HOST_STORES[*]}" "${HEAP_DEVICES[*]}" \
