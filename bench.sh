@@ -10,8 +10,9 @@
 #
 # Host figures come from Google Benchmark over the project's platform layer (build/bench-host,
 # optimised, without sanitizers), in the process's CPU time; Wine figures from a program of the
-# 64-bit build and from msiexec in one fresh 64-bit prefix (build/bench/prefix). Not part of test.sh: timings
-# depend on the machine and its load. The samples and the table stay in build/bench/.
+# 64-bit build and from msiexec in one fresh 64-bit prefix (build/bench/prefix). Not part of
+# test.sh: timings depend on the machine and its load. The samples and the table stay in
+# build/bench/.
 set -euo pipefail
 source "$(cd "$(dirname "$0")" && pwd)/scripts/common.sh"
 
