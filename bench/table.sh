@@ -72,6 +72,9 @@ measured() {
 # A count; a number as it reads well; a difference with its sign.
 count() { awk -v x="$1" 'BEGIN { printf("%d", x) }'; }
 num() { awk -v x="$1" "$NUMBER_FORMAT"' BEGIN { printf("%s", fmt(x)) }'; }
+# A ratio that a goal bounds, with one more digit than num, so that one just past its goal
+# does not read as equal to it.
+precise() { awk -v x="$1" 'BEGIN { printf(x >= 10 ? "%.2f" : "%.3f", x) }'; }
 signed() { awk -v x="$1" "$NUMBER_FORMAT"' BEGIN { printf("%s%s", x >= 0 ? "+" : "", fmt(x)) }'; }
 thousands() { echo "$1" | sed ':a;s/\B[0-9]\{3\}\>/,&/;ta'; }
 calc() { awk "BEGIN { printf(\"%.6f\", $1) }"; }
@@ -102,7 +105,7 @@ bare_ratio=$(paired_ratio wine.log.drvmate.us_per_line wine.log.bare.us_per_line
 bare_share=$(paired_ratio wine.log.bare.us_per_line wine.log.checked.us_per_line)
 against= share=
 if [ -n "$ratio" ]; then
-    against="$(num "$ratio")x the checked append"
+    against="$(precise "$ratio")x the checked append"
     [ -z "$bare_ratio" ] || against+="; $(num "$bare_ratio")x the bare one"
 fi
 [ -z "$bare_share" ] || share=", the checks $(num "$(calc "100 * (1 - $bare_share)")")% of it"
@@ -119,7 +122,7 @@ scaling_row() {  # label, sample prefix, small, large
     goal=$(calc "$SCALING_GOAL * $large / $small")
     row "store sweep scaling, $1" \
         "$(thousands "$small") INFs: $(measured "$2.$small.us_per_inf" µs/INF); $(thousands "$large") INFs: $(measured "$2.$large.us_per_inf" µs/INF)" \
-        "${ratio:+t($(thousands "$large")) / t($(thousands "$small")) = $(num "$ratio"), least rounds}" "at most $(num "$goal")" \
+        "${ratio:+t($(thousands "$large")) / t($(thousands "$small")) = $(precise "$ratio"), least rounds}" "at most $(num "$goal")" \
         "$(verdict "$ratio <= $goal" "$ratio")"
 }
 scaling_row Wine wine.sweep "${WINE_STORES[@]}"
