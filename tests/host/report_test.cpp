@@ -54,6 +54,8 @@ const std::set<std::string> ReadCalls = {
     "SetupDiGetClassDevsW", "SetupDiEnumDeviceInfo", "SetupDiDestroyDeviceInfoList", "CM_Get_Device_ID_ExW",
     "SetupDiGetDeviceRegistryPropertyW", "CM_Get_DevNode_Status", "SetupDiOpenDevRegKey", "RegQueryValueExW",
     "RegCloseKey", "_wfsopen", "CLSIDFromString",
+    // The system folder's setupapi.dll, mapped to bind the Setup API.
+    "LoadLibraryExW", "LoadLibraryW", "FreeLibrary",
     // The thread's own view of the system folder, for a 32-bit process on 64-bit Windows.
     "Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection"};
 
@@ -228,6 +230,11 @@ TEST_F(Report, RefusesWhatItCannotReportOnAndGoesOnPastWhatItCannotRead)
          {},
          REPORT_WRITTEN,
          "(the file is not a drvmate log)"},
+        {"a Windows whose setupapi.dll lacks a call",
+         [](host::Machine& m) { m.RemoveExport(u"setupapi.dll", "SetupDiOpenDevRegKey"); },
+         {},
+         REPORT_NO_SETUP_API,
+         "setupapi.dll of the system folder cannot be loaded, or lacks a call"},
         {"no log",
          [](host::Machine& m) { m.Remove(u"C:\\Temp\\drvmate.log"); },
          {},

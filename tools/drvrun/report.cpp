@@ -4,8 +4,49 @@
 #include <vector>
 
 #include "explain.h"
+#include "guards.h"
 
 namespace {
+
+// The Setup API and configuration-manager calls of the report, bound by name from the system
+// folder's setupapi.dll (which exports the CM_ calls too): drvrun runs as administrator from
+// folders that anyone may write to, so it imports no library statically that the loader would
+// look for in its own folder first.
+struct SetupCalls {
+    decltype(&SetupDiGetClassDevsExW) GetClassDevsEx = nullptr;
+    decltype(&SetupDiGetClassDevsW) GetClassDevs = nullptr;
+    decltype(&SetupDiEnumDeviceInfo) EnumDeviceInfo = nullptr;
+    decltype(&SetupDiDestroyDeviceInfoList) DestroyDeviceInfoList = nullptr;
+    decltype(&SetupDiGetDeviceRegistryPropertyW) GetDeviceRegistryProperty = nullptr;
+    decltype(&SetupDiOpenDevRegKey) OpenDevRegKey = nullptr;
+    decltype(&SetupDiGetINFClassW) GetINFClass = nullptr;
+    decltype(&CM_Get_Device_ID_ExW) GetDeviceId = nullptr;
+    decltype(&CM_Get_DevNode_Status) GetDevNodeStatus = nullptr;
+
+    // False when the library or one of the calls is missing.
+    bool Bind(const LibraryGuard& library)
+    {
+        return Take(library, "SetupDiGetClassDevsExW", GetClassDevsEx) &&
+               Take(library, "SetupDiGetClassDevsW", GetClassDevs) &&
+               Take(library, "SetupDiEnumDeviceInfo", EnumDeviceInfo) &&
+               Take(library, "SetupDiDestroyDeviceInfoList", DestroyDeviceInfoList) &&
+               Take(library, "SetupDiGetDeviceRegistryPropertyW", GetDeviceRegistryProperty) &&
+               Take(library, "SetupDiOpenDevRegKey", OpenDevRegKey) &&
+               Take(library, "SetupDiGetINFClassW", GetINFClass) &&
+               Take(library, "CM_Get_Device_ID_ExW", GetDeviceId) &&
+               Take(library, "CM_Get_DevNode_Status", GetDevNodeStatus);
+    }
+
+private:
+    template <typename Function>
+    static bool Take(const LibraryGuard& library, const char* name, Function& function)
+    {
+        function = reinterpret_cast<Function>(library.Function(name));
+        return function != nullptr;
+    }
+};
+// The calls while a report runs.
+const SetupCalls* setup = nullptr;
 
 // {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}: the family's device setup class.
 const GUID FamilyClass = {0xF72FE0D4, 0xCBCB, 0x407d, {0x88, 0x14, 0x9E, 0xD6, 0x73, 0xD0, 0xDD, 0x6B}};
@@ -362,23 +403,23 @@ DeviceFacts ReadDevice(HDEVINFO set, SP_DEVINFO_DATA& device)
 {
     DeviceFacts facts;
     WCHAR id[MAX_DEVICE_ID_LEN + 1] = {0};
-    if (CM_Get_Device_ID_ExW(device.DevInst, id, MAX_DEVICE_ID_LEN, 0, nullptr) == CR_SUCCESS) {
+    if (setup->GetDeviceId(device.DevInst, id, MAX_DEVICE_ID_LEN, 0, nullptr) == CR_SUCCESS) {
         id[MAX_DEVICE_ID_LEN] = 0;
         facts.instanceId = Utf8(id);
     }
     std::vector<BYTE> ids(HARDWARE_ID_BYTES + 2 * sizeof(WCHAR), 0);
     DWORD type = 0, size = 0;
-    if (SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, &type, ids.data(), HARDWARE_ID_BYTES, &size))
+    if (setup->GetDeviceRegistryProperty(set, &device, SPDRP_HARDWAREID, &type, ids.data(), HARDWARE_ID_BYTES, &size))
         facts.hardwareIds = MultiString(ids.data(), size < HARDWARE_ID_BYTES ? size : HARDWARE_ID_BYTES);
-    facts.statusResult = CM_Get_DevNode_Status(&facts.status, &facts.problem, device.DevInst, 0);
+    facts.statusResult = setup->GetDevNodeStatus(&facts.status, &facts.problem, device.DevInst, 0);
     DWORD flags = 0;
-    if (SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_CONFIGFLAGS, &type, reinterpret_cast<PBYTE>(&flags),
-                                          sizeof flags, nullptr) &&
+    if (setup->GetDeviceRegistryProperty(set, &device, SPDRP_CONFIGFLAGS, &type, reinterpret_cast<PBYTE>(&flags),
+                                         sizeof flags, nullptr) &&
         type == REG_DWORD) {
         facts.flagsRead = true;
         facts.configFlags = flags;
     }
-    HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
+    HKEY key = setup->OpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
     if (key == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE)) {
         DWORD error = GetLastError();
         facts.infWhy = error == static_cast<DWORD>(ERROR_KEY_DOES_NOT_EXIST)
@@ -399,18 +440,18 @@ DeviceFacts ReadDevice(HDEVINFO set, SP_DEVINFO_DATA& device)
 
 void ReadDevices(Facts& facts, const GUID& classGuid)
 {
-    HDEVINFO present = SetupDiGetClassDevsExW(&classGuid, nullptr, nullptr, DIGCF_PRESENT, nullptr, nullptr, nullptr);
+    HDEVINFO present = setup->GetClassDevsEx(&classGuid, nullptr, nullptr, DIGCF_PRESENT, nullptr, nullptr, nullptr);
     if (present == INVALID_HANDLE_VALUE) {
         facts.devicesError = "the present devices cannot be listed: error " + Hex(GetLastError(), 8);
     } else {
         SP_DEVINFO_DATA device;
         device.cbSize = sizeof device;
-        for (DWORD i = 0; SetupDiEnumDeviceInfo(present, i, &device); ++i)
+        for (DWORD i = 0; setup->EnumDeviceInfo(present, i, &device); ++i)
             facts.present.push_back(ReadDevice(present, device));
-        SetupDiDestroyDeviceInfoList(present);
+        setup->DestroyDeviceInfoList(present);
     }
     // The devices the system remembers: every device of every class, as the removal marks them.
-    HDEVINFO all = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    HDEVINFO all = setup->GetClassDevs(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
     if (all == INVALID_HANDLE_VALUE) {
         if (facts.devicesError.empty())
             facts.devicesError = "the non-present devices cannot be listed: error " + Hex(GetLastError(), 8);
@@ -418,13 +459,13 @@ void ReadDevices(Facts& facts, const GUID& classGuid)
     }
     SP_DEVINFO_DATA device;
     device.cbSize = sizeof device;
-    for (DWORD i = 0; SetupDiEnumDeviceInfo(all, i, &device); ++i) {
+    for (DWORD i = 0; setup->EnumDeviceInfo(all, i, &device); ++i) {
         if (!IsEqualGUID(device.ClassGuid, classGuid)) continue;
         ULONG status = 0, problem = 0;
-        if (CM_Get_DevNode_Status(&status, &problem, device.DevInst, 0) == CR_SUCCESS) continue;
+        if (setup->GetDevNodeStatus(&status, &problem, device.DevInst, 0) == CR_SUCCESS) continue;
         facts.phantoms.push_back(ReadDevice(all, device));
     }
-    SetupDiDestroyDeviceInfoList(all);
+    setup->DestroyDeviceInfoList(all);
 }
 
 void ReadStore(Facts& facts, const GUID& classGuid)
@@ -437,7 +478,7 @@ void ReadStore(Facts& facts, const GUID& classGuid)
         GUID infClass;
         WCHAR className[MAX_CLASS_NAME_LEN];
         WideText path = infFolder + name;
-        if (!SetupDiGetINFClassW(path.c_str(), &infClass, className, MAX_CLASS_NAME_LEN, nullptr)) continue;
+        if (!setup->GetINFClass(path.c_str(), &infClass, className, MAX_CLASS_NAME_LEN, nullptr)) continue;
         if (!IsEqualGUID(infClass, classGuid)) continue;
         StoreFacts entry;
         entry.published = Utf8(name);
@@ -649,24 +690,9 @@ void PrintJson(const Facts& f, FILE* out)
     fprintf(out, "}}\n");
 }
 
-}  // namespace
-
-int DrvrunReport(int argc, WCHAR** argv, FILE* out, FILE* err)
+// The report of one class, with the Setup API bound.
+int Report(const WCHAR* classText, bool json, FILE* out, FILE* err)
 {
-    bool json = false;
-    const WCHAR* classText = nullptr;
-    for (int i = 0; i < argc; ++i) {
-        std::string arg = Utf8(argv[i]);
-        if (arg == "--json") {
-            json = true;
-        } else if (arg == "--class" && i + 1 < argc) {
-            classText = argv[++i];
-        } else {
-            fprintf(err, "usage: drvrun report [--class {GUID}] [--json]\n");
-            return REPORT_USAGE;
-        }
-    }
-
     Facts facts;
     GUID classGuid;
     std::vector<WideText> binaryNames;
@@ -688,7 +714,7 @@ int DrvrunReport(int argc, WCHAR** argv, FILE* out, FILE* err)
         GUID infClass;
         WCHAR className[MAX_CLASS_NAME_LEN];
         bool classRead =
-            SetupDiGetINFClassW(infPath.c_str(), &infClass, className, MAX_CLASS_NAME_LEN, nullptr) != FALSE;
+            setup->GetINFClass(infPath.c_str(), &infClass, className, MAX_CLASS_NAME_LEN, nullptr) != FALSE;
         if (!classText) {
             if (!classRead) {
                 fprintf(err, "drvrun report: %s is not a device INF: its class cannot be read (error %s)\n",
@@ -731,4 +757,35 @@ int DrvrunReport(int argc, WCHAR** argv, FILE* out, FILE* err)
     else
         PrintText(facts, out);
     return REPORT_WRITTEN;
+}
+
+}  // namespace
+
+int DrvrunReport(int argc, WCHAR** argv, FILE* out, FILE* err)
+{
+    bool json = false;
+    const WCHAR* classText = nullptr;
+    for (int i = 0; i < argc; ++i) {
+        std::string arg = Utf8(argv[i]);
+        if (arg == "--json") {
+            json = true;
+        } else if (arg == "--class" && i + 1 < argc) {
+            classText = argv[++i];
+        } else {
+            fprintf(err, "usage: drvrun report [--class {GUID}] [--json]\n");
+            return REPORT_USAGE;
+        }
+    }
+
+    LibraryGuard setupapi(W("setupapi.dll"));
+    SetupCalls calls;
+    if (!calls.Bind(setupapi)) {
+        fprintf(err, "drvrun report: setupapi.dll of the system folder cannot be loaded, or lacks a call: error %lu\n",
+                static_cast<unsigned long>(GetLastError()));
+        return REPORT_NO_SETUP_API;
+    }
+    setup = &calls;
+    int code = Report(classText, json, out, err);
+    setup = nullptr;
+    return code;
 }

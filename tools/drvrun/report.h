@@ -15,9 +15,10 @@
 #include "winapi.h"
 
 const int REPORT_WRITTEN = 0;
-const int REPORT_USAGE = 2;        // an unknown argument, or --class without a GUID
-const int REPORT_NO_PACKAGE = 3;   // no INF next to drvrun.exe, or its class cannot be read
-const int REPORT_FOREIGN_INF = 4;  // the INF is of another class than the family's
+const int REPORT_USAGE = 2;         // an unknown argument, or --class without a GUID
+const int REPORT_NO_PACKAGE = 3;    // no INF next to drvrun.exe, or its class cannot be read
+const int REPORT_FOREIGN_INF = 4;   // the INF is of another class than the family's
+const int REPORT_NO_SETUP_API = 5;  // the system folder's setupapi.dll cannot be loaded or lacks a call
 
 // Runs the report with the arguments that follow "report"; writes it to `out` and what stops
 // it to `err`. Returns one of the codes above.
