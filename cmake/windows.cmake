@@ -46,7 +46,7 @@ list(REMOVE_ITEM CONFORMANCE_SOURCES "${CMAKE_SOURCE_DIR}/tests/conformance/setu
 add_executable(conformance_test ${CONFORMANCE_SOURCES})
 target_include_directories(conformance_test PRIVATE platform tests/conformance)
 target_link_options(conformance_test PRIVATE ${STATIC_RUNTIME} -mconsole)
-target_link_libraries(conformance_test PRIVATE setupapi cfgmgr32 ole32 msi advapi32 shlwapi shell32)
+target_link_libraries(conformance_test PRIVATE setupapi cfgmgr32 ole32 msi advapi32 shlwapi shell32 version)
 set_target_properties(conformance_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/wine-tests")
 
 # A library that the planted-library cases copy next to the field runner under the names of

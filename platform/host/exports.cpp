@@ -7,6 +7,7 @@
 #include "kernel32.h"
 #include "layer.h"
 #include "setupapi.h"
+#include "version.h"
 
 namespace host {
 
@@ -32,6 +33,9 @@ FARPROC LayerFunction(const std::string& name)
         {"SetupDiGetINFClassW", reinterpret_cast<FARPROC>(&SetupDiGetINFClassW)},
         {"CM_Get_Device_ID_ExW", reinterpret_cast<FARPROC>(&CM_Get_Device_ID_ExW)},
         {"CM_Get_DevNode_Status", reinterpret_cast<FARPROC>(&CM_Get_DevNode_Status)},
+        {"GetFileVersionInfoSizeW", reinterpret_cast<FARPROC>(&GetFileVersionInfoSizeW)},
+        {"GetFileVersionInfoW", reinterpret_cast<FARPROC>(&GetFileVersionInfoW)},
+        {"VerQueryValueW", reinterpret_cast<FARPROC>(&VerQueryValueW)},
     };
     auto it = functions.find(name);
     return it == functions.end() ? nullptr : it->second;

@@ -110,6 +110,9 @@ Machine::Machine()
           "SetupDiGetINFClassW", "CM_Get_Device_ID_ExW", "CM_Get_DevNode_Status"})
         setupapi.exports[name] = nullptr;
     AddModule(u"newdev.dll").exports["UpdateDriverForPlugAndPlayDevicesW"] = nullptr;
+    Module& version = AddModule(u"version.dll");
+    for (const char* name : {"GetFileVersionInfoSizeW", "GetFileVersionInfoW", "VerQueryValueW"})
+        version.exports[name] = nullptr;
 }
 
 Machine::~Machine()
@@ -330,6 +333,13 @@ void Machine::Mark(std::set<std::u16string>& marks, const std::u16string& path, 
         marks.insert(key);
     else
         marks.erase(key);
+}
+
+void Machine::SetFileVersion(const std::u16string& path, WORD major, WORD minor, WORD build, WORD revision)
+{
+    FileVersion& version = fileVersions[Upper(Redirected(FullPath(path)))];
+    version.mostSignificant = (static_cast<DWORD>(major) << 16) | minor;
+    version.leastSignificant = (static_cast<DWORD>(build) << 16) | revision;
 }
 
 void Machine::SetReadOnly(const std::u16string& path, bool on) { Mark(readOnly, path, on); }

@@ -109,6 +109,13 @@ struct LocalClock {
     int32_t utcOffsetSeconds = 0;
 };
 
+// A file's version resource: its file (and product) version, two DWORDs as VS_FIXEDFILEINFO
+// holds them.
+struct FileVersion {
+    DWORD mostSignificant = 0;
+    DWORD leastSignificant = 0;
+};
+
 // What each thread has of its own.
 struct ThreadState {
     DWORD lastError = 0;
@@ -200,6 +207,10 @@ public:
     bool IsReadOnly(const std::u16string& path);
     void Lock(const std::u16string& path, bool locked = true);
     bool IsLocked(const std::u16string& path);
+    // A version resource for the file at a path (as the test's thread sees it), such as
+    // SetFileVersion(path, 2, 1, 0, 7) for 2.1.0.7; files without one have no version.
+    void SetFileVersion(const std::u16string& path, WORD major, WORD minor, WORD build, WORD revision);
+    std::map<std::u16string, FileVersion> fileVersions;  // by upper-case full path
 
     // Every path given to CreateFileW (whether it opened or not) and every path a runtime
     // stream was opened on, exactly as the caller passed it, in call order.

@@ -49,5 +49,9 @@ bool SetTextValue(const std::string& path, const std::string& name, const std::s
 // "SYSTEM\\CurrentControlSet\\Services".
 bool AddService(const std::string& name);
 
+// A file that carries a version resource: the system folder's kernel32.dll on Windows, a file
+// of the case's folder given the version 10.0.19041.1 on the host.
+Text VersionedFile();
+
 // Whether this build runs on 64-bit Windows, whether as a 64-bit process or under WOW64.
 bool On64BitWindows();

@@ -235,6 +235,13 @@ bool KeyIsThere(const std::string& path)
     return true;
 }
 
+Text VersionedFile()
+{
+    wchar_t folder[MAX_PATH];
+    UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+    return n == 0 || n >= MAX_PATH ? Text() : Text(folder) + L"\\kernel32.dll";
+}
+
 bool SetTextValue(const std::string& path, const std::string& name, const std::string& text)
 {
     HKEY key = 0;

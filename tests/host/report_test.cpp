@@ -53,8 +53,8 @@ const std::set<std::string> ReadCalls = {
     "FindFirstFileW", "FindNextFileW", "FindClose", "SetupDiGetINFClassW", "SetupDiGetClassDevsExW",
     "SetupDiGetClassDevsW", "SetupDiEnumDeviceInfo", "SetupDiDestroyDeviceInfoList", "CM_Get_Device_ID_ExW",
     "SetupDiGetDeviceRegistryPropertyW", "CM_Get_DevNode_Status", "SetupDiOpenDevRegKey", "RegQueryValueExW",
-    "RegCloseKey", "_wfsopen", "CLSIDFromString",
-    // The system folder's setupapi.dll, mapped to bind the Setup API.
+    "RegCloseKey", "_wfsopen", "CLSIDFromString", "GetFileVersionInfoSizeW", "GetFileVersionInfoW", "VerQueryValueW",
+    // The system folder's setupapi.dll and version.dll, mapped to bind their calls.
     "LoadLibraryExW", "LoadLibraryW", "FreeLibrary",
     // The thread's own view of the system folder, for a 32-bit process on 64-bit Windows.
     "Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection"};
@@ -84,6 +84,7 @@ protected:
                           "\r\nProvider=%Maker%\r\n[Strings]\r\nMaker=\"Tesmar GmbH\"\r\n");
         m().WriteFile(u"C:\\Windows\\inf\\oem5.inf", InfOfClass("{4d36e978-e325-11ce-bfc1-08002be10318}", "Ports"));
         m().WriteFile(u"C:\\Windows\\system32\\drivers\\tesmar.sys", "old driver");  // before WOW64 redirects it
+        m().SetFileVersion(u"C:\\Windows\\system32\\drivers\\tesmar.sys", 2, 1, 0, 7);
         m().MakeFolder(m().Wow64Directory() + u"\\drivers");
         m().windows64 = true;
         devices()
@@ -149,6 +150,7 @@ TEST_F(Report, SaysWhatTheMachineHoldsForTheFamilyAndOnlyReads)
             "oem3.inf\n  provider: Tesmar\n  DriverVer: 01/02/2023, 1.0.0.1\n  used by: USB\\VID_1D6B&PID_7E57\\1",
             "oem4.inf\n  provider: Tesmar GmbH\n  DriverVer: (no date), (no version)\n  used by: no device",
             "C:\\Windows\\system32\\drivers\\tesmar.sys: present, 10 bytes, 20",
+            " UTC, version 2.1.0.7\n",
             "C:\\Windows\\system32\\drivers\\helper.SYS: missing (no such file)",
             "C:\\Windows\\SysWOW64\\drivers\\tesmar.sys: missing (no such file)",
             "== Last run in C:\\Temp\\drvmate.log ==\nRun 1, lines 1-7: install, with an installer session",
@@ -161,6 +163,7 @@ TEST_F(Report, SaysWhatTheMachineHoldsForTheFamilyAndOnlyReads)
             "\"markedForReinstall\": true",
             "{\"publishedName\": \"oem3.inf\", \"provider\": \"Tesmar\", \"date\": \"01/02/2023\", \"version\": "
             "\"1.0.0.1\", \"usedBy\": [\"USB\\\\VID_1D6B&PID_7E57\\\\1\"]}",
+            ", \"version\": \"2.1.0.7\"}",
             "\"path\": \"C:\\\\Windows\\\\SysWOW64\\\\drivers\\\\tesmar.sys\", \"present\": false, \"error\": 2",
             "\"road\": \"install\", \"session\": true"};
         for (const std::string& expected : std::string(format) == "json" ? json : text)

@@ -48,6 +48,46 @@ private:
 // The calls while a report runs.
 const SetupCalls* setup = nullptr;
 
+// The file version calls, bound by name from the system folder's version.dll; a report
+// without them shows no versions.
+struct VersionCalls {
+    decltype(&GetFileVersionInfoSizeW) GetSize = nullptr;
+    decltype(&GetFileVersionInfoW) Get = nullptr;
+    decltype(&VerQueryValueW) Query = nullptr;
+
+    void Bind(const LibraryGuard& library)
+    {
+        GetSize = reinterpret_cast<decltype(GetSize)>(library.Function("GetFileVersionInfoSizeW"));
+        Get = reinterpret_cast<decltype(Get)>(library.Function("GetFileVersionInfoW"));
+        Query = reinterpret_cast<decltype(Query)>(library.Function("VerQueryValueW"));
+    }
+    bool Bound() const { return GetSize && Get && Query; }
+};
+const VersionCalls* versions = nullptr;
+
+// A file's version from its version resource ("2.1.0.7"), or empty when it has none.
+std::string FileVersionText(const WCHAR* path)
+{
+    if (!versions || !versions->Bound()) return std::string();
+    DWORD ignored = 0;
+    DWORD size = versions->GetSize(path, &ignored);
+    if (size == 0) return std::string();
+    std::vector<BYTE> block(size);
+    if (!versions->Get(path, 0, size, block.data())) return std::string();
+    LPVOID value = nullptr;
+    UINT length = 0;
+    if (!versions->Query(block.data(), W("\\"), &value, &length) || length < sizeof(VS_FIXEDFILEINFO))
+        return std::string();
+    const VS_FIXEDFILEINFO* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+    if (fixed->dwSignature != VS_FFI_SIGNATURE) return std::string();
+    char text[48];
+    std::snprintf(text, sizeof text, "%lu.%lu.%lu.%lu", static_cast<unsigned long>(fixed->dwFileVersionMS >> 16),
+                  static_cast<unsigned long>(fixed->dwFileVersionMS & 0xFFFF),
+                  static_cast<unsigned long>(fixed->dwFileVersionLS >> 16),
+                  static_cast<unsigned long>(fixed->dwFileVersionLS & 0xFFFF));
+    return text;
+}
+
 // {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}: the family's device setup class.
 const GUID FamilyClass = {0xF72FE0D4, 0xCBCB, 0x407d, {0x88, 0x14, 0x9E, 0xD6, 0x73, 0xD0, 0xDD, 0x6B}};
 
@@ -280,6 +320,7 @@ struct BinaryFacts {
     bool present = false;
     unsigned long long size = 0;
     std::string time;
+    std::string version;  // empty: the file has no version resource
     DWORD error = 0;
 };
 
@@ -512,6 +553,7 @@ void ReadBinaries(Facts& facts, const std::vector<WideText>& names)
                 binary.size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
                 binary.time = TimeText(data.ftLastWriteTime);
                 FindClose(find);
+                binary.version = FileVersionText(path.c_str());
             }
             facts.binaries.push_back(binary);
         }
@@ -608,7 +650,8 @@ void PrintText(const Facts& f, FILE* out)
     if (f.binaries.empty()) fprintf(out, "(no package folder with .SYS files, and no INF naming any)\n");
     for (const BinaryFacts& b : f.binaries) {
         if (b.present)
-            fprintf(out, "%s: present, %llu bytes, %s\n", b.path.c_str(), b.size, b.time.c_str());
+            fprintf(out, "%s: present, %llu bytes, %s, %s\n", b.path.c_str(), b.size, b.time.c_str(),
+                    b.version.empty() ? "no file version" : ("version " + b.version).c_str());
         else
             fprintf(out, "%s: missing (%s)\n", b.path.c_str(),
                     b.error == ERROR_FILE_NOT_FOUND   ? "no such file"
@@ -675,8 +718,9 @@ void PrintJson(const Facts& f, FILE* out)
     for (size_t i = 0; i < f.binaries.size(); ++i) {
         const BinaryFacts& b = f.binaries[i];
         if (b.present)
-            fprintf(out, "%s{\"path\": %s, \"present\": true, \"size\": %llu, \"time\": %s}", i ? ", " : "",
-                    JsonString(b.path).c_str(), b.size, JsonString(b.time).c_str());
+            fprintf(out, "%s{\"path\": %s, \"present\": true, \"size\": %llu, \"time\": %s, \"version\": %s}",
+                    i ? ", " : "", JsonString(b.path).c_str(), b.size, JsonString(b.time).c_str(),
+                    b.version.empty() ? "null" : JsonString(b.version).c_str());
         else
             fprintf(out, "%s{\"path\": %s, \"present\": false, \"error\": %lu}", i ? ", " : "",
                     JsonString(b.path).c_str(), static_cast<unsigned long>(b.error));
@@ -784,8 +828,13 @@ int DrvrunReport(int argc, WCHAR** argv, FILE* out, FILE* err)
                 static_cast<unsigned long>(GetLastError()));
         return REPORT_NO_SETUP_API;
     }
+    LibraryGuard versionLibrary(W("version.dll"));
+    VersionCalls versionCalls;
+    versionCalls.Bind(versionLibrary);
     setup = &calls;
+    versions = &versionCalls;
     int code = Report(classText, json, out, err);
     setup = nullptr;
+    versions = nullptr;
     return code;
 }
