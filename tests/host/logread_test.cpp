@@ -450,6 +450,8 @@ TEST(LogReader, ExplainNamesWhatIsWrongWithALogAndExitsWithItsCode)
         {"an msiexec log", "\xFF\xFE" + Log("=== Verbose logging started\n"), LOG_NOT_DRVMATE, "byte-order mark"},
         {"an empty file", "", LOG_NOT_DRVMATE, "it is empty"},
         {"a complete run", Log(uninstall + "Uninstall result: 0\n"), LOG_VALID, "msiexec: 0"},
+        {"a log whose first lines are gone", Log("remove device count: 1 error: 259\nInstall result: 1\n"), LOG_VALID,
+         "its first lines are not in the log"},
     };
     for (const auto& row : rows) {
         Explained explained = Explain(row.bytes);

@@ -377,6 +377,11 @@ bool LogExplainer::Interpret(const std::string& line)
         r.road = Road::Uninstall;
     } else if (Starts(line, "Install result: ") || Starts(line, "Uninstall result: ")) {
         bool install = line[0] == 'I';
+        // A run whose first lines the log lacks is told by its result line what it was.
+        if (r.startsBeforeLog && r.road == Road::Unknown) {
+            r.session = true;
+            r.road = install ? Road::Install : Road::Uninstall;
+        }
         if (r.hasResult) Mix("a second result line");
         if (!r.session) Mix("a custom action's result line in a run without a session");
         if (r.road != (install ? Road::Install : Road::Uninstall)) Mix("the result line of another road");
