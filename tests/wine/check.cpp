@@ -233,6 +233,34 @@ ULONGLONG MonotonicMs()
     return static_cast<ULONGLONG>(count.QuadPart / (frequency.QuadPart / 1000));
 }
 
+namespace {
+
+// Prints the processes of a job, by id and program, such as those of a run that hangs.
+void PrintJobProcesses(HANDLE job)
+{
+    // The list ends in an array of one, which the call fills beyond: room for a few dozen.
+    const DWORD most = 32;
+    std::vector<ULONG_PTR> buffer(most + 2);
+    auto list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
+    list->NumberOfAssignedProcesses = most;
+    if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, list, buffer.size() * sizeof(ULONG_PTR), nullptr))
+        return;
+    const ULONG_PTR* ids = list->ProcessIdList;
+    for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i) {
+        DWORD id = static_cast<DWORD>(ids[i]);
+        wchar_t name[MAX_PATH] = L"?";
+        DWORD length = MAX_PATH;
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+        if (process) {
+            if (!QueryFullProcessImageNameW(process, 0, name, &length)) name[0] = L'?', name[1] = 0;
+            CloseHandle(process);
+        }
+        printf("    still running: process %lu, %s\n", id, Utf8(name).c_str());
+    }
+}
+
+}  // namespace
+
 bool RunWithinLimit(HANDLE process, HANDLE thread, const std::wstring& commandLine,
                     const std::function<void()>& whileRunning)
 {
@@ -260,6 +288,7 @@ bool RunWithinLimit(HANDLE process, HANDLE thread, const std::wstring& commandLi
         ++failures;
         printf("  still running after %lu s, so ended with what it started: %s\n", RunLimitMs / 1000,
                Utf8(commandLine).c_str());
+        if (job) PrintJobProcesses(job);
         if (!job || !TerminateJobObject(job, EndedAtLimit)) TerminateProcess(process, EndedAtLimit);
         WaitForSingleObject(process, PollMs * 250);
     }
