@@ -46,7 +46,7 @@ list(REMOVE_ITEM CONFORMANCE_SOURCES "${CMAKE_SOURCE_DIR}/tests/conformance/setu
 add_executable(conformance_test ${CONFORMANCE_SOURCES})
 target_include_directories(conformance_test PRIVATE platform tests/conformance)
 target_link_options(conformance_test PRIVATE ${STATIC_RUNTIME} -mconsole)
-target_link_libraries(conformance_test PRIVATE setupapi cfgmgr32 ole32 msi advapi32 shlwapi shell32)
+target_link_libraries(conformance_test PRIVATE setupapi cfgmgr32 ole32 msi advapi32 shlwapi shell32 version)
 set_target_properties(conformance_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/wine-tests")
 
 # A library that the planted-library cases copy next to the field runner under the names of
@@ -61,6 +61,9 @@ target_link_options(planted PRIVATE ${STATIC_RUNTIME} -Wl,--enable-stdcall-fixup
 target_link_libraries(devices_test PRIVATE installer_core)
 
 # The field runner: calls one export with a null session from next to a driver package.
-add_executable(drvrun tools/drvrun/drvrun.cpp ${LOGREAD_SOURCES})
-target_include_directories(drvrun PRIVATE tools/logread)
+# Its report binds the Setup API at run time from the system folder (installer/library.cpp).
+add_executable(drvrun tools/drvrun/drvrun.cpp tools/drvrun/report.cpp tools/drvrun/drvrun.rc installer/library.cpp
+                      installer/text.cpp ${LOGREAD_SOURCES})
+target_include_directories(drvrun PRIVATE platform installer tools/logread)
+target_link_libraries(drvrun PRIVATE advapi32 ole32)
 target_link_options(drvrun PRIVATE ${STATIC_RUNTIME} -mconsole -municode)

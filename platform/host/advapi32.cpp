@@ -5,6 +5,7 @@
 
 #include "kernel32.h"
 #include "layer.h"
+#include "setupapi.h"
 
 namespace host {
 
@@ -165,6 +166,31 @@ LONG WINAPI RegCloseKey(HKEY key)
     if (key == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;  // predefined: never closed
     if (CurrentMachine().registry.openKeys.erase(reinterpret_cast<uintptr_t>(key)) == 0) return ERROR_INVALID_HANDLE;
     host::CurrentMachine().HandleClosed("hkey");
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size)
+{
+    LAYER_ENTER_STATUS(LONG);
+    if (reserved || (data && !size)) return ERROR_INVALID_PARAMETER;
+    std::vector<std::string> names;
+    LONG status = host::KeyNames(key, names);
+    if (status != ERROR_SUCCESS) return status;
+    const host::RegistryKey* target = CurrentMachine().registry.Find(names);
+    if (!target) return ERROR_KEY_DELETED;
+    auto value = target->values.find(valueName ? host::U8(valueName) : std::string());
+    if (value == target->values.end()) return ERROR_FILE_NOT_FOUND;
+    std::u16string text = host::U16(value->second);
+    DWORD needed = static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR));
+    if (type) *type = REG_SZ;
+    if (!data) {
+        if (size) *size = needed;
+        return ERROR_SUCCESS;
+    }
+    DWORD offered = *size;
+    *size = needed;
+    if (offered < needed) return ERROR_MORE_DATA;
+    std::memcpy(data, text.c_str(), needed);
     return ERROR_SUCCESS;
 }
 

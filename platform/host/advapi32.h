@@ -54,9 +54,22 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desir
 BOOL WINAPI DeleteService(SC_HANDLE service);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
 
+// Registry access rights (winnt.h).
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_NOTIFY 0x0010
+#define KEY_READ 0x20019
+#define KEY_WRITE 0x20006
+
 // Registry: each call returns its status; GetLastError is left alone.
 LONG WINAPI RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result);
 LONG WINAPI RegCloseKey(HKEY key);
 LONG WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
+// A value of an open key. The machine's registry holds text values (REG_SZ), which come back
+// as UTF-16 with their terminator. Without a data buffer the size alone is given; a buffer too
+// small gives ERROR_MORE_DATA and the size needed.
+LONG WINAPI RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);
 // shlwapi: deletes a key with every subkey below it.
 DWORD WINAPI SHDeleteKeyA(HKEY key, LPCSTR subKey);

@@ -7,6 +7,7 @@
 #include "kernel32.h"
 #include "layer.h"
 #include "setupapi.h"
+#include "version.h"
 
 namespace host {
 
@@ -22,6 +23,19 @@ FARPROC LayerFunction(const std::string& name)
         {"UpdateDriverForPlugAndPlayDevicesW", reinterpret_cast<FARPROC>(&UpdateDriverForPlugAndPlayDevicesW)},
         {"GetFileInformationByHandleEx", reinterpret_cast<FARPROC>(&GetFileInformationByHandleEx)},
         {"SetDefaultDllDirectories", reinterpret_cast<FARPROC>(&SetDefaultDllDirectories)},
+        // What drvrun report binds from setupapi.dll.
+        {"SetupDiGetClassDevsExW", reinterpret_cast<FARPROC>(&SetupDiGetClassDevsExW)},
+        {"SetupDiGetClassDevsW", reinterpret_cast<FARPROC>(&SetupDiGetClassDevsW)},
+        {"SetupDiEnumDeviceInfo", reinterpret_cast<FARPROC>(&SetupDiEnumDeviceInfo)},
+        {"SetupDiDestroyDeviceInfoList", reinterpret_cast<FARPROC>(&SetupDiDestroyDeviceInfoList)},
+        {"SetupDiGetDeviceRegistryPropertyW", reinterpret_cast<FARPROC>(&SetupDiGetDeviceRegistryPropertyW)},
+        {"SetupDiOpenDevRegKey", reinterpret_cast<FARPROC>(&SetupDiOpenDevRegKey)},
+        {"SetupDiGetINFClassW", reinterpret_cast<FARPROC>(&SetupDiGetINFClassW)},
+        {"CM_Get_Device_ID_ExW", reinterpret_cast<FARPROC>(&CM_Get_Device_ID_ExW)},
+        {"CM_Get_DevNode_Status", reinterpret_cast<FARPROC>(&CM_Get_DevNode_Status)},
+        {"GetFileVersionInfoSizeW", reinterpret_cast<FARPROC>(&GetFileVersionInfoSizeW)},
+        {"GetFileVersionInfoW", reinterpret_cast<FARPROC>(&GetFileVersionInfoW)},
+        {"VerQueryValueW", reinterpret_cast<FARPROC>(&VerQueryValueW)},
     };
     auto it = functions.find(name);
     return it == functions.end() ? nullptr : it->second;

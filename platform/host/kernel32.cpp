@@ -85,13 +85,22 @@ struct FindSearch : KernelObject {
     size_t next = 0;
 };
 
+FILETIME FileTime(const struct timespec& t);
+
 void Fill(const std::pair<std::u16string, std::string>& entry, LPWIN32_FIND_DATAW data)
 {
     std::memset(data, 0, sizeof(*data));
     struct stat st;
-    bool folder = stat(entry.second.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    bool found = stat(entry.second.c_str(), &st) == 0;
+    bool folder = found && S_ISDIR(st.st_mode);
     data->dwFileAttributes = folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     if (!folder) data->nFileSizeLow = static_cast<DWORD>(st.st_size);
+    // The times as the file system keeps them, as GetFileInformationByHandle gives them.
+    if (found) {
+        data->ftCreationTime = FileTime(st.st_ctim);
+        data->ftLastAccessTime = FileTime(st.st_atim);
+        data->ftLastWriteTime = FileTime(st.st_mtim);
+    }
     size_t n = std::min<size_t>(entry.first.size(), MAX_PATH - 1);
     std::copy(entry.first.begin(), entry.first.begin() + n, data->cFileName);
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "advapi32.h"
 #include "devices.h"
 #include "kernel32.h"
 #include "layer.h"
@@ -387,6 +388,42 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO devices, PSP_DEVINFO_DATA
     if (size < needed) return host::WithLastError(ERROR_INSUFFICIENT_BUFFER, FALSE);
     if (needed) std::memcpy(buffer, value.bytes.data(), needed);
     return TRUE;
+}
+
+HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO devices, PSP_DEVINFO_DATA device, DWORD scope, DWORD hwProfile, DWORD keyType,
+                                 REGSAM access)
+{
+    (void)hwProfile;  // read only for DICS_FLAG_CONFIGSPECIFIC
+    const HKEY failed = reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
+    LAYER_ENTER(failed);
+    LAYER_OBJECT(host::DeviceInfoSet, set, devices, "devinfo", failed);
+    host::Machine& m = CurrentMachine();
+    host::Device* member = host::MemberOf(set, device);
+    if (!member) return failed;
+    if (scope != DICS_FLAG_GLOBAL && scope != DICS_FLAG_CONFIGSPECIFIC)
+        return host::WithLastError(ERROR_INVALID_FLAGS, failed);
+    if (keyType != DIREG_DEV && keyType != DIREG_DRV) return host::WithLastError(ERROR_INVALID_FLAGS, failed);
+    if (scope == DICS_FLAG_CONFIGSPECIFIC)
+        host::Machine::Unsimulated("SetupDiOpenDevRegKey", "a hardware profile's key");
+    if (keyType == DIREG_DEV) host::Machine::Unsimulated("SetupDiOpenDevRegKey", "the hardware key (DIREG_DEV)");
+    // Users may read the key; changing it takes an administrator.
+    if ((access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY | DELETE | WRITE_DAC | WRITE_OWNER)) && !m.account.administrator)
+        return host::WithLastError(ERROR_ACCESS_DENIED, failed);
+    // The driver key is named by the device's SPDRP_DRIVER value, a REG_SZ "{class}\\nnnn".
+    auto driver = member->properties.find(SPDRP_DRIVER);
+    if (driver == member->properties.end() || driver->second.type != REG_SZ)
+        return host::WithLastError(ERROR_KEY_DOES_NOT_EXIST, failed);
+    std::u16string name(reinterpret_cast<const char16_t*>(driver->second.bytes.data()),
+                        driver->second.bytes.size() / 2);
+    name = name.substr(0, name.find(u'\0'));
+    std::vector<std::string> names;
+    if (!host::SplitKeyPath(("SYSTEM\\CurrentControlSet\\Control\\Class\\" + host::U8(name)).c_str(), names) ||
+        !m.registry.Find(names))
+        return host::WithLastError(ERROR_KEY_DOES_NOT_EXIST, failed);
+    uintptr_t handle = m.NewHandleValue();
+    m.registry.openKeys[handle] = names;
+    m.HandleOpened("hkey");
+    return reinterpret_cast<HKEY>(handle);
 }
 
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO devices, PSP_DEVINFO_DATA device, DWORD property,

@@ -31,6 +31,7 @@ typedef UINT(CALLBACK* PSP_FILE_CALLBACK_W)(PVOID context, UINT notification, UI
 #define ERROR_IN_WOW64 0xE0000235L
 #define ERROR_NOT_AN_INSTALLED_OEM_INF 0xE000023CL
 #define ERROR_INF_IN_USE_BY_DEVICES 0xE000023DL
+#define ERROR_KEY_DOES_NOT_EXIST 0xE0000204L
 #define ERROR_INVALID_FLAGS 1004L
 #define ERROR_INVALID_USER_BUFFER 1784L
 #define ERROR_INVALID_MACHINENAME 1212L
@@ -57,6 +58,7 @@ typedef UINT(CALLBACK* PSP_FILE_CALLBACK_W)(PVOID context, UINT notification, UI
 #define SPDRP_HARDWAREID 0x00000001
 #define SPDRP_COMPATIBLEIDS 0x00000002
 #define SPDRP_CLASSGUID 0x00000008
+#define SPDRP_DRIVER 0x00000009
 #define SPDRP_CONFIGFLAGS 0x0000000A
 // Configuration flags (regstr.h): the device is installed afresh when it next appears.
 #define CONFIGFLAG_REINSTALL 0x00000020
@@ -142,6 +144,17 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO devices, PSP_DEVINFO_DATA
                                               PBYTE buffer, DWORD size, PDWORD required);
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO devices, PSP_DEVINFO_DATA device, DWORD property,
                                               const BYTE* buffer, DWORD size);
+
+// A device's registry keys: its hardware key (DIREG_DEV) or its software, or driver, key
+// (DIREG_DRV), which is SYSTEM\CurrentControlSet\Control\Class\ followed by the device's
+// SPDRP_DRIVER value and exists only once a driver was installed on it. Closed with RegCloseKey.
+#define DICS_FLAG_GLOBAL 0x00000001
+#define DICS_FLAG_CONFIGSPECIFIC 0x00000002
+#define DIREG_DEV 0x00000001
+#define DIREG_DRV 0x00000002
+#define DIREG_BOTH 0x00000004
+HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO devices, PSP_DEVINFO_DATA device, DWORD scope, DWORD hwProfile, DWORD keyType,
+                                 REGSAM access);
 
 // INF files and the driver store.
 BOOL WINAPI SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR className, DWORD classNameSize,

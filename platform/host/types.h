@@ -30,6 +30,7 @@ typedef BOOL* PBOOL;
 typedef BOOL* LPBOOL;
 typedef uint8_t BYTE;
 typedef BYTE* PBYTE;
+typedef BYTE* LPBYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef DWORD* PDWORD;
@@ -75,6 +76,7 @@ struct HKEY__ {
 };
 typedef HKEY__* HKEY;
 typedef HKEY* PHKEY;
+typedef DWORD REGSAM;
 
 typedef INT_PTR(WINAPI* FARPROC)();
 

@@ -11,3 +11,4 @@
 #include "advapi32.h"
 #include "crt_narrow.h"
 #include "security.h"
+#include "version.h"

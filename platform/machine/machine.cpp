@@ -102,8 +102,17 @@ Machine::Machine()
     for (const char* name : {"IsWow64Process", "Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection",
                              "GetFileInformationByHandleEx", "SetDefaultDllDirectories"})
         kernel32.exports[name] = nullptr;
-    AddModule(u"setupapi.dll", true).exports["SetupUninstallOEMInfW"] = nullptr;
+    // setupapi.dll exports the configuration manager's calls too.
+    Module& setupapi = AddModule(u"setupapi.dll", true);
+    for (const char* name :
+         {"SetupUninstallOEMInfW", "SetupDiGetClassDevsExW", "SetupDiGetClassDevsW", "SetupDiEnumDeviceInfo",
+          "SetupDiDestroyDeviceInfoList", "SetupDiGetDeviceRegistryPropertyW", "SetupDiOpenDevRegKey",
+          "SetupDiGetINFClassW", "CM_Get_Device_ID_ExW", "CM_Get_DevNode_Status"})
+        setupapi.exports[name] = nullptr;
     AddModule(u"newdev.dll").exports["UpdateDriverForPlugAndPlayDevicesW"] = nullptr;
+    Module& version = AddModule(u"version.dll");
+    for (const char* name : {"GetFileVersionInfoSizeW", "GetFileVersionInfoW", "VerQueryValueW"})
+        version.exports[name] = nullptr;
 }
 
 Machine::~Machine()
@@ -141,6 +150,13 @@ int Journal::Count(const std::string& api) const
 {
     auto it = counts.find(api);
     return it == counts.end() ? 0 : it->second;
+}
+
+std::vector<std::string> Journal::Names() const
+{
+    std::vector<std::string> names;
+    for (const auto& entry : counts) names.push_back(entry.first);
+    return names;
 }
 
 long Journal::Position(const std::string& api, int nth) const
@@ -317,6 +333,13 @@ void Machine::Mark(std::set<std::u16string>& marks, const std::u16string& path, 
         marks.insert(key);
     else
         marks.erase(key);
+}
+
+void Machine::SetFileVersion(const std::u16string& path, WORD major, WORD minor, WORD build, WORD revision)
+{
+    FileVersion& version = fileVersions[Upper(Redirected(FullPath(path)))];
+    version.mostSignificant = (static_cast<DWORD>(major) << 16) | minor;
+    version.leastSignificant = (static_cast<DWORD>(build) << 16) | revision;
 }
 
 void Machine::SetReadOnly(const std::u16string& path, bool on) { Mark(readOnly, path, on); }

@@ -85,6 +85,8 @@ public:
     int Count(const std::string& api) const;
     // Where the nth call (from 0) of `api` stands among all calls, or -1 when there is none.
     long Position(const std::string& api, int nth = 0) const;
+    // The name of every call made, each once.
+    std::vector<std::string> Names() const;
 
 private:
     // Each name once, with its count; the calls in order point at those names, so that a long
@@ -105,6 +107,13 @@ struct LocalClock {
     static constexpr int64_t DefaultNow = 1715938887;  // 2024-05-17 09:41:27 UTC
     int64_t now = DefaultNow;
     int32_t utcOffsetSeconds = 0;
+};
+
+// A file's version resource: its file (and product) version, two DWORDs as VS_FIXEDFILEINFO
+// holds them.
+struct FileVersion {
+    DWORD mostSignificant = 0;
+    DWORD leastSignificant = 0;
 };
 
 // What each thread has of its own.
@@ -198,6 +207,10 @@ public:
     bool IsReadOnly(const std::u16string& path);
     void Lock(const std::u16string& path, bool locked = true);
     bool IsLocked(const std::u16string& path);
+    // A version resource for the file at a path (as the test's thread sees it), such as
+    // SetFileVersion(path, 2, 1, 0, 7) for 2.1.0.7; files without one have no version.
+    void SetFileVersion(const std::u16string& path, WORD major, WORD minor, WORD build, WORD revision);
+    std::map<std::u16string, FileVersion> fileVersions;  // by upper-case full path
 
     // Every path given to CreateFileW (whether it opened or not) and every path a runtime
     // stream was opened on, exactly as the caller passed it, in call order.

@@ -259,3 +259,35 @@ CONFORMANCE_CASE(create_file_opens_the_log_for_appending)
     CHECK(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     CHECK(CloseHandle(folder));
 }
+
+CONFORMANCE_CASE(file_version_of_a_file_with_and_without_one)
+{
+    // A file with a version resource: its size, the block, and the fixed part inside it.
+    Text versioned = VersionedFile();
+    DWORD handle = 7;
+    DWORD size = GetFileVersionInfoSizeW(versioned.c_str(), &handle);
+    CHECK(size >= sizeof(VS_FIXEDFILEINFO));
+    CHECK_EQ(handle, 0u);
+    if (size >= sizeof(VS_FIXEDFILEINFO)) {
+        std::vector<BYTE> block(size);
+        CHECK(GetFileVersionInfoW(versioned.c_str(), 0, size, block.data()));
+        LPVOID value = nullptr;
+        UINT length = 0;
+        if (CHECK(VerQueryValueW(block.data(), W("\\"), &value, &length))) {
+            CHECK_EQ(length, static_cast<UINT>(sizeof(VS_FIXEDFILEINFO)));
+            const VS_FIXEDFILEINFO* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+            CHECK(value >= static_cast<void*>(block.data()) && value < static_cast<void*>(block.data() + size));
+            CHECK_EQ(fixed->dwSignature, static_cast<DWORD>(VS_FFI_SIGNATURE));
+            CHECK(fixed->dwFileVersionMS != 0);
+        }
+    }
+    // A file without one, and a file that is not there.
+    const Text plain = InCase(W("plain.sys"));
+    if (!CHECK(PutFile(plain, "not a driver"))) return;
+    SetLastError(0);
+    CHECK_EQ(GetFileVersionInfoSizeW(plain.c_str(), &handle), 0u);
+    CHECK(GetLastError() != 0);
+    SetLastError(0);
+    CHECK_EQ(GetFileVersionInfoSizeW(InCase(W("missing.sys")).c_str(), &handle), 0u);
+    CHECK_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}

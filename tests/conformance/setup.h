@@ -43,9 +43,15 @@ bool AddDevice(const GUID& classGuid, const Text& hardwareId);
 // A key under HKEY_LOCAL_MACHINE, with every key on the way.
 bool MakeKey(const std::string& path);
 bool KeyIsThere(const std::string& path);
+// A text value (REG_SZ) of a key made with MakeKey.
+bool SetTextValue(const std::string& path, const std::string& name, const std::string& text);
 // A kernel-driver service by that name, with its key under
 // "SYSTEM\\CurrentControlSet\\Services".
 bool AddService(const std::string& name);
+
+// A file that carries a version resource: the system folder's kernel32.dll on Windows, a file
+// of the case's folder given the version 10.0.19041.1 on the host.
+Text VersionedFile();
 
 // Whether this build runs on 64-bit Windows, whether as a 64-bit process or under WOW64.
 bool On64BitWindows();

@@ -95,6 +95,20 @@ bool MakeKey(const std::string& path)
 
 bool KeyIsThere(const std::string& path) { return M().registry.HasKey(path); }
 
+Text VersionedFile()
+{
+    Text path = InCase(W("versioned.dll"));
+    PutFile(path, "MZ");
+    M().SetFileVersion(path, 10, 0, 19041, 1);
+    return path;
+}
+
+bool SetTextValue(const std::string& path, const std::string& name, const std::string& text)
+{
+    M().registry.SetValue(path, name, text);
+    return true;
+}
+
 bool AddService(const std::string& name)
 {
     M().services.Add(name);

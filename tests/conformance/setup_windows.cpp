@@ -235,6 +235,23 @@ bool KeyIsThere(const std::string& path)
     return true;
 }
 
+Text VersionedFile()
+{
+    wchar_t folder[MAX_PATH];
+    UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+    return n == 0 || n >= MAX_PATH ? Text() : Text(folder) + L"\\kernel32.dll";
+}
+
+bool SetTextValue(const std::string& path, const std::string& name, const std::string& text)
+{
+    HKEY key = 0;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
+    LONG status = RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                 static_cast<DWORD>(text.size() + 1));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
 bool AddService(const std::string& name)
 {
     made.services.push_back(name);

@@ -94,6 +94,49 @@ CONFORMANCE_CASE(devices_of_a_class_and_their_properties)
     CHECK(SetupDiDestroyDeviceInfoList(all));
 }
 
+CONFORMANCE_CASE(driver_key_of_a_device_and_its_text_values)
+{
+    // A device on which no driver was installed has no driver key.
+    if (!CHECK(AddDevice(ConformanceClass, HardwareId))) return;
+    HDEVINFO set = PresentOfClass();
+    if (!CHECK(set != INVALID_HANDLE_VALUE)) return;
+    SP_DEVINFO_DATA device;
+    if (CHECK(FirstDevice(set, &device))) {
+        SetLastError(0);
+        HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
+        CHECK(key == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE));
+        CHECK_EQ(GetLastError(), ERROR_KEY_DOES_NOT_EXIST);
+        SetLastError(0);
+        key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_BOTH, KEY_READ);
+        CHECK(key == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE));
+        CHECK_EQ(GetLastError(), ERROR_INVALID_FLAGS);
+    }
+    CHECK(SetupDiDestroyDeviceInfoList(set));
+
+    // A text value as a driver key holds its InfPath: the size alone, too small a buffer, the
+    // text with its terminator, and a value that is not there.
+    const std::string path = "SOFTWARE\\" + UniqueName("TesmarConformance");
+    if (!CHECK(MakeKey(path) && SetTextValue(path, "InfPath", "oem7.inf"))) return;
+    HKEY key = 0;
+    if (!CHECK_EQ(RegOpenKeyA(HKEY_LOCAL_MACHINE, path.c_str(), &key), ERROR_SUCCESS)) return;
+    DWORD type = 0, size = 0;
+    CHECK_EQ(RegQueryValueExW(key, W("InfPath"), 0, &type, 0, &size), ERROR_SUCCESS);
+    CHECK_EQ(type, REG_SZ);
+    CHECK_EQ(size, 18u);
+    WCHAR text[16] = {0};
+    size = 4;
+    CHECK_EQ(RegQueryValueExW(key, W("InfPath"), 0, &type, reinterpret_cast<BYTE*>(text), &size), ERROR_MORE_DATA);
+    CHECK_EQ(size, 18u);
+    size = sizeof text;
+    CHECK_EQ(RegQueryValueExW(key, W("InfPath"), 0, &type, reinterpret_cast<BYTE*>(text), &size), ERROR_SUCCESS);
+    CHECK_EQ(size, 18u);
+    CHECK(Text(text) == W("oem7.inf"));
+    size = sizeof text;
+    CHECK_EQ(RegQueryValueExW(key, W("InfSection"), 0, &type, reinterpret_cast<BYTE*>(text), &size),
+             ERROR_FILE_NOT_FOUND);
+    CHECK_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
 CONFORMANCE_CASE(removal_through_the_class_installer)
 {
     if (!CHECK(AddDevice(ConformanceClass, HardwareId))) return;

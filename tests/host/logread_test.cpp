@@ -236,3 +236,239 @@ TEST(LogReader, LogLongerThanOneReadGivesTheWholeLogsResult)
     EXPECT_EQ(printed.out, expected.text);
     EXPECT_EQ(printed.err, reports);
 }
+
+// ---------------------------------------------------------------------------------------
+// logread --explain over the logs that Drvmate's own runs write on the host machine: each
+// road, with and without a session, on 32-bit and 64-bit Windows.
+
+#include "device_fixture.h"
+#include "exports.h"
+#include "error_names.h"
+#include "explain.h"
+
+namespace {
+
+const std::u16string PackageFolder = u"C:\\Program Files\\Tesmar\\drivers\\";
+const std::u16string PackageHardwareId = u"USB\\VID_1D6B&PID_7E57";
+
+struct Explained {
+    int result;
+    std::vector<LogRun> runs;
+    std::string out, err;
+};
+
+class RunCollector : public RunSink {
+public:
+    void TakeRun(const LogRun& run) override { runs.push_back(run); }
+    std::vector<LogRun> runs;
+};
+
+Explained Explain(const std::string& bytes)
+{
+    Explained explained;
+    RunCollector collector;
+    LogExplainer explainer(collector);
+    LogDecoder decoder(explainer);
+    decoder.Feed(bytes.data(), bytes.size());
+    decoder.Finish();
+    explainer.Finish();
+    explained.runs = collector.runs;
+    FILE* log = std::tmpfile();
+    std::fwrite(bytes.data(), 1, bytes.size(), log);
+    std::rewind(log);
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    explained.result = ExplainInstallerLog(log, "x.log", out, err);
+    EXPECT_EQ(explained.result, explainer.ExitCode());
+    explained.out = ReadBack(out);
+    explained.err = ReadBack(err);
+    std::fclose(log);
+    std::fclose(out);
+    std::fclose(err);
+    return explained;
+}
+
+// One road: how the machine is set up, what runs, and what the explanation of its log says.
+struct RoadRow {
+    const char* name;
+    bool windows64;
+    void (*prepare)(host::Machine& m, host::Device& device);
+    void (*act)(MSIHANDLE session);
+    Road road;
+    bool session;
+    Bits windows;
+    int result;
+    size_t removed, notRemoved, updated, storeRemoved, binariesDeleted, binariesMissing;
+    const char* errorName;  // a name on the run's error lines; "": none but missing binaries
+    const char* saying;     // a text that the printed explanation holds
+};
+
+void Nothing(host::Machine&, host::Device&) {}
+void NotRemovedThenNeedsReboot(host::Machine& m, host::Device& device)
+{
+    device.RemovalFails(ERROR_ACCESS_DENIED);
+    m.devices.UpdateOf(PackageHardwareId).NeedsReboot();
+}
+void StagingDenied(host::Machine& m, host::Device&) { m.Fail("SetupCopyOEMInfW", ERROR_ACCESS_DENIED); }
+void RemovalNeedsRebootRetryThenIgnore(host::Machine& m, host::Device& device)
+{
+    device.RemovalNeeds(DI_NEEDREBOOT);
+    m.session.answers = {IDRETRY, IDIGNORE};
+}
+void RemovalNeedsRebootAbort(host::Machine& m, host::Device& device)
+{
+    device.RemovalNeeds(DI_NEEDREBOOT);
+    m.session.answers = {IDABORT};
+}
+void RootCannotBeLocated(host::Machine& m, host::Device&) { m.Fail("CM_Locate_DevNode_ExW", CR_FAILURE); }
+void NextToThePackage(host::Machine& m, host::Device&) { m.moduleFileName = PackageFolder + u"drvrun.exe"; }
+
+void Install(MSIHANDLE session) { InstallDeviceDriver(session); }
+void Uninstall(MSIHANDLE session) { UninstallDeviceDriver(session); }
+void InstallWithoutSession(MSIHANDLE) { InstallDeviceDriver(0); }
+void UninstallWithoutSession(MSIHANDLE) { UninstallDeviceDriver(0); }
+void Upgrade(MSIHANDLE) { UpgradeDeviceDriver(0); }
+void Wow64Export(MSIHANDLE) { _IsWow64System(); }
+void RescanExport(MSIHANDLE) { _RescanDevices(); }
+
+const Bits B32 = Bits::Bits32, B64 = Bits::Bits64;
+
+const RoadRow ROADS[] = {
+    {"InstallOn32BitWindows", false, Nothing, Install, Road::Install, true, B32, 0, 1, 0, 0, 1, 1, 0, "",
+     "msiexec: 0: success"},
+    {"InstallOn64BitWindowsIsRefused", true, Nothing, Install, Road::Install, true, B64, 0, 0, 1, 0, 1, 1, 1,
+     "ERROR_IN_WOW64", "install the x64 package"},
+    {"InstallNeedingAReboot", false, NotRemovedThenNeedsReboot, Install, Road::Install, true, B32, 1, 0, 1, 1, 1, 1, 0,
+     "ERROR_ACCESS_DENIED", "3010 (ERROR_SUCCESS_REBOOT_REQUIRED)"},
+    {"InstallThatFails", false, StagingDenied, Install, Road::Install, true, B32, 2, 1, 0, 0, 1, 1, 0,
+     "ERROR_ACCESS_DENIED", "did not run elevated"},
+    {"UninstallRetriedThenIgnored", false, RemovalNeedsRebootRetryThenIgnore, Uninstall, Road::Uninstall, true, B32, 1,
+     1, 0, 0, 1, 1, 0, "", "chose Retry 1 time(s)"},
+    {"UninstallAborted", false, RemovalNeedsRebootAbort, Uninstall, Road::Uninstall, true, B32, 2, 1, 0, 0, 0, 0, 0, "",
+     "1641 (ERROR_SUCCESS_REBOOT_INITIATED)"},
+    {"UninstallOn64BitWindowsIsRefused", true, Nothing, Uninstall, Road::Uninstall, true, B64, 0, 0, 1, 0, 1, 1, 1,
+     "ERROR_IN_WOW64", "install the x64 package"},
+    {"InstallWithoutSession", false, NextToThePackage, InstallWithoutSession, Road::Install, false, B32, 0, 1, 0, 0, 1,
+     1, 0, "", "drvrun prints unchanged"},
+    {"UninstallWithoutSession", false, NextToThePackage, UninstallWithoutSession, Road::Uninstall, false, B32, 0, 1, 0,
+     0, 1, 1, 0, "", "returned 0"},
+    {"Upgrade", false, NextToThePackage, Upgrade, Road::Upgrade, false, B32, 0, 1, 0, 0, 1, 1, 1, "",
+     "UpgradeDeviceDriver returned 0"},
+    {"Wow64Export", false, Nothing, Wow64Export, Road::IsWow64Export, false, Bits::Unknown, 0, 0, 0, 0, 0, 0, 0, "",
+     "utility export _IsWow64System"},
+    {"RescanExportThatFails", false, RootCannotBeLocated, RescanExport, Road::RescanExport, false, Bits::Unknown, 2, 0,
+     0, 0, 0, 0, 0, "CR_FAILURE", "not re-enumerated"},
+};
+
+}  // namespace
+
+class ExplainRoad : public DeviceTest, public ::testing::WithParamInterface<RoadRow> {
+protected:
+    // The package in the DriverFolder, one present device of its class, an earlier store
+    // package of the class and its binary in the drivers folder.
+    void SetUp() override
+    {
+        DeviceTest::SetUp();
+        m().WriteFile(PackageFolder + u"tesmar.inf", InfOfClass(PackageClassText));
+        m().WriteFile(PackageFolder + u"tesmar.sys", "driver");
+        m().WriteFile(u"C:\\Windows\\inf\\oem3.inf", InfOfClass(PackageClassText));
+        m().WriteFile(u"C:\\Windows\\system32\\drivers\\tesmar.sys", "old driver");  // before WOW64 redirects it
+        m().windows64 = GetParam().windows64;
+        if (m().windows64) m().MakeFolder(m().Wow64Directory() + u"\\drivers");
+        device = &devices().Add(PackageClass).HardwareIds({PackageHardwareId});
+    }
+    host::Device* device = nullptr;
+};
+
+TEST_P(ExplainRoad, SaysWhatTheRunDidAndWhatItsResultMeans)
+{
+    const RoadRow& row = GetParam();
+    row.prepare(m(), *device);
+    row.act(m().session.Open());
+    Explained explained = Explain(LogBytes());
+    EXPECT_EQ(explained.result, LOG_VALID) << explained.out << explained.err;
+    ASSERT_EQ(explained.runs.size(), 1u) << explained.out;
+    const LogRun& run = explained.runs[0];
+    EXPECT_EQ(run.road, row.road) << explained.out;
+    EXPECT_EQ(run.session, row.session);
+    EXPECT_EQ(run.windows, row.windows);
+    EXPECT_FALSE(run.stopped) << run.stoppedWhy;
+    EXPECT_FALSE(run.mixed) << run.mixedWhy;
+    EXPECT_TRUE(run.hasResult);
+    EXPECT_EQ(run.result, row.result);
+    EXPECT_EQ(run.removed.count, row.removed) << explained.out;
+    EXPECT_EQ(run.removalFailed.count, row.notRemoved) << explained.out;
+    EXPECT_EQ(run.updated.count, row.updated) << explained.out;
+    EXPECT_EQ(run.storeRemoved.count, row.storeRemoved) << explained.out;
+    EXPECT_EQ(run.binariesDeleted.count, row.binariesDeleted) << explained.out;
+    EXPECT_EQ(run.binariesMissing.count, row.binariesMissing) << explained.out;
+    bool named = false;
+    for (const ErrorLine& error : run.errors) {
+        named = named || error.name == row.errorName;
+        if (!*row.errorName) {
+            EXPECT_EQ(error.name, "ERROR_FILE_NOT_FOUND") << error.text;
+        }
+    }
+    EXPECT_TRUE(named || !*row.errorName) << explained.out;
+    EXPECT_NE(explained.out.find(row.saying), std::string::npos) << explained.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(LogReader, ExplainRoad, ::testing::ValuesIn(ROADS),
+                         [](const ::testing::TestParamInfo<RoadRow>& info) { return std::string(info.param.name); });
+
+// What cannot be explained as whole runs: each case's exit code and what it says.
+TEST(LogReader, ExplainNamesWhatIsWrongWithALogAndExitsWithItsCode)
+{
+    auto Log = [](const std::string& text) {
+        std::string bytes;
+        for (char c : text) {
+            if (c == '\n') bytes += '\r';
+            bytes += c;
+            bytes += '\0';
+        }
+        return bytes;
+    };
+    const std::string frame =
+        "IsWow64Process: 7B8A1230\nIPROPNAME_CUSTOMACTIONDATA data {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}  "
+        "\"C:\\Program Files\\Tesmar\\drivers\\\"\n";
+    const std::string install = frame + "Install ...\nModule filename: C:\\Program Files\\Tesmar\\drivers\\\n";
+    const std::string uninstall = frame + "Uninstall ...\nRemove Device ...\n";
+    struct {
+        const char* what;
+        std::string bytes;
+        int result;
+        const char* saying;
+    } rows[] = {
+        {"a run that stops mid-way", Log(install + "infFile: tesmar.inf\n"), LOG_RUN_STOPPED,
+         "STOPPED: the log ends before"},
+        {"a log cut inside a line", Log(install + "infFile: tes"), LOG_RUN_STOPPED, "ends inside a line"},
+        {"a run cut off by the next", Log(install + uninstall + "Uninstall result: 0\n"), LOG_RUN_STOPPED,
+         "another run"},
+        {"two runs at once", Log(install + "Uninstall result: 0\nInstall result: 0\n"), LOG_RUNS_MIXED,
+         "MIXED: the result line of another road"},
+        {"a text file", "just some text\r\nof another program\r\n", LOG_NOT_DRVMATE, "not a drvmate log"},
+        {"an msiexec log", "\xFF\xFE" + Log("=== Verbose logging started\n"), LOG_NOT_DRVMATE, "byte-order mark"},
+        {"an empty file", "", LOG_NOT_DRVMATE, "it is empty"},
+        {"a complete run", Log(uninstall + "Uninstall result: 0\n"), LOG_VALID, "msiexec: 0"},
+        {"a log whose first lines are gone", Log("remove device count: 1 error: 259\nInstall result: 1\n"), LOG_VALID,
+         "its first lines are not in the log"},
+    };
+    for (const auto& row : rows) {
+        Explained explained = Explain(row.bytes);
+        EXPECT_EQ(explained.result, row.result) << row.what << "\n" << explained.out << explained.err;
+        EXPECT_NE((explained.out + explained.err).find(row.saying), std::string::npos)
+            << row.what << "\n"
+            << explained.out << explained.err;
+    }
+}
+
+// The names come from the SDK headers, across the three families of numbers.
+TEST(LogReader, ErrorNamesComeFromTheSdkHeaders)
+{
+    EXPECT_STREQ(FindErrorName(ErrorFamily::Win32, 5)->name, "ERROR_ACCESS_DENIED");
+    EXPECT_STREQ(FindErrorName(ErrorFamily::Win32, 0xE0000235u)->name, "ERROR_IN_WOW64");
+    EXPECT_STREQ(FindErrorName(ErrorFamily::Win32, 0xE0000235u)->meaning, "in wow64");
+    EXPECT_STREQ(FindErrorName(ErrorFamily::ConfigRet, 19)->name, "CR_FAILURE");
+    EXPECT_STREQ(FindErrorName(ErrorFamily::HResult, 0x800401F3u)->name, "CO_E_CLASSSTRING");
+    EXPECT_EQ(FindErrorName(ErrorFamily::Win32, 0xE0000FFFu), nullptr);
+}

@@ -12,6 +12,7 @@
 #include <setupapi.h>
 #include <stdio.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "decode.h"
@@ -308,6 +309,64 @@ WINE_CASE(field_runner_upgrade_removes_then_installs_after_a_pause)
     DeleteFileW(log.c_str());
     CHECK(RunsAndSays(runner + L"uninstall", folder, "UninstallDeviceDriver returned 0"));
     CHECK(!Exists(SystemDriver()));
+}
+
+WINE_CASE(field_runner_reports_the_sample_device_and_logread_explains_the_log)
+{
+    std::wstring folder = FieldFolder();
+    std::wstring runner = L"\"" + folder + L"\\drvrun.exe\" ";
+    CHECK(CreateSampleDevice());
+    PlantDriverCopies();
+    CHECK(RunsAndSays(runner + L"install", folder, "InstallDeviceDriver returned 0"));
+
+    ProgramRun report = RunProgram(runner + L"report", folder);
+    printf("%s", report.out.c_str());
+    CHECK(report.started && report.exitCode == 0);
+    CHECK_EQ(report.err, "");
+    std::vector<std::string> lines = Lines(report.out);
+    for (std::string& line : lines)
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // the console's text mode
+    auto has = [&](const std::string& line) {
+        bool found = std::find(lines.begin(), lines.end(), line) != lines.end();
+        if (!found) printf("  the report lacks the line: %s\n", line.c_str());
+        return found;
+    };
+    CHECK(has("== Present devices of the class =="));
+    CHECK(has("  hardware IDs: USB\\VID_1D6B&PID_7E57"));
+    CHECK(has(std::string("process: ") + (Is64BitProcess() ? "64-bit" : IsWow64() ? "32-bit, under WOW64" : "32-bit")));
+    CHECK(has("class: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b} (from the INF)"));
+    CHECK(report.out.find(Utf8(SystemDriversFolder()) + "tesmarsample.sys: present, ") != std::string::npos);
+    CHECK(has("Run 1, lines 1-" +
+              std::to_string(Lines(DecodeInstallerLog(ReadBytes(folder + L"\\drvmate.log")).text).size()) +
+              ": install, without a session (drvrun, or a program next to the package)"));
+
+    ProgramRun json = RunProgram(runner + L"report --json", folder);
+    CHECK(json.started && json.exitCode == 0 && StartsWith(json.out, "{\"windows\": {"));
+    CHECK(json.out.find("\"hardwareIds\": [\"USB\\\\VID_1D6B&PID_7E57\"]") != std::string::npos);
+
+    // The bed's own log, explained by the log reader of this build.
+    ProgramRun explained = RunProgram(L"\"" + DistFile(L"logread.exe") + L"\" --explain drvmate.log", folder);
+    printf("%s", explained.out.c_str());
+    CHECK(explained.started && explained.exitCode == 0);
+    CHECK(StartsWith(explained.out, "Run 1, lines 1-"));
+    CHECK(explained.out.find("  result: 0, done; from its last step") != std::string::npos);
+
+    // A folder whose INF is of another class is refused.
+    std::wstring inf = folder + L"\\tesmar-sample.inf";
+    std::string text = ReadBytes(inf);
+    size_t replaced = 0;
+    for (size_t at = text.find("F72FE0D4"); at != std::string::npos; at = text.find("F72FE0D4", at), ++replaced)
+        text.replace(at, 8, "4D36E978");
+    if (CHECK(replaced > 0)) {
+        WriteBytes(inf, text);
+        ProgramRun foreign = RunProgram(runner + L"report", folder);
+        CHECK(foreign.started && foreign.exitCode == 4);
+        CHECK(foreign.err.find("a foreign INF") != std::string::npos);
+    }
+
+    // Leave no device driver behind for the next cases.
+    CopyFileW((DistFile(L"sample-driver\\") + L"tesmar-sample.inf").c_str(), inf.c_str(), FALSE);
+    CHECK(RunsAndSays(runner + L"uninstall", folder, "UninstallDeviceDriver returned 0"));
 }
 
 namespace {

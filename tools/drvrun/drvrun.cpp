@@ -10,12 +10,14 @@
 // loaded by its full path: every other library comes from the system folder.
 //
 //   drvrun install|uninstall|upgrade|rescan|wow64 [path\to\Drvmate.dll]
+//   drvrun report [--class {GUID}] [--json]      (report.h: what the machine holds; changes nothing)
 #include <windows.h>
 #include <stdio.h>
 
 #include <string>
 
 #include "decode.h"
+#include "report.h"
 
 namespace {
 
@@ -134,6 +136,7 @@ int Usage()
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc >= 2 && wcscmp(argv[1], L"report") == 0) return DrvrunReport(argc - 2, argv + 2, stdout, stderr);
     if (argc < 2 || argc > 3) return Usage();
     const Command* command = FindCommand(Utf8(argv[1]));
     if (!command) return Usage();
