@@ -543,13 +543,17 @@ struct MsiRun {
     DWORD exitCode = 0;
 };
 
-// Runs the command line and waits for it to end; false when it cannot start.
+// Runs the command line and waits for it to end; false when it cannot start, with the
+// error code in `exitCode`.
 bool RunProcess(std::wstring commandLine, DWORD* exitCode)
 {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(0, &commandLine[0], 0, 0, FALSE, 0, 0, 0, &startup, &process)) return false;
+    if (!CreateProcessW(0, &commandLine[0], 0, 0, FALSE, 0, 0, 0, &startup, &process)) {
+        *exitCode = GetLastError();
+        return false;
+    }
     WaitForSingleObject(process.hProcess, INFINITE);
     GetExitCodeProcess(process.hProcess, exitCode);
     CloseHandle(process.hThread);
@@ -672,7 +676,8 @@ int MeasureMsi(int rounds, const std::vector<std::wstring>& packages)
             if (!install[v].ok || !remove[v].ok) {
                 ok = false;
                 failures += std::string(" ") + names[v] + ": /i " + std::to_string(install[v].exitCode) + ", /x " +
-                            std::to_string(remove[v].exitCode) + ";";
+                            std::to_string(remove[v].exitCode) + " (round " + std::to_string(round + 1) +
+                            "; a run that could not start gives its error code);";
             }
             if (v == EXAMPLE) {
                 examplePauses = install[v].pauses;
@@ -680,20 +685,25 @@ int MeasureMsi(int rounds, const std::vector<std::wstring>& packages)
                     samePasses && install[v].passes == warmInstall.passes && remove[v].passes == warmRemove.passes;
             }
         }
+        // Only runs that went as they must give samples (the check above fails the others).
         for (int v = 0; v < variants; ++v) {
-            Sample(std::string("msi.") + names[v] + ".install_ms", install[v].ms);
-            Sample(std::string("msi.") + names[v] + ".remove_ms", remove[v].ms);
-            Sample(std::string("msi.") + names[v] + ".install_wall_ms", install[v].wallMs);
-            Sample(std::string("msi.") + names[v] + ".remove_wall_ms", remove[v].wallMs);
+            if (install[v].ok) Sample(std::string("msi.") + names[v] + ".install_ms", install[v].ms);
+            if (remove[v].ok) Sample(std::string("msi.") + names[v] + ".remove_ms", remove[v].ms);
+            if (install[v].ok) Sample(std::string("msi.") + names[v] + ".install_wall_ms", install[v].wallMs);
+            if (remove[v].ok) Sample(std::string("msi.") + names[v] + ".remove_wall_ms", remove[v].wallMs);
         }
         Sample("msi.walks.install_passes", warmInstall.passes);
         Sample("msi.walks.remove_passes", warmRemove.passes);
-        Sample("msi.own.install_ms", install[EXAMPLE].ms - install[EMPTY].ms);
-        Sample("msi.own.remove_ms", remove[EXAMPLE].ms - remove[EMPTY].ms);
-        Sample("msi.own.install_wall_ms", install[EXAMPLE].wallMs - install[EMPTY].wallMs);
-        Sample("msi.own.remove_wall_ms", remove[EXAMPLE].wallMs - remove[EMPTY].wallMs);
-        Sample("msi.dll.install_ms", install[EMPTY].ms - install[NONE].ms);
-        Sample("msi.dll.remove_ms", remove[EMPTY].ms - remove[NONE].ms);
+        if (install[EXAMPLE].ok && install[EMPTY].ok) {
+            Sample("msi.own.install_ms", install[EXAMPLE].ms - install[EMPTY].ms);
+            Sample("msi.own.install_wall_ms", install[EXAMPLE].wallMs - install[EMPTY].wallMs);
+        }
+        if (remove[EXAMPLE].ok && remove[EMPTY].ok) {
+            Sample("msi.own.remove_ms", remove[EXAMPLE].ms - remove[EMPTY].ms);
+            Sample("msi.own.remove_wall_ms", remove[EXAMPLE].wallMs - remove[EMPTY].wallMs);
+        }
+        if (install[EMPTY].ok && install[NONE].ok) Sample("msi.dll.install_ms", install[EMPTY].ms - install[NONE].ms);
+        if (remove[EMPTY].ok && remove[NONE].ok) Sample("msi.dll.remove_ms", remove[EMPTY].ms - remove[NONE].ms);
     }
     ok = Check("msi.exit_codes", ok, "msiexec or the device walks failed:" + failures) && ok;
     ok = Check("msi.example_pause", examplePauses == 1,
