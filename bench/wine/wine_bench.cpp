@@ -12,11 +12,19 @@
 //       LARGE / SMALL times; on the small store also the bare file search and the sweep
 //       without a log, which split its time per INF;
 //   wine_bench msi ROUNDS EXAMPLE.msi EMPTY.msi NONE.msi
-//       msiexec /i and /x of the three packages, in turn, less the install's pause after
-//       its rescan; in turn with them, the device walks that the example's removal passes
-//       make on each road, alone, in a fresh process as the custom action makes them:
+//       msiexec /i and /x of the three packages, in turn; in turn with them, the device walks
+//       that the example's removal passes make on each road, alone, in a fresh process as
+//       the custom action makes them:
 //   wine_bench walks PASSES OUT
-//       PASSES passes of those walks; writes their milliseconds into the file OUT.
+//       PASSES passes of those walks; writes their CPU and wall milliseconds into the file OUT.
+//
+// The sweeps and msiexec are measured in the CPU time of the prefix's processes: wineserver,
+// this program and every process started from them, which bench.sh runs in a cgroup of their
+// own whose cpu.stat the environment variable BENCH_CPU_STAT names. A busy machine stretches
+// their wall time by whatever else it runs; their CPU time is the work they themselves do,
+// in every process that serves them. Each such measurement starts and ends with the prefix
+// quiet, so that it counts what it set going and nothing that ran before. The wall times are
+// printed beside it.
 //
 // Every measured value is one line "sample NAME VALUE" (bench.sh takes the median, the least
 // and the most of them); "check NAME ok" or "check NAME failed: why" says whether the
@@ -28,6 +36,7 @@
 #include <share.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
 #include <string>
@@ -76,6 +85,78 @@ private:
     LARGE_INTEGER start_;
 };
 
+// The CPU time, in microseconds, that the processes of the cgroup named by BENCH_CPU_STAT
+// have used so far (its "usage_usec"); negative when it cannot be read.
+double PrefixCpuMicroseconds()
+{
+    static std::wstring path;
+    if (path.empty()) {
+        wchar_t name[MAX_PATH];
+        DWORD length = GetEnvironmentVariableW(L"BENCH_CPU_STAT", name, MAX_PATH);
+        if (!length || length >= MAX_PATH) return -1;
+        path = name;
+    }
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HandleGuard fileGuard(file);
+    if (!fileGuard.Valid()) return -1;
+    char text[1024];
+    DWORD read = 0;
+    if (!ReadFile(file, text, sizeof text - 1, &read, nullptr)) return -1;
+    text[read] = 0;
+    const char field[] = "usage_usec ";
+    const char* at = strstr(text, field);
+    if (!at || (at != text && at[-1] != '\n')) return -1;
+    char* end = nullptr;
+    double usec = strtod(at + sizeof field - 1, &end);
+    return end != at + sizeof field - 1 ? usec : -1;
+}
+
+// The prefix's CPU time and the wall time since it was made, in milliseconds.
+class Meter {
+public:
+    Meter() : cpu_(PrefixCpuMicroseconds()) {}
+    // Negative when the CPU time could not be read.
+    double CpuMs() const
+    {
+        double now = PrefixCpuMicroseconds();
+        return cpu_ < 0 || now < 0 ? -1 : (now - cpu_) / MILLISECONDS;
+    }
+    double WallMs() const { return wall_.Seconds() * MILLISECONDS; }
+
+private:
+    Stopwatch wall_;
+    double cpu_;
+};
+
+// What the prefix's processes use when nothing runs in it but this program's reads of their
+// CPU time is about 0.3 ms in 100 ms. Work that goes on after a measured run (a process of it
+// that is still ending, a service it woke) or that a previous step left must not be counted
+// in the next one: each measurement starts and ends with the prefix quiet, two windows in a
+// row in which its processes used less than QUIET_CPU_US.
+const DWORD QUIET_WINDOW_MS = 100;
+const double QUIET_CPU_US = 1000;
+const int QUIET_WINDOWS = 2;
+const double SETTLE_LIMIT_MS = 20000;
+int unsettled = 0;
+
+// Waits until the prefix is quiet; counts in `unsettled` the waits that ran out first.
+void Settle()
+{
+    Stopwatch waited;
+    double last = PrefixCpuMicroseconds();
+    for (int quiet = 0; quiet < QUIET_WINDOWS;) {
+        if (waited.Seconds() * MILLISECONDS > SETTLE_LIMIT_MS) {
+            ++unsettled;
+            return;
+        }
+        Sleep(QUIET_WINDOW_MS);
+        double now = PrefixCpuMicroseconds();
+        quiet = now - last < QUIET_CPU_US ? quiet + 1 : 0;
+        last = now;
+    }
+}
+
 void Sample(const std::string& name, double value)
 {
     printf("sample %s %.3f\n", name.c_str(), value);
@@ -98,6 +179,21 @@ bool Check(const std::string& name, bool ok, const std::string& why)
         printf("check %s failed: %s\n", name.c_str(), why.c_str());
     fflush(stdout);
     return ok;
+}
+
+bool CheckSettled(const std::string& name)
+{
+    return Check(name + ".prefix_quiet", unsettled == 0,
+                 "the prefix's processes were not quiet within " +
+                     std::to_string(static_cast<int>(SETTLE_LIMIT_MS / MILLISECONDS)) + " s " +
+                     std::to_string(unsettled) + " times: their CPU time counts other work");
+}
+
+// Whether the prefix's CPU time can be read; says so as a check.
+bool CheckCpuAccounting()
+{
+    return Check("cpu_accounting", PrefixCpuMicroseconds() >= 0,
+                 "cannot read the prefix's CPU time: BENCH_CPU_STAT names no cgroup cpu.stat with usage_usec");
 }
 
 // The folder this run works in, under the prefix's temporary folder, read before TEMP is
@@ -352,6 +448,7 @@ int MeasureSweep(int rounds, int small, int large)
     std::wstring windows = WindowsFolder();
     std::wstring inf = windows + L"\\inf", wineInf = windows + L"\\inf.bench-wine";
     std::wstring logFolder = WorkFolder(L"bench-sweep");
+    if (!CheckCpuAccounting()) return 1;
     if (!Check("sweep.inf_folder_set_aside", MoveFileW(inf.c_str(), wineInf.c_str()) != 0,
                "cannot move " + std::string(inf.begin(), inf.end()) + " aside"))
         return 1;
@@ -383,33 +480,39 @@ int MeasureSweep(int rounds, int small, int large)
             // over and over: the samples of both sizes last about as long, so the machine's
             // other work meets them alike and the least of each size compares with the other's.
             int repeats = std::max(1, large / store.Count());
-            double logged = 0, logBytes = 0;
+            double logged = 0, loggedWall = 0, logBytes = 0;
             for (int repeat = 0; repeat < repeats; ++repeat) {
                 std::wstring log = FreshLog(logFolder);
-                Stopwatch watch;
+                Settle();
+                Meter meter;
                 swept = installer.DeleteDriverPackages(PackageClassText, 0) == RESULT_SUCCESS && swept;
-                logged += watch.Seconds();
+                logged += meter.CpuMs();
+                loggedWall += meter.WallMs();
                 std::string logText = ReadBytes(log);
                 logBytes = static_cast<double>(logText.size());
                 everyInf = CountInLog(logText, InfFileLine) == store.Count() && everyInf;
             }
             logged /= repeats;
+            loggedWall /= repeats;
             std::string name = "sweep." + std::to_string(store.Count());
-            Sample(name + ".us_per_inf", logged * MICROSECONDS / store.Count());
+            Sample(name + ".us_per_inf", logged * MILLISECONDS / store.Count());
+            Sample(name + ".wall_us_per_inf", loggedWall * MILLISECONDS / store.Count());
             Sample(name + ".log_bytes_per_inf", logBytes / store.Count());
             if (&store == &stores[0]) {
                 // The search alone, and the sweep with its log lines dropped (TEMP unset).
-                Stopwatch searchWatch;
+                Settle();
+                Meter searchMeter;
                 searched = SearchOnly(pattern) == small && searched;
-                double search = searchWatch.Seconds();
+                double search = searchMeter.CpuMs();
                 SetEnvironmentVariableW(L"TEMP", 0);
                 ForgetLogPath();
-                Stopwatch silentWatch;
+                Settle();
+                Meter silentMeter;
                 installer.DeleteDriverPackages(PackageClassText, 0);
-                double silent = silentWatch.Seconds();
-                Sample("split.search_us", search * MICROSECONDS / small);
-                Sample("split.parse_us", (silent - search) * MICROSECONDS / small);
-                Sample("split.log_us", (logged - silent) * MICROSECONDS / small);
+                double silent = silentMeter.CpuMs();
+                Sample("split.search_us", search * MILLISECONDS / small);
+                Sample("split.parse_us", (silent - search) * MILLISECONDS / small);
+                Sample("split.log_us", (logged - silent) * MILLISECONDS / small);
             }
             if (!store.MoveOut()) {
                 ok = Check("sweep.store_moved_out", false, "cannot move a store out of the inf folder");
@@ -420,6 +523,7 @@ int MeasureSweep(int rounds, int small, int large)
     ok = Check("sweep.result", swept, "DeleteDriverPackages did not return 0") && ok;
     ok = Check("sweep.every_inf", everyInf, "a sweep did not log an \"infFile:\" line for every store INF") && ok;
     ok = Check("sweep.search", searched, "the bare search did not find every store INF") && ok;
+    ok = CheckSettled("sweep") && ok;
     MoveFileW(wineInf.c_str(), inf.c_str());
     return ok ? 0 : 1;
 }
@@ -432,19 +536,24 @@ const char RemovalPassLine[] = "remove devices: ";
 
 struct MsiRun {
     bool ok = false;
-    double ms = 0;   // less the pauses
-    int pauses = 0;  // rescans the install waited after
-    int passes = 0;  // removal passes the custom actions made
+    double ms = 0;      // the prefix's CPU time
+    double wallMs = 0;  // less the pauses
+    int pauses = 0;     // rescans the install waited after
+    int passes = 0;     // removal passes the custom actions made
     DWORD exitCode = 0;
 };
 
-// Runs the command line and waits for it to end; false when it cannot start.
+// Runs the command line and waits for it to end; false when it cannot start, with the
+// error code in `exitCode`.
 bool RunProcess(std::wstring commandLine, DWORD* exitCode)
 {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(0, &commandLine[0], 0, 0, FALSE, 0, 0, 0, &startup, &process)) return false;
+    if (!CreateProcessW(0, &commandLine[0], 0, 0, FALSE, 0, 0, 0, &startup, &process)) {
+        *exitCode = GetLastError();
+        return false;
+    }
     WaitForSingleObject(process.hProcess, INFINITE);
     GetExitCodeProcess(process.hProcess, exitCode);
     CloseHandle(process.hThread);
@@ -456,14 +565,18 @@ MsiRun RunMsiexec(const wchar_t* action, const std::wstring& package, const std:
 {
     MsiRun run;
     std::wstring log = FreshLog(logFolder);
-    Stopwatch watch;
+    Settle();
+    Meter meter;
     if (!RunProcess(L"msiexec " + std::wstring(action) + L" \"" + package + L"\" /qn", &run.exitCode)) return run;
-    double ms = watch.Seconds() * MILLISECONDS;
+    double wallMs = meter.WallMs();
+    // What the run set going ends before its CPU time is read.
+    Settle();
+    run.ms = meter.CpuMs();
     std::string logText = ReadBytes(log);
     run.pauses = CountInLog(logText, RescanLine);
     run.passes = CountInLog(logText, RemovalPassLine);
-    run.ms = ms - run.pauses * RESCAN_PAUSE_MS;
-    run.ok = run.exitCode == MSI_DONE || run.exitCode == MSI_DONE_REBOOT;
+    run.wallMs = wallMs - run.pauses * RESCAN_PAUSE_MS;
+    run.ok = (run.exitCode == MSI_DONE || run.exitCode == MSI_DONE_REBOOT) && run.ms >= 0;
     return run;
 }
 
@@ -493,16 +606,19 @@ bool WalkDevices()
 }
 
 // The walks of `passes` removal passes in this fresh process, as a custom action makes them
-// in its own: the milliseconds into the file `out`.
+// in its own: the prefix's CPU milliseconds and the wall milliseconds they took into the
+// file `out`, separated by a space.
 int MeasureWalks(int passes, const std::wstring& out)
 {
     bool walked = true;
-    Stopwatch watch;
+    // (the start of this process is not part of the walks)
+    Settle();
+    Meter meter;
     for (int pass = 0; pass < passes; ++pass) walked = WalkDevices() && walked;
-    double ms = watch.Seconds() * MILLISECONDS;
+    double cpuMs = meter.CpuMs(), wallMs = meter.WallMs();
     char text[64];
-    snprintf(text, sizeof text, "%.3f", ms);
-    return walked && WriteBytes(out, text) ? 0 : 1;
+    snprintf(text, sizeof text, "%.3f %.3f", cpuMs, wallMs);
+    return walked && cpuMs >= 0 && !unsettled && WriteBytes(out, text) ? 0 : 1;
 }
 
 // The walks of `passes` removal passes, timed in a fresh process of this program.
@@ -519,9 +635,10 @@ MsiRun RunWalks(int passes, const std::wstring& folder)
                     &run.exitCode))
         return run;
     std::string text = ReadBytes(out);
-    char* end = nullptr;
-    run.ms = strtod(text.c_str(), &end);
-    run.ok = run.exitCode == 0 && !text.empty() && end && *end == 0;
+    char *cpuEnd = nullptr, *wallEnd = nullptr;
+    run.ms = strtod(text.c_str(), &cpuEnd);
+    run.wallMs = strtod(cpuEnd, &wallEnd);
+    run.ok = run.exitCode == 0 && !text.empty() && cpuEnd != text.c_str() && wallEnd != cpuEnd && *wallEnd == 0;
     return run;
 }
 
@@ -531,6 +648,7 @@ int MeasureMsi(int rounds, const std::vector<std::wstring>& packages)
     const char* names[] = {"example", "empty", "none", "walks"};
     const int EXAMPLE = 0, EMPTY = 1, NONE = 2, WALKS = 3, variants = 4;
     std::wstring logFolder = WorkFolder(L"bench-msi");
+    if (!CheckCpuAccounting()) return 1;
     bool ok = true, samePasses = true;
     std::string failures;
     int examplePauses = -1;
@@ -558,7 +676,8 @@ int MeasureMsi(int rounds, const std::vector<std::wstring>& packages)
             if (!install[v].ok || !remove[v].ok) {
                 ok = false;
                 failures += std::string(" ") + names[v] + ": /i " + std::to_string(install[v].exitCode) + ", /x " +
-                            std::to_string(remove[v].exitCode) + ";";
+                            std::to_string(remove[v].exitCode) + " (round " + std::to_string(round + 1) +
+                            "; a run that could not start gives its error code);";
             }
             if (v == EXAMPLE) {
                 examplePauses = install[v].pauses;
@@ -566,16 +685,25 @@ int MeasureMsi(int rounds, const std::vector<std::wstring>& packages)
                     samePasses && install[v].passes == warmInstall.passes && remove[v].passes == warmRemove.passes;
             }
         }
+        // Only runs that went as they must give samples (the check above fails the others).
         for (int v = 0; v < variants; ++v) {
-            Sample(std::string("msi.") + names[v] + ".install_ms", install[v].ms);
-            Sample(std::string("msi.") + names[v] + ".remove_ms", remove[v].ms);
+            if (install[v].ok) Sample(std::string("msi.") + names[v] + ".install_ms", install[v].ms);
+            if (remove[v].ok) Sample(std::string("msi.") + names[v] + ".remove_ms", remove[v].ms);
+            if (install[v].ok) Sample(std::string("msi.") + names[v] + ".install_wall_ms", install[v].wallMs);
+            if (remove[v].ok) Sample(std::string("msi.") + names[v] + ".remove_wall_ms", remove[v].wallMs);
         }
         Sample("msi.walks.install_passes", warmInstall.passes);
         Sample("msi.walks.remove_passes", warmRemove.passes);
-        Sample("msi.own.install_ms", install[EXAMPLE].ms - install[EMPTY].ms);
-        Sample("msi.own.remove_ms", remove[EXAMPLE].ms - remove[EMPTY].ms);
-        Sample("msi.dll.install_ms", install[EMPTY].ms - install[NONE].ms);
-        Sample("msi.dll.remove_ms", remove[EMPTY].ms - remove[NONE].ms);
+        if (install[EXAMPLE].ok && install[EMPTY].ok) {
+            Sample("msi.own.install_ms", install[EXAMPLE].ms - install[EMPTY].ms);
+            Sample("msi.own.install_wall_ms", install[EXAMPLE].wallMs - install[EMPTY].wallMs);
+        }
+        if (remove[EXAMPLE].ok && remove[EMPTY].ok) {
+            Sample("msi.own.remove_ms", remove[EXAMPLE].ms - remove[EMPTY].ms);
+            Sample("msi.own.remove_wall_ms", remove[EXAMPLE].wallMs - remove[EMPTY].wallMs);
+        }
+        if (install[EMPTY].ok && install[NONE].ok) Sample("msi.dll.install_ms", install[EMPTY].ms - install[NONE].ms);
+        if (remove[EMPTY].ok && remove[NONE].ok) Sample("msi.dll.remove_ms", remove[EMPTY].ms - remove[NONE].ms);
     }
     ok = Check("msi.exit_codes", ok, "msiexec or the device walks failed:" + failures) && ok;
     ok = Check("msi.example_pause", examplePauses == 1,
@@ -585,6 +713,7 @@ int MeasureMsi(int rounds, const std::vector<std::wstring>& packages)
                "the example's removal passes were /i " + std::to_string(warmInstall.passes) + ", /x " +
                    std::to_string(warmRemove.passes) + ", and not the same in every round") &&
          ok;
+    ok = CheckSettled("msi") && ok;
     return ok ? 0 : 1;
 }
 
