@@ -47,3 +47,15 @@ list(REMOVE_ITEM CONFORMANCE_SOURCES "${CMAKE_SOURCE_DIR}/tests/conformance/setu
 add_executable(conformance_tests ${CONFORMANCE_SOURCES})
 target_include_directories(conformance_tests PRIVATE tests/conformance)
 target_link_libraries(conformance_tests PRIVATE winhost)
+
+# The fault explorer (./faults.sh, and a sample in ./test.sh): every platform call of each
+# scenario failed and killed in turn, under the same sanitizers.
+file(GLOB FAULT_EXPLORER_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/faults/*.cpp")
+add_executable(fault_explorer ${FAULT_EXPLORER_SOURCES} tools/logread/decode.cpp)
+target_include_directories(fault_explorer PRIVATE tests/faults tools/logread)
+# std::regex under the sanitizers draws false warnings from the standard library.
+target_compile_options(fault_explorer PRIVATE -Wno-maybe-uninitialized)
+target_link_libraries(fault_explorer PRIVATE drvmate_host winhost)
+if(SVCSWEEP_SOURCES)
+    target_link_libraries(fault_explorer PRIVATE svcsweep_host)
+endif()
