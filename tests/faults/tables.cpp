@@ -311,6 +311,11 @@ std::vector<std::string> Sample()
 
 const std::vector<AcceptedOutcome> AcceptedOutcomes = {};
 
-const std::vector<Reproducer> Reproducers = {};
+const std::vector<Reproducer> Reproducers = {
+    {"install/x86/session/1dev-store1+other-bin1-phantom", "FindFirstFileW", 1, ERROR_ACCESS_DENIED,
+     "a store search the system refused was logged as a finished sweep"},
+    {"install/x86/session/1dev-store1+other-bin1-phantom", "FindNextFileW", 0, ERROR_NOT_ENOUGH_MEMORY,
+     "a store search broken off halfway was logged as a finished sweep"},
+};
 
 }  // namespace faults
