@@ -65,13 +65,14 @@ struct LogReading {
 LogReading ReadInstallerLog(Road road, bool session, const std::vector<std::string>& lines, bool mayEndEarly);
 LogReading ReadCleanerLog(const std::string& service, const std::vector<std::string>& lines, bool mayEndEarly);
 
-// An outcome the design cannot avoid, tied to its scenario and call.
+// An outcome the design cannot avoid, tied to its scenarios and call: every point that
+// matches it is accepted, and an entry that no run of a walked scenario meets is a stale one.
 struct AcceptedOutcome {
-    const char* scenario;  // the scenario's name
-    const char* kind;      // "fail" or "stop"
-    const char* api;       // the call
-    int occurrence;        // which call of that name (from 0)
-    const char* check;     // the invariant it breaks
+    const char* scenarios;  // a regular expression over scenario names
+    const char* kind;       // "fail" or "stop"
+    const char* api;        // the call
+    int occurrence;         // which call of that name (from 0), or -1 for each of them
+    const char* check;      // the invariant it breaks
     const char* reason;
 };
 extern const std::vector<AcceptedOutcome> AcceptedOutcomes;

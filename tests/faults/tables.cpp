@@ -309,7 +309,32 @@ std::vector<std::string> Sample()
 // ---------------------------------------------------------------------------------------
 // Outcomes the design cannot avoid, and the reproducers of what the walk found
 
-const std::vector<AcceptedOutcome> AcceptedOutcomes = {};
+namespace {
+const char* const NoPrompt = "the removal went on as answered Ignore";
+const char* const Repairs = "the next run repairs";
+const char* const DeviceUnseen =
+    "the first removal pass could not see or remove the device that asks for a reboot, so it asked for none and "
+    "no prompt was shown; the removal goes on, as the road without a prompt does, and a later Abort cannot undo it";
+const char* const PromptUnshown =
+    "the prompt could not be shown; a prompt that shows nothing ends the loop as Ignore, so the removal goes on";
+}  // namespace
+
+const std::vector<AcceptedOutcome> AcceptedOutcomes = {
+    {"uninstall-abort/.*", "fail", "SetupDiGetClassDevsExW", -1, NoPrompt, DeviceUnseen},
+    {"uninstall-abort/.*", "fail", "SetupDiEnumDeviceInfo", -1, NoPrompt, DeviceUnseen},
+    {"uninstall-abort/.*", "fail", "SetupDiGetDeviceInfoListDetailW", -1, NoPrompt, DeviceUnseen},
+    {"uninstall-abort/.*", "fail", "CM_Get_Device_ID_ExW", -1, NoPrompt, DeviceUnseen},
+    {"uninstall-abort/.*", "fail", "SetupDiSetClassInstallParamsW", -1, NoPrompt, DeviceUnseen},
+    {"uninstall-abort/.*", "fail", "SetupDiCallClassInstaller", -1, NoPrompt, DeviceUnseen},
+    {"uninstall-abort/.*", "fail", "SetupDiGetDeviceInstallParamsW", -1, NoPrompt, DeviceUnseen},
+    {"uninstall-abort/.*", "fail", "MsiCreateRecord", -1, NoPrompt, PromptUnshown},
+    {"uninstall-abort/.*", "fail", "MsiRecordSetInteger", -1, NoPrompt, PromptUnshown},
+    {"uninstall-abort/.*", "fail", "MsiProcessMessage", -1, NoPrompt, PromptUnshown},
+    {".*reboot.*|[a-z-]+/wow64/(?!.*0dev).*", "fail", "CM_Get_DevNode_Status", -1, Repairs,
+     "a device whose status cannot be read counts as not present and is marked for reinstall; a present device "
+     "that keeps its place (it waits for a reboot, or WOW64 refused its removal) keeps the mark, and Windows "
+     "reinstalls its driver at the next enumeration, onto the same staged package"},
+};
 
 const std::vector<Reproducer> Reproducers = {
     {"install/x86/session/1dev-store1+other-bin1-phantom", "FindFirstFileW", 1, ERROR_ACCESS_DENIED,
