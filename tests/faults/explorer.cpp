@@ -445,6 +445,65 @@ LogReading ReadLog(const Scenario& s, const std::vector<std::string>& lines, boo
     return ReadInstallerLog(s.road, s.session, lines, mayEndEarly);
 }
 
+// Where a clean run of each road leaves the machine: after an install the package staged
+// once, no other store package of the class, every present device of the class on it; after
+// an uninstall no store package of the class, no binary of the package in the drivers
+// folders, no present device of the class; phantoms of the class marked for reinstall
+// either way; after Svcsweep neither the service nor its key. Where Windows refuses a
+// 32-bit process the devices (WOW64), they keep their place and driver; a device whose
+// removal waits for a reboot stays until then; a service another process holds open goes
+// when that process lets it go, and only its key goes now. Empty when all of it holds.
+std::string RoadEndUnmet(const Scenario& s, const LastingState& end)
+{
+    if (s.road == Road::Svcsweep) {
+        for (const auto& key : end.registry)
+            if (Upper(key.first).rfind(ServiceKeyPrefix(), 0) == 0) return "the service's key stays";
+        bool held = s.service == ServiceCase::MarkedForDeletion;
+        for (const auto& service : end.services)
+            if (Upper(service.first) == Upper(ServiceName) && !held) return "the service stays";
+        return "";
+    }
+    bool uninstall = s.road == Road::Uninstall && s.answer != Answer::Abort;
+    std::vector<std::string> classInfs;
+    std::string staged;
+    for (const auto& file : end.files) {
+        std::string stem = StoreStem(file.first);
+        if (stem.empty() || Upper(file.first).rfind(".INF") != file.first.size() - 4) continue;
+        if (IsPackageClassInf(file.second)) {
+            classInfs.push_back(file.first);
+            if (file.second.find("TesmarUsb") != std::string::npos) staged = stem;
+        }
+    }
+    if (uninstall) {
+        if (!classInfs.empty()) return "a store package of the class stays: " + classInfs[0];
+        for (const auto& file : end.files) {
+            std::string p = Upper(file.first);
+            if (p == "C/WINDOWS/SYSTEM32/DRIVERS/" + Upper(Binary) ||
+                p == "C/WINDOWS/SYSWOW64/DRIVERS/" + Upper(Binary))
+                return "a binary of the package stays: " + file.first;
+        }
+    } else if (s.road != Road::Uninstall) {
+        if (classInfs.size() != 1 || staged.empty())
+            return std::to_string(classInfs.size()) + " store packages of the class, the package " +
+                   (staged.empty() ? "not staged" : "staged");
+    }
+    host::Machine& m = host::CurrentMachine();
+    for (size_t i = 0; i < m.devices.devices.size(); ++i) {
+        const host::Device& device = m.devices.devices[i];
+        if (!IsEqualGUID(device.classGuid, PackageClass)) continue;
+        if (!device.present) {
+            if (!(device.Flags() & CONFIGFLAG_REINSTALL)) return "a phantom of the class is not marked for reinstall";
+            continue;
+        }
+        if (device.removed || s.arch == Arch::Wow64) continue;
+        bool waits = device.removalFlags != 0 && device.removalsAsked > 0;
+        if (uninstall && !waits) return "a present device of the class stays: " + host::U8(device.instanceId);
+        if (s.road != Road::Uninstall && Upper("C/WINDOWS/INF/" + host::U8(device.driverInf)) != staged + ".INF")
+            return "a present device of the class is not on the package: " + host::U8(device.instanceId);
+    }
+    return "";
+}
+
 bool AllowedResult(const Scenario& s, long result)
 {
     switch (s.road) {
@@ -513,7 +572,10 @@ public:
         CheckRun(clean, cleanResult, cleanLog, problem, false);
         CheckBalance(clean);
         m.EndProcess();
-        cleanEnd = Normalized(Snapshot());
+        LastingState end = Snapshot();
+        std::string unmet = RoadEndUnmet(s, end);
+        if (!unmet.empty()) Report(clean, "a clean run ends where its road leads", unmet);
+        cleanEnd = Normalized(end);
         if (s.answer == Answer::Abort) {
             // Where a failure keeps the prompt from being shown, the removal goes on as with
             // Ignore: the end of that road is the other end an Abort scenario may reach.
@@ -609,14 +671,22 @@ private:
         host::Machine& m = host::CurrentMachine();
         size_t offset = LogSize(s.road);
         LastingState start = Snapshot();
-        // The repair of a state already repaired once without a violation would run alike.
+        // The repair of a state already repaired once runs alike: its findings are the same.
         std::string key = Key(start);
-        if (repaired.count(key)) return;
-        size_t violationsBefore = violations.size();
+        auto known = repaired.find(key);
+        if (known != repaired.end()) {
+            for (const auto& finding : known->second) Report(p, finding.first, finding.second);
+            return;
+        }
+        findings = &repaired[key];
         MSIHANDLE session = m.session.sessions.empty() ? 0 : m.session.sessions.front();
         std::string escaped;
         long result = RunExport(s, session, &escaped);
-        if (!escaped.empty()) return Report(p, "no exception in the repair", escaped);
+        if (!escaped.empty()) {
+            Report(p, "no exception in the repair", escaped);
+            findings = nullptr;
+            return;
+        }
         std::string problem;
         std::vector<std::string> lines = LogLinesFrom(s.road, offset, &problem);
         if (!problem.empty()) Report(p, "the repair's log bytes", problem);
@@ -634,7 +704,7 @@ private:
             Report(p, "the removal went on as answered Ignore", difference);
         else if (!difference.empty())
             Report(p, "the next run repairs", difference);
-        if (violations.size() == violationsBefore) repaired.insert(key);
+        findings = nullptr;
     }
 
     void CheckRun(const Point& p, long result, const std::vector<std::string>& lines, const std::string& problem,
@@ -732,6 +802,7 @@ private:
 
     void Report(const Point& p, const std::string& check, const std::string& detail)
     {
+        if (findings) findings->emplace_back(check, detail);
         for (const AcceptedOutcome& outcome : AcceptedOutcomes)
             if (std::regex_match(s.name, std::regex(outcome.scenarios)) && p.kind == outcome.kind &&
                 p.api == outcome.api && (outcome.occurrence < 0 || p.occurrence == outcome.occurrence) &&
@@ -751,7 +822,9 @@ private:
     LastingState before;
     std::multiset<std::string> cleanEnd;
     std::multiset<std::string> ignoreEnd;
-    std::set<std::string> repaired;
+    // The findings of the repair of each lasting state met so far.
+    std::map<std::string, std::vector<std::pair<std::string, std::string>>> repaired;
+    std::vector<std::pair<std::string, std::string>>* findings = nullptr;
 
     // The lasting state as one text, logs left out.
     static std::string Key(const LastingState& state)
@@ -822,17 +895,25 @@ void RunReproducer(const Reproducer& r, const std::vector<Scenario>& matrix, Tot
     walk.Reference();
     long position = -1;
     int seen = 0;
+    int occurrence = 0;
     for (size_t i = 0; i < walk.Calls().size(); ++i)
-        if (walk.Calls()[i] == r.api && seen++ == r.occurrence) position = static_cast<long>(i);
+        if (walk.Calls()[i] == r.api) {
+            // -1: the last call of that name.
+            if (r.occurrence < 0 || seen == r.occurrence) {
+                position = static_cast<long>(i);
+                occurrence = seen;
+            }
+            ++seen;
+        }
     if (position < 0) {
         out << "[FAIL] " << name << ": the clean run makes no such call\n";
         ++totals.violations;
         return;
     }
     if (r.code)
-        walk.FailureAt(position, DocumentedError{r.code, "the reproducer's code"}, r.occurrence);
+        walk.FailureAt(position, DocumentedError{r.code, "the reproducer's code"}, occurrence);
     else
-        walk.StopAt(position, r.occurrence);
+        walk.StopAt(position, occurrence);
     totals.violations += static_cast<int>(walk.violations.size());
     out << (walk.violations.empty() ? "[ OK ] " : "[FAIL] ") << name << " (" << r.finding << ")\n";
     for (const Violation& v : walk.violations) out << "    " << v.check << ": " << v.detail << "\n";

@@ -82,7 +82,7 @@ extern const std::vector<AcceptedOutcome> AcceptedOutcomes;
 struct Reproducer {
     const char* scenario;
     const char* api;
-    int occurrence;
+    int occurrence;  // from 0; -1 for the last one
     DWORD code;
     const char* finding;
 };

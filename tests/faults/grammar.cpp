@@ -12,7 +12,8 @@ namespace {
 // Thrown when a log that may end early has ended: what was read so far is sound.
 struct LogEnded {};
 
-const std::string Hex8 = "[0-9A-F]{8}";
+// A pointer: eight hexadecimal digits in a 32-bit process, sixteen in a 64-bit one.
+const std::string Hex8 = "(?:[0-9A-F]{8}|[0-9A-F]{16})";
 const std::string Int = "-?[0-9]+";
 const std::string ClassText = "\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}";
 
