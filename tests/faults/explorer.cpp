@@ -573,6 +573,8 @@ public:
         CheckBalance(clean);
         m.EndProcess();
         LastingState end = Snapshot();
+        std::string touched = TouchedElsewhere(before, end);
+        if (!touched.empty()) Report(clean, "nothing outside the run's ground", touched);
         std::string unmet = RoadEndUnmet(s, end);
         if (!unmet.empty()) Report(clean, "a clean run ends where its road leads", unmet);
         cleanEnd = Normalized(end);
