@@ -627,6 +627,7 @@ public:
         if (m.RedirectionDisabled() && p.api != "Wow64RevertWow64FsRedirection")
             Report(p, "redirection restored", "the thread returns with WOW64 redirection off");
         m.EndProcess();
+        if (s.road == Road::Svcsweep && !IsLogCall(s.road, p.api)) CheckCleanerClaims(p, lines);
         std::string touched = TouchedElsewhere(start, Snapshot());
         if (!touched.empty()) Report(p, "nothing outside the run's ground", touched);
         Repair(p);
@@ -766,6 +767,36 @@ private:
         for (const host::UpdateCall& call : m.devices.updates) ++updates[host::U8(call.hardwareId)];
         for (const auto& claimed : okLines)
             if (updates[claimed.first] < claimed.second) Report(p, "an update logged as ok was made", claimed.first);
+        // A device logged as removed without an error line before it went through the class
+        // installer.
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (lines[i].rfind("remove device: ", 0) != 0 || (i > 0 && lines[i - 1].rfind("remove error: ", 0) == 0))
+                continue;
+            std::u16string id = host::U16(lines[i].substr(15));
+            for (const host::Device& device : m.devices.devices)
+                if (device.instanceId == id && device.removalsAsked == 0)
+                    Report(p, "a removal logged as done was done", lines[i]);
+        }
+    }
+
+    // Svcsweep's success lines, held against the service table and the registry once the
+    // process has ended (a service marked for deletion goes with its last handle).
+    void CheckCleanerClaims(const Point& p, const std::vector<std::string>& lines)
+    {
+        host::Machine& m = host::CurrentMachine();
+        auto logged = [&](const std::string& text) {
+            return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+                return line.size() >= text.size() && line.compare(line.size() - text.size(), text.size(), text) == 0;
+            });
+        };
+        host::ServiceEntry* service = m.services.Find(ServiceName);
+        if (logged(std::string("Success to delete service ") + ServiceName) && service && !service->markedForDelete)
+            Report(p, "a deletion logged as done was done", "the service is neither gone nor marked for deletion");
+        std::string key = host::ServiceKeyPath(ServiceName);
+        if ((logged("RegDeleteKey success to delete service-key: " + key) ||
+             logged("SHDeleteKey success to delete service-key: " + key)) &&
+            m.registry.HasKey(key))
+            Report(p, "a deletion logged as done was done", "the service's key stays");
     }
 
     void CheckBalance(const Point& p, const std::string& check = "a failed run gives back what it took")

@@ -300,7 +300,6 @@ std::vector<std::string> Sample()
         "uninstall-retry/x64/session/1dev-reboot-store1-bin2",
         "uninstall-abort/x86/session/3dev-reboot-store3+other-bin2-phantom",
         "uninstall/x86/null-session/1dev-store1+other-bin1-phantom",
-        "upgrade/x64/no-session/0dev-store0-bin0",
         "svcsweep/with-subkeys",
         "svcsweep/marked-for-deletion",
     };
