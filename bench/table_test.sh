@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks bench/table.sh on made-up samples: medians and ranges, each goal at and past its
-# bound, missing samples, and the ways the peak heap can go wrong. Needs no build.
+# bound against the baselines of the same run, missing samples, the ways the peak heap can go
+# wrong, and the closing line that names the goals not met. Needs no build.
 #   bench/table_test.sh     ends with "N passed, N failed"; exit code 1 when any failed
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -12,12 +13,15 @@ passed=0 failed=0
 # 1, 100 and 1,000 devices and stores of 1,000 and 10,000 INFs.
 all_hold() {
     cat <<'EOF'
-sample wine.log.drvmate.us_per_line 101
-sample wine.log.drvmate.us_per_line 103
-sample wine.log.drvmate.us_per_line 102
+sample wine.log.drvmate.us_per_line 132
+sample wine.log.drvmate.us_per_line 134
+sample wine.log.drvmate.us_per_line 133
 sample wine.log.bare.us_per_line 100
 sample wine.log.bare.us_per_line 99
 sample wine.log.bare.us_per_line 104
+sample wine.log.checked.us_per_line 131
+sample wine.log.checked.us_per_line 129
+sample wine.log.checked.us_per_line 130
 sample wine.sweep.1000.us_per_inf 320
 sample wine.sweep.10000.us_per_inf 322
 sample wine.sweep.1000.log_bytes_per_inf 195.694
@@ -31,7 +35,11 @@ sample wine.msi.none.install_ms 1218
 sample wine.msi.own.install_ms 20
 sample wine.msi.own.install_ms 22
 sample wine.msi.own.install_ms 24
-sample wine.msi.own.remove_ms 11
+sample wine.msi.own.remove_ms 30
+sample wine.msi.walks.install_ms 12.5
+sample wine.msi.walks.remove_ms 25
+sample wine.msi.walks.install_passes 1
+sample wine.msi.walks.remove_passes 2
 sample wine.msi.dll.install_ms 62
 sample wine.msi.dll.remove_ms 60
 sample host.sweep.1000.us_per_inf 30
@@ -81,13 +89,17 @@ with() {  # name value
 # Every goal holds, with the medians and ranges that the samples give.
 t=$(all_hold | table)
 for figure in "log line" "store sweep scaling, Wine" "store sweep scaling, host" \
-              "custom action's own cost, msiexec /i" "custom action's own cost, msiexec /x" "peak heap"; do
+              "custom actions' own cost, msiexec /i" "custom actions' own cost, msiexec /x" "peak heap"; do
     expect "$figure holds" "$(result "$figure" <<<"$t")" holds
 done
-expect_contains "log line's median and range" "$(row_of "log line" <<<"$t")" "LogMessage 102 µs (101–103)"
-expect_contains "log line's ratio of medians" "$(row_of "log line" <<<"$t")" "| 1.02x |"
+expect_contains "log line's median and range" "$(row_of "log line" <<<"$t")" "LogMessage 133 µs (132–134)"
+expect_contains "log line's ratios, medians of the rounds'" "$(row_of "log line" <<<"$t")" "| 1.023x the checked append; 1.32x the bare one |"
+expect_contains "checks' share of the checked append" "$(row_of "log line" <<<"$t")" "write) 130 µs (129–131), the checks 23.3% of it |"
+expect_contains "walks and passes" "$(row_of "custom actions' own cost, msiexec /x" <<<"$t")" \
+    "the removal's device walks alone, 2 passes 25.0 ms (25.0–25.0); Drvmate over the empty DLL 30.0 ms (30.0–30.0) | +30.0 ms; +5.00 ms beyond the walks | Drvmate over the empty DLL at most the walks + 10 ms: 35.0 ms | holds |"
+expect "every goal holds, said last" "$(tail -n 1 <<<"$t")" "Every goal holds."
 expect_contains "sweep's ratio of whole sweeps" "$(row_of "store sweep scaling, Wine" <<<"$t")" \
-    "t(10,000) / t(1,000) = 10.1"
+    "t(10,000) / t(1,000) = 10.06"
 expect_contains "split in shares of the INF's time" "$(row_of "sweep cost" <<<"$t")" \
     "search 10.0 µs (10.0–10.0), 3.12%; INF parsing 195 µs (195–195), 60.9%; the two log lines 115 µs (115–115), 35.9%"
 expect_contains "heap counts" "$(row_of "peak heap" <<<"$t")" "1,000 devices: 2 blocks, 8,228 bytes; a store of 1,000 INFs"
@@ -97,20 +109,36 @@ expect_contains "log volume of the large stores" "$(row_of "log volume" <<<"$t")
 # An even count of samples: the median lies between the middle two.
 t=$(all_hold | grep -v 'wine.msi.own.install_ms' |
     cat - <(printf 'sample wine.msi.own.install_ms %s\n' 12 3 21 5) | table)
-expect_contains "even median" "$(row_of "custom action's own cost, msiexec /i" <<<"$t")" \
+expect_contains "even median" "$(row_of "custom actions' own cost, msiexec /i" <<<"$t")" \
     "Drvmate over the empty DLL 8.50 ms (3.00–21.0) | +8.50 ms"
 
-# Each goal at its bound holds, and just past it fails.
+# Each goal at its bound holds, and just past it fails; the bound moves with the same run's
+# baseline.
 expect "log line at 1.05x" "$(all_hold | grep -v wine.log | cat - <(echo "sample wine.log.drvmate.us_per_line 105
-sample wine.log.bare.us_per_line 100") | table | result "log line")" holds
+sample wine.log.checked.us_per_line 100") | table | result "log line")" holds
 expect "log line at 1.06x" "$(all_hold | grep -v wine.log | cat - <(echo "sample wine.log.drvmate.us_per_line 106
-sample wine.log.bare.us_per_line 100") | table | result "log line")" FAILS
+sample wine.log.checked.us_per_line 100") | table | result "log line")" FAILS
+# (rounds of LogMessage, bare and checked append)
+log_rounds() { printf 'sample wine.log.drvmate.us_per_line %s\nsample wine.log.bare.us_per_line %s\nsample wine.log.checked.us_per_line %s\n' "$@"; }
+expect "log line at 1.37 bare appends, within the checked one" \
+    "$(all_hold | grep -v wine.log | cat - <(log_rounds 136.5 100 130) | table | result "log line")" holds
+expect "log line over a cheaper checked append" \
+    "$(all_hold | grep -v wine.log | cat - <(log_rounds 132 100 120) | table | result "log line")" FAILS
+# Each round's LogMessage against the same round's checked append: a load that grows from
+# round to round does not fail it (the ratio of the medians would be 1.053).
+expect "log line paired by round" \
+    "$(all_hold | grep -v wine.log | cat - <(log_rounds 100 80 99 200 150 190 300 220 290) | table | result "log line")" holds
 expect "Wine sweep at 10.5" "$(all_hold | with wine.sweep.10000.us_per_inf 336 | table | result "store sweep scaling, Wine")" holds
 expect "Wine sweep at 10.6" "$(all_hold | with wine.sweep.10000.us_per_inf 340 | table | result "store sweep scaling, Wine")" FAILS
 expect "host sweep quadratic" "$(all_hold | with host.sweep.10000.us_per_inf 300 | table | result "store sweep scaling, host")" FAILS
-expect "/i at 25 ms" "$(all_hold | with wine.msi.own.install_ms 25 | table | result "custom action's own cost, msiexec /i")" holds
-expect "/i at 26 ms" "$(all_hold | with wine.msi.own.install_ms 26 | table | result "custom action's own cost, msiexec /i")" FAILS
-expect "/x at 16 ms" "$(all_hold | with wine.msi.own.remove_ms 16 | table | result "custom action's own cost, msiexec /x")" FAILS
+# The scaling takes each size's least round: slow rounds of the large store do not fail it, a
+# fast one of the small store does.
+expect "slow large rounds" "$(all_hold | cat - <(printf 'sample wine.sweep.10000.us_per_inf %s\n' 400 400) | table | result "store sweep scaling, Wine")" holds
+expect "fast small round" "$(all_hold | cat - <(printf 'sample wine.sweep.1000.us_per_inf %s\n' 300 330) | table | result "store sweep scaling, Wine")" FAILS
+expect "/i at 25 ms" "$(all_hold | with wine.msi.own.install_ms 22.5 | table | result "custom actions' own cost, msiexec /i")" holds
+expect "/i at 26 ms" "$(all_hold | with wine.msi.own.install_ms 23 | table | result "custom actions' own cost, msiexec /i")" FAILS
+expect "/x at 16 ms" "$(all_hold | with wine.msi.own.remove_ms 36 | table | result "custom actions' own cost, msiexec /x")" FAILS
+expect "/x over slower walks" "$(all_hold | with wine.msi.own.remove_ms 36 | with wine.msi.walks.remove_ms 26 | table | result "custom actions' own cost, msiexec /x")" holds
 
 # The store sizes of a quick run set the labels and the goal (ten times the INFs: still 10.5).
 cat >"$work/quick.txt" <<'EOF'
@@ -119,18 +147,20 @@ sample host.sweep.2000.us_per_inf 31.5
 EOF
 t=$("$here/table.sh" "$work/quick.txt" "100 1000" "200 2000" "1" "200")
 expect "quick sizes" "$(row_of "store sweep scaling, host" <<<"$t")" \
-    "| store sweep scaling, host | 200 INFs: 30.0 µs/INF (30.0–30.0); 2,000 INFs: 31.5 µs/INF (31.5–31.5) | t(2,000) / t(200) = 10.5 | at most 10.5 | holds |"
+    "| store sweep scaling, host | 200 INFs: 30.0 µs/INF (30.0–30.0); 2,000 INFs: 31.5 µs/INF (31.5–31.5) | t(2,000) / t(200) = 10.50, least rounds | at most 10.5 | holds |"
 
 # Missing samples never hold.
 t=$(all_hold | grep -v -e wine.msi -e wine.log | table)
 expect "no log samples" "$(result "log line" <<<"$t")" "no samples"
-expect "no msiexec samples" "$(result "custom action's own cost, msiexec /i" <<<"$t")" "no samples"
+expect "no msiexec samples" "$(result "custom actions' own cost, msiexec /i" <<<"$t")" "no samples"
+expect "no checked append" "$(all_hold | grep -v wine.log.checked | table | result "log line")" "no samples"
+expect "no walks" "$(all_hold | grep -v wine.msi.walks.remove | table | result "custom actions' own cost, msiexec /x")" "no samples"
 expect "no heap samples" "$(all_hold | grep -v host.heap.store.10000 | table | result "peak heap")" "no samples"
 
 # Noise is named: differences that spread over more than the goal, or a negative one.
 t=$(all_hold | grep -v wine.msi.own.install_ms | cat - <(printf 'sample wine.msi.own.install_ms %s\n' -300 20 400) | table)
-expect "spread" "$(result "custom action's own cost, msiexec /i" <<<"$t")" "holds (noisy: the rounds spread over 700 ms)"
-expect "negative" "$(all_hold | with wine.msi.own.remove_ms -5 | table | result "custom action's own cost, msiexec /x")" \
+expect "spread" "$(result "custom actions' own cost, msiexec /i" <<<"$t")" "holds (noisy: the rounds spread over 700 ms)"
+expect "negative" "$(all_hold | with wine.msi.own.remove_ms -5 | table | result "custom actions' own cost, msiexec /x")" \
     "holds (noisy: Drvmate came out cheaper than the empty DLL)"
 
 # The heap fails with a third block, with two buffers' bytes, with bytes that grow with the
@@ -140,6 +170,12 @@ expect "two buffers" "$(all_hold | sed 's/peak_bytes 8228/peak_bytes 16424/' | t
 expect "growing bytes" "$(all_hold | with host.heap.store.10000.peak_bytes 8236 | table | result "peak heap")" FAILS
 expect "left alive" "$(all_hold | with host.heap.devices.100.live_blocks 1 | table | result "peak heap")" FAILS
 expect "nothing seen" "$(all_hold | sed 's/peak_bytes 8228/peak_bytes 0/' | table | result "peak heap")" FAILS
+
+# The closing lines name each goal not met, a missing one too, and nothing that holds.
+t=$(all_hold | with wine.msi.own.install_ms 23 | grep -v host.sweep.1000.us_per_inf | table)
+expect "goals not met, named" "$(sed -n '/^Goals not met:$/,$p' <<<"$t")" "Goals not met:
+- store sweep scaling, host: no ratio; goal at most 10.5: no samples
+- custom actions' own cost, msiexec /i: +23.0 ms; +10.5 ms beyond the walks; goal Drvmate over the empty DLL at most the walks + 10 ms: 22.5 ms: FAILS"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

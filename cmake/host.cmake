@@ -1,6 +1,7 @@
 # The host build: the products over the project's own platform layer, with the unit tests,
 # under AddressSanitizer and UndefinedBehaviorSanitizer.
 find_package(GTest REQUIRED)
+include(cmake/host_runtime.cmake)
 enable_testing()
 
 set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
@@ -18,10 +19,12 @@ add_library(installer_core OBJECT ${INSTALLER_CORE_SOURCES})
 target_include_directories(installer_core PUBLIC platform installer)
 add_library(drvmate_host STATIC ${CUSTOM_ACTION_SOURCES})
 target_link_libraries(drvmate_host PUBLIC installer_core)
+use_host_runtime(drvmate_host installer_core)
 
 if(SVCSWEEP_SOURCES)
     add_library(svcsweep_host STATIC ${SVCSWEEP_SOURCES})
     target_include_directories(svcsweep_host PUBLIC platform cleaner)
+    use_host_runtime(svcsweep_host)
 endif()
 
 add_executable(logread tools/logread/logread.cpp ${LOGREAD_SOURCES})
@@ -44,9 +47,16 @@ gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 60)
 # conformance_test.exe, with the host machine's set-up, under the same sanitizers.
 file(GLOB CONFORMANCE_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/conformance/*.cpp")
 list(REMOVE_ITEM CONFORMANCE_SOURCES "${CMAKE_SOURCE_DIR}/tests/conformance/setup_windows.cpp")
-add_executable(conformance_tests ${CONFORMANCE_SOURCES})
+# The runner writes to the real standard output; the cases call the runtime as products do.
+set(CONFORMANCE_RUNNER "${CMAKE_SOURCE_DIR}/tests/conformance/harness.cpp")
+list(REMOVE_ITEM CONFORMANCE_SOURCES "${CONFORMANCE_RUNNER}")
+add_library(conformance_cases STATIC ${CONFORMANCE_SOURCES})
+target_include_directories(conformance_cases PRIVATE tests/conformance platform platform/host platform/machine)
+use_host_runtime(conformance_cases)
+add_executable(conformance_tests ${CONFORMANCE_RUNNER})
 target_include_directories(conformance_tests PRIVATE tests/conformance)
-target_link_libraries(conformance_tests PRIVATE winhost)
+# Whole: every case registers itself, and nothing else refers to it.
+target_link_libraries(conformance_tests PRIVATE winhost "$<LINK_LIBRARY:WHOLE_ARCHIVE,conformance_cases>")
 
 # The fault explorer (./faults.sh, and a sample in ./test.sh): every platform call of each
 # scenario failed and killed in turn, under the same sanitizers.

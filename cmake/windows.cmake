@@ -49,6 +49,13 @@ target_link_options(conformance_test PRIVATE ${STATIC_RUNTIME} -mconsole)
 target_link_libraries(conformance_test PRIVATE setupapi cfgmgr32 ole32 msi advapi32 shlwapi shell32)
 set_target_properties(conformance_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/wine-tests")
 
+# A library that the planted-library cases copy next to the field runner under the names of
+# system libraries: its entry point leaves a marker file behind.
+add_library(planted SHARED tests/wine/planted/planted.cpp tests/wine/planted/planted.def)
+set_target_properties(planted PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/wine-tests"
+                                         RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/wine-tests")
+target_link_options(planted PRIVATE ${STATIC_RUNTIME} -Wl,--enable-stdcall-fixup)
+
 # The library exports only the custom actions: the device test calls the installer's
 # operations directly, from the installer's core.
 target_link_libraries(devices_test PRIVATE installer_core)

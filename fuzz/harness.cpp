@@ -91,8 +91,7 @@ std::string Input::Bytes(size_t limit)
 
 void Broken(const std::string& what)
 {
-    // Parenthesised: the host layer reaches fprintf through a macro that writes to its console.
-    (std::fprintf)(stderr, "oracle broken: %s\n", what.c_str());
+    std::fprintf(stderr, "oracle broken: %s\n", what.c_str());
     std::abort();
 }
 

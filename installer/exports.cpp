@@ -4,11 +4,7 @@
 #include "installer.h"
 #include "log.h"
 
-const WCHAR DeviceClassGuid[] = W("{F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}");
-
 namespace {
-
-typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE, PBOOL);
 
 // The installer package's Error table entry that asks whether to retry a device removal.
 const int RETRY_PROMPT_ERROR_ENTRY = 25000;
@@ -36,17 +32,6 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
     (void)reason;
     (void)reserved;
     return TRUE;
-}
-
-BOOL WINAPI _IsWow64System()
-{
-    BOOL wow64 = FALSE;
-    IsWow64ProcessFunction isWow64Process =
-        reinterpret_cast<IsWow64ProcessFunction>(Kernel32Function("IsWow64Process"));
-    LogMessage(W("IsWow64Process: %p\n"), reinterpret_cast<void*>(isWow64Process));
-    if (isWow64Process && !isWow64Process(GetCurrentProcess(), &wow64))
-        LogMessage(W("__IsWow64Process error: %d\n"), GetLastError());
-    return wow64;
 }
 
 UINT WINAPI _RescanDevices()

@@ -1,8 +1,7 @@
 #include "frame.h"
 
-#include "exports.h"
-#include "installer.h"
 #include "log.h"
+#include "system.h"
 #include "text.h"
 
 namespace {
@@ -14,12 +13,6 @@ typedef BOOL(WINAPI* Wow64DisableFunction)(PVOID*);
 typedef BOOL(WINAPI* Wow64RevertFunction)(PVOID);
 
 }  // namespace
-
-FARPROC Kernel32Function(const char* name)
-{
-    HMODULE kernel32 = GetModuleHandleW(W("kernel32.dll"));
-    return kernel32 ? GetProcAddress(kernel32, name) : nullptr;
-}
 
 void RedirectionGuard::Disable()
 {

@@ -3,9 +3,6 @@
 
 #include "winapi.h"
 
-// The kernel32.dll export of that name, or null when this Windows lacks it.
-FARPROC Kernel32Function(const char* name);
-
 // Switches WOW64 file-system redirection off for the calling thread, and back on when the
 // guard leaves scope, so that no path returns with redirection left off. Both functions are
 // bound by name in kernel32.dll on every use, since older Windows versions lack them.

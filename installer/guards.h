@@ -4,10 +4,19 @@
 
 #include "winapi.h"
 
-// A library loaded by name for the length of one call.
+// Loads a library of the system folder by its file name ("newdev.dll"), never a file of that
+// name in the folders that the standard search visits first: the program's own folder (a
+// download or removable-media folder, for the field runner), the current folder, PATH. With
+// the LOAD_LIBRARY_SEARCH_* flags where the loader has them, else by the system folder's full
+// path. Null with the loader's error when it cannot be loaded: under WOW64 with redirection
+// off the system folder holds the native 64-bit files, and the load fails, as a load by plain
+// name does there.
+HMODULE LoadSystemLibrary(const WCHAR* name);
+
+// A library of the system folder loaded by name for the length of one call.
 class LibraryGuard {
 public:
-    explicit LibraryGuard(const WCHAR* name) : module_(LoadLibraryW(name)) {}
+    explicit LibraryGuard(const WCHAR* name) : module_(LoadSystemLibrary(name)) {}
     ~LibraryGuard()
     {
         if (module_) FreeLibrary(module_);

@@ -26,8 +26,10 @@ public:
     BOOL SetConfigFlags(HDEVINFO devices, SP_DEVINFO_DATA* device, DWORD flags);
 
     // Driver package store (store.cpp).
+    // Each takes only the names that match the search's pattern by themselves (MatchesOwnName),
+    // never by their short names; FindNextInf is given that pattern's name part.
     HANDLE FindFirstInf(const WCHAR* pattern, WCHAR* insertionPoint);
-    int FindNextInf(HANDLE find, WCHAR* insertionPoint);
+    int FindNextInf(HANDLE find, WCHAR* insertionPoint, const WCHAR* namePattern = W("*.inf"));
     int GetInfClassGuid(const WCHAR* infPath, GUID* classGuid);
     int AddDriverPackage(const WCHAR* infPath);
     int DeleteDriverPackages(const WCHAR* text, int textIsInfPath);

@@ -109,16 +109,29 @@ bool HasTrustedOwner(HANDLE file)
            IsProcessUser(owner);
 }
 
+typedef BOOL(WINAPI* GetFileInformationByHandleExFunction)(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass,
+                                                           LPVOID information, DWORD size);
+
 // A file with this one name: no reparse point, no folder, no hard link of a file elsewhere.
 bool IsPlainFile(HANDLE file)
 {
+    // GetFileInformationByHandleEx came with Windows Vista: bound by name, so that the library
+    // loads on Windows XP, where the one record of GetFileInformationByHandle tells the same.
+    GetFileInformationByHandleExFunction getInformation = reinterpret_cast<GetFileInformationByHandleExFunction>(
+        GetProcAddress(GetModuleHandleW(W("kernel32.dll")), "GetFileInformationByHandleEx"));
+    if (!getInformation) {
+        BY_HANDLE_FILE_INFORMATION information;
+        if (!GetFileInformationByHandle(file, &information)) return false;
+        if (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) return false;
+        return information.nNumberOfLinks == ONE_LINK;
+    }
     // Two small records rather than GetFileInformationByHandle, which also asks the volume for
     // its serial number: that costs far more than the open and the append together.
     FILE_ATTRIBUTE_TAG_INFO tag;
-    if (!GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag)) return false;
+    if (!getInformation(file, FileAttributeTagInfo, &tag, sizeof tag)) return false;
     if (tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) return false;
     FILE_STANDARD_INFO standard;
-    if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) return false;
+    if (!getInformation(file, FileStandardInfo, &standard, sizeof standard)) return false;
     return !standard.Directory && standard.NumberOfLinks == ONE_LINK;
 }
 

@@ -54,22 +54,36 @@ void DeleteDriverFile(WCHAR (&folder)[SEARCH_BUFFER_CHARS], WCHAR* insertionPoin
 
 HANDLE DeviceDriverInstaller::FindFirstInf(const WCHAR* pattern, WCHAR* insertionPoint)
 {
+    // The pattern's name part, kept: the found names are written over it.
+    WCHAR namePattern[MAX_PATH];
+    if (!pattern || !CopyPathText(namePattern, NamePart(pattern))) return INVALID_HANDLE_VALUE;
     WIN32_FIND_DATAW data;
     ClearFindData(&data);
     HANDLE find = FindFirstFileW(pattern, &data);
     if (find == INVALID_HANDLE_VALUE) return find;
-    CopyNameAtInsertionPoint(insertionPoint, FoundName(&data));
+    while (!MatchesOwnName(FoundName(&data), namePattern)) {
+        ClearFindData(&data);
+        if (!FindNextFileW(find, &data)) {
+            // Only short-name aliases matched: as if nothing had.
+            FindClose(find);
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    CopyNameAtInsertionPoint(insertionPoint, data.cFileName);
     LogMessage(W("infFile: %s\n"), data.cFileName);
     return find;
 }
 
-int DeviceDriverInstaller::FindNextInf(HANDLE find, WCHAR* insertionPoint)
+int DeviceDriverInstaller::FindNextInf(HANDLE find, WCHAR* insertionPoint, const WCHAR* namePattern)
 {
     if (find == INVALID_HANDLE_VALUE) return 0;
     WIN32_FIND_DATAW data;
-    ClearFindData(&data);
-    if (!FindNextFileW(find, &data)) return 0;
-    CopyNameAtInsertionPoint(insertionPoint, FoundName(&data));
+    do {
+        ClearFindData(&data);
+        if (!FindNextFileW(find, &data)) return 0;
+    } while (!MatchesOwnName(FoundName(&data), namePattern));
+    CopyNameAtInsertionPoint(insertionPoint, data.cFileName);
     LogMessage(W("infFile: %s\n"), data.cFileName);
     return 1;
 }
@@ -156,7 +170,7 @@ int DeviceDriverInstaller::DeleteDriverPackages(const WCHAR* text, int textIsInf
             dot[1] = 0;
             if (!AppendPathText(pattern, dot + 1, COMPANION_EXTENSION)) continue;
             LogMessage(W("Delete File %s: %d\n"), pattern, DeleteFileW(pattern) ? 0 : static_cast<int>(GetLastError()));
-        } while (FindNextInf(find.Get(), insertionPoint));
+        } while (FindNextInf(find.Get(), insertionPoint, STORE_PATTERN));
         searchEnd = GetLastError();
     }
     if (searchEnd != ERROR_NO_MORE_FILES && searchEnd != ERROR_FILE_NOT_FOUND && searchEnd != ERROR_PATH_NOT_FOUND) {
@@ -192,12 +206,18 @@ void DeviceDriverInstaller::DeleteDriverFiles(const WCHAR* pattern)
     WCHAR* wow64InsertionPoint = DriversFolder(wow64Folder, GetSystemWow64DirectoryW(wow64Folder, MAX_PATH));
 
     LogMessage(W("SearchSYS: %s\n"), pattern);
+    // The pattern's name part, kept apart from the buffers that the deletions write into.
+    WCHAR namePattern[MAX_PATH];
+    if (!CopyPathText(namePattern, NamePart(pattern))) return;
     WIN32_FIND_DATAW data;
     ClearFindData(&data);
     FindGuard find(FindFirstFileW(pattern, &data));
     if (!find.Found()) return;
     do {
         const WCHAR* name = FoundName(&data);
+        // A file that matches only by its short name is none of the package's binaries, and the
+        // file of its long name in the drivers folders is someone else's.
+        if (!MatchesOwnName(name, namePattern)) continue;
         DeleteDriverFile(nativeFolder, nativeInsertionPoint, name, W("delete driver file %s: %d\n"));
         if (wow64InsertionPoint)
             DeleteDriverFile(wow64Folder, wow64InsertionPoint, name, W("delete wow64 driver file %s: %d\n"));

@@ -83,6 +83,44 @@ bool ContainsChar(const WCHAR* text, WCHAR c)
     return false;
 }
 
+namespace {
+
+WCHAR FoldAsciiCase(WCHAR c) { return (c >= W('a') && c <= W('z')) ? static_cast<WCHAR>(c - W('a') + W('A')) : c; }
+
+// Whether `text` of `length` characters equals `other` of the same length, ASCII letters in
+// either case.
+bool EqualFolded(const WCHAR* text, const WCHAR* other, int length)
+{
+    for (int i = 0; i < length; ++i)
+        if (FoldAsciiCase(text[i]) != FoldAsciiCase(other[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+bool MatchesOwnName(const WCHAR* name, const WCHAR* pattern)
+{
+    if (!name || !pattern) return false;
+    const WCHAR* star = FindLastChar(pattern, W('*'));
+    int nameLength = lstrlenW(name);
+    int patternLength = lstrlenW(pattern);
+    if (!star) return nameLength == patternLength && EqualFolded(name, pattern, nameLength);
+    int prefixLength = static_cast<int>(star - pattern);
+    const WCHAR* suffix = star + 1;
+    int suffixLength = patternLength - prefixLength - 1;
+    if (nameLength < prefixLength + suffixLength) return false;
+    if (!EqualFolded(name, pattern, prefixLength)) return false;
+    // A suffix ".extension" ends the name only when its dot is the name's last one: the
+    // extension holds no dot of its own.
+    return EqualFolded(name + nameLength - suffixLength, suffix, suffixLength);
+}
+
+const WCHAR* NamePart(const WCHAR* path)
+{
+    const WCHAR* slash = FindLastChar(path, W('\\'));
+    return slash ? slash + 1 : path;
+}
+
 bool ResolveFullPath(const WCHAR* path, WCHAR* fullPath, WCHAR** filePart)
 {
     DWORD length = GetFullPathNameW(path, MAX_PATH, fullPath, filePart);

@@ -51,6 +51,15 @@ WCHAR* FindLastChar(WCHAR* text, WCHAR c);
 const WCHAR* FindLastChar(const WCHAR* text, WCHAR c);
 bool ContainsChar(const WCHAR* text, WCHAR c);
 
+// Whether a found file's own name matches a search pattern of the form "[prefix]*.extension"
+// ("*.inf", "oem*.inf", "*.SYS"): it begins with the prefix and its extension, behind its last
+// dot, is the pattern's, in either case of the ASCII letters. Windows matches a pattern against
+// each file's 8.3 short name too, where "bystander.sys_old" is "BYSTAN~1.SYS" and "notes.info"
+// is "NOTES~1.INF"; a search takes only the names that match by themselves.
+bool MatchesOwnName(const WCHAR* name, const WCHAR* pattern);
+// The file name part of a path: behind its last backslash, or the whole path.
+const WCHAR* NamePart(const WCHAR* path);
+
 // Characters of a GUID's text "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" with its terminator.
 const int GUID_TEXT_CHARS = 39;
 // Writes `guid` as the log shows a class: in braces, lower-case hexadecimal digits, every

@@ -3,7 +3,7 @@
 #   build-msi.sh [--version X.Y.Z] [--driver DIR] DIST x86|x64
 # x86 builds the package of 32-bit Windows (dist/win32), x64 the one of 64-bit Windows
 # (dist/win64); DIST holds the Drvmate.dll of that architecture. DIR is the driver package to
-# install: one INF and the .SYS files it names (default: sample-driver). Without --version the
+# install: one INF, the .SYS files it names and the catalog it names (default: sample-driver). Without --version the
 # package is version 1.0.0 in DIST/drvmate-example.msi; with it, DIST/drvmate-example-X.Y.Z.msi.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -64,6 +64,28 @@ fi
 if find "$driver" -mindepth 1 -maxdepth 1 ! -type f | grep -q .; then
     fail "driver folder '$driver' must hold files only: the package installs one flat folder"
 fi
+# Windows stages a driver package only with its signature: a catalog file that the INF names in
+# its [Version] section (CatalogFile=, or CatalogFile.NT, CatalogFile.NTx86, CatalogFile.NTamd64
+# ... for one platform), which lies in the package's folder and is signed. Keys and section
+# names are read in any case; a value ends at a comment and loses its quotes.
+inf=$(find "$driver" -maxdepth 1 -type f -iname '*.inf')
+catalogs=$(tr -d '\r' < "$inf" | awk '
+    /^[ \t]*\[/ { section = tolower($0); gsub(/[ \t]/, "", section); next }
+    section == "[version]" {
+        line = $0; sub(/;.*/, "", line)
+        split(line, pair, "=")
+        key = tolower(pair[1]); gsub(/[ \t]/, "", key)
+        if (key != "catalogfile" && key !~ /^catalogfile\.nt/) next
+        value = substr(line, index(line, "=") + 1); gsub(/"/, "", value)
+        gsub(/^[ \t]+|[ \t]+$/, "", value)
+        if (value != "") print value
+    }')
+[ -n "$catalogs" ] ||
+    fail "driver folder '$driver': its INF names no catalog (CatalogFile= in [Version]); Windows stages only a signed driver package"
+while IFS= read -r catalog; do
+    find "$driver" -maxdepth 1 -type f -iname "$catalog" | grep -q . ||
+        fail "driver folder '$driver': its INF names the catalog '$catalog', which is not in the folder"
+done <<< "$catalogs"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -40,26 +40,18 @@ ensure_packages() {
 # Whether this machine runs 32-bit x86 programs. Some kernels of the same kind have their
 # 32-bit support switched off ("Exec format error"), so ask: a static i386 program that exits
 # with a known code tells. Where the kernel refuses, qemu's user-mode emulator can run them
-# instead, through binfmt_misc, when DRVMATE_QEMU=1 asks for it: as root, runs_32bit_code then
-# sets that up, and release_32bit_emulation takes it down again. It is not the default because
-# under the emulator Wine now and then loses a process, which fails a case that passes
-# elsewhere. DRVMATE_NO_32BIT=1 answers no without asking, so that the path of a machine
+# instead when DRVMATE_QEMU=1 asks for it: scripts/qemu.sh, read only then, sets that up, and
+# release_32bit_emulation takes it down again (without it, release_32bit_emulation does
+# nothing). DRVMATE_NO_32BIT=1 answers no without asking, so that the path of a machine
 # without 32-bit code can be seen anywhere. Says why not in NO_32BIT_REASON, and how 32-bit
 # programs run in RUNS_32BIT_BY (EMULATED_32BIT is set when qemu runs them).
 PROBE_EXIT_CODE=42
-QEMU_PACKAGE=qemu-user-static
-QEMU_I386=/usr/bin/qemu-i386-static
-BINFMT=/proc/sys/fs/binfmt_misc
-BINFMT_ENTRY=drvmate-qemu-i386
-# What binfmt_misc matches: the ELF header of an i386 executable (class 32-bit, little-endian,
-# machine 3), as qemu's own registration has it. F: the emulator is opened once, at registration.
-BINFMT_I386_MAGIC='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
-BINFMT_I386_MASK='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-# Wine's 32-bit loader reserves most of the 4 GiB address space at start; qemu walks its page
-# table over every reservation, a page at a time, which takes about 50 s per process with 4 KiB
-# pages. Larger host pages (qemu's -p) cut that to about 3 s; the guest still sees 4 KiB pages.
-QEMU_HOST_PAGE_SIZE=262144
-registered_emulation=
+
+qemu_requested() { [ "${DRVMATE_QEMU:-0}" != 0 ]; }
+release_32bit_emulation() { :; }
+if qemu_requested; then
+    source "$ROOT/scripts/qemu.sh"
+fi
 
 # Runs the probe; its error text, if any, in probe_error.
 run_probe() {
@@ -93,65 +85,19 @@ runs_32bit_code() {
         return 1
     fi
     if run_probe "$dir"; then
-        if [ -e "$BINFMT/$BINFMT_ENTRY" ] || grep -qsx "interpreter $QEMU_I386" "$BINFMT"/qemu-i386; then
-            RUNS_32BIT_BY="qemu-i386 user-mode emulation, registered before this run"
-            EMULATED_32BIT=1
-            export QEMU_PAGESIZE=${QEMU_PAGESIZE:-$QEMU_HOST_PAGE_SIZE}
-        else
-            RUNS_32BIT_BY="the kernel"
-        fi
+        RUNS_32BIT_BY="the kernel"
+        # An emulator registered before this run answers the probe as well.
+        if qemu_requested; then emulation_registered_before; fi
         return 0
     fi
     local native_error=$probe_error
     NO_32BIT_REASON="this kernel does not run 32-bit code (a static i386 program: $native_error)"
     [ -n "$emulate" ] || return 1
-    if [ "${DRVMATE_QEMU:-0}" = 0 ]; then
+    if ! qemu_requested; then
         NO_32BIT_REASON+="; DRVMATE_QEMU=1 runs 32-bit code under qemu-i386 user-mode emulation instead"
         return 1
     fi
-    if [ "$(id -u)" -ne 0 ]; then
-        NO_32BIT_REASON+=", and DRVMATE_QEMU=1 needs root to register qemu-i386 for it"
-        return 1
-    fi
-    local why
-    if ! why=$(register_emulation 2>&1); then
-        NO_32BIT_REASON+=", and qemu-i386 could not be registered for it: $why"
-        return 1
-    fi
-    registered_emulation=1
-    if ! run_probe "$dir"; then
-        NO_32BIT_REASON+=", nor under qemu-i386 user-mode emulation ($probe_error)"
-        release_32bit_emulation
-        return 1
-    fi
-    NO_32BIT_REASON=
-    export QEMU_PAGESIZE=$QEMU_HOST_PAGE_SIZE
-    EMULATED_32BIT=1
-    RUNS_32BIT_BY="qemu-i386 user-mode emulation: this kernel does not run 32-bit code itself ($native_error)"
-    return 0
-}
-
-# Registers qemu-i386 for i386 programs with binfmt_misc (as root).
-register_emulation() {
-    ensure_packages "$QEMU_PACKAGE" >&2 || return 1
-    [ -x "$QEMU_I386" ] || { echo "$QEMU_I386 is missing"; return 1; }
-    if [ ! -e "$BINFMT/register" ]; then
-        mount -t binfmt_misc binfmt_misc "$BINFMT" || { echo "binfmt_misc cannot be mounted on $BINFMT"; return 1; }
-    fi
-    # An entry of ours left switched off: switch it on.
-    if [ -e "$BINFMT/$BINFMT_ENTRY" ]; then
-        echo 1 > "$BINFMT/$BINFMT_ENTRY" || { echo "$BINFMT/$BINFMT_ENTRY cannot be switched on"; return 1; }
-        return 0
-    fi
-    printf '%s' ":$BINFMT_ENTRY:M::$BINFMT_I386_MAGIC:$BINFMT_I386_MASK:$QEMU_I386:F" > "$BINFMT/register" ||
-        { echo "$BINFMT/register refused the entry"; return 1; }
-}
-
-# Removes the registration that runs_32bit_code made, leaving the machine as it was found.
-release_32bit_emulation() {
-    [ -n "$registered_emulation" ] || return 0
-    [ -e "$BINFMT/$BINFMT_ENTRY" ] && echo -1 > "$BINFMT/$BINFMT_ENTRY" 2>/dev/null || true
-    registered_emulation=
+    emulate_32bit_code "$dir" "$native_error"
 }
 
 # Installs the 32-bit Wine from Debian's i386 architecture when run as root; otherwise says how.

@@ -111,6 +111,24 @@ refuses_driver_folder() {  # number of INF files to put in the folder
     rm -rf "$work"
     return $rc
 }
+# build-msi.sh refuses a driver folder whose INF names no catalog, or one that is not in the
+# folder: Windows stages only a signed package. With a message, exit code 2, no package written.
+refuses_unsigned_folder() {  # none: the INF names no catalog; missing: it names one not there
+    local work rc=1 message; work=$(mktemp -d)
+    mkdir "$work/driver" "$work/dist"
+    cp "$here/../packaging/sample-driver/"* "$work/driver/"
+    case $1 in
+        none) sed -i '/^CatalogFile/Id' "$work/driver/tesmar-sample.inf"
+              message="its INF names no catalog (CatalogFile= in \[Version\])" ;;
+        missing) rm "$work/driver/tesmarsample.cat"
+                 message="its INF names the catalog 'tesmarsample.cat', which is not in the folder" ;;
+    esac
+    "$here/../packaging/build-msi.sh" --version 1.0.0 --driver "$work/driver" "$work/dist" "$arch" \
+        2> "$work/err" >/dev/null
+    if [ $? -eq 2 ] && grep -q "$message" "$work/err" && [ -z "$(ls "$work/dist")" ]; then rc=0; fi
+    rm -rf "$work"
+    return $rc
+}
 # The retry prompt's text, as the package source gives it.
 error_entry() {
     local entry; entry=$(grep "^$ERROR_RETRY_PROMPT	" "$here/../packaging/Error.idt" | tr -d '\r')
@@ -140,3 +158,5 @@ check "$name UninstallDeviceDriver before RemoveFiles" \
 check "$name upgrades earlier versions and refuses later ones" upgrade_rows
 check "build-msi.sh $arch refuses a driver folder without an INF" refuses_driver_folder 0
 check "build-msi.sh $arch refuses a driver folder with two INFs" refuses_driver_folder 2
+check "build-msi.sh $arch refuses a driver folder whose INF names no catalog" refuses_unsigned_folder none
+check "build-msi.sh $arch refuses a driver folder without the catalog its INF names" refuses_unsigned_folder missing

@@ -2,29 +2,39 @@
 // (the 64-bit build) against Wine's runtime, setupapi and msiexec:
 //
 //   wine_bench log ROUNDS LINES
-//       LogMessage of one class line against a bare _wfsopen("at") + fwrite + fclose of the
-//       same bytes, LINES of each per round, the two alternating;
+//       LogMessage of one class line against two appends of the same bytes: a bare
+//       _wfsopen("at") + fwrite + fclose, and the checked append, which opens through
+//       CreateFileW and makes the checks that the log must make before it writes; LINES of
+//       each per round, one line of each in turn; per round the median line of each;
 //   wine_bench sweep ROUNDS SMALL LARGE
 //       DeleteDriverPackages over stores of SMALL and LARGE real INFs of another class in the
-//       inf folder of the Windows directory, alternating; on the small store also the bare
-//       file search and the sweep without a log, which split its time per INF;
+//       inf folder of the Windows directory, alternating; each sample sweeps the small store
+//       LARGE / SMALL times; on the small store also the bare file search and the sweep
+//       without a log, which split its time per INF;
 //   wine_bench msi ROUNDS EXAMPLE.msi EMPTY.msi NONE.msi
 //       msiexec /i and /x of the three packages, in turn, less the install's pause after
-//       its rescan.
+//       its rescan; in turn with them, the device walks that the example's removal passes
+//       make on each road, alone, in a fresh process as the custom action makes them:
+//   wine_bench walks PASSES OUT
+//       PASSES passes of those walks; writes their milliseconds into the file OUT.
 //
 // Every measured value is one line "sample NAME VALUE" (bench.sh takes the median, the least
 // and the most of them); "check NAME ok" or "check NAME failed: why" says whether the
 // measurement itself went as it must.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
 #include <share.h>
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "bytes.h"
+#include "guards.h"
 #include "installer.h"
 #include "log.h"
 
@@ -70,6 +80,14 @@ void Sample(const std::string& name, double value)
 {
     printf("sample %s %.3f\n", name.c_str(), value);
     fflush(stdout);
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 bool Check(const std::string& name, bool ok, const std::string& why)
@@ -138,6 +156,81 @@ void BareLine(const wchar_t* path, const wchar_t* text, size_t bytes)
     fclose(stream);
 }
 
+// The checked append: the least that a log in a folder every user may create files in must
+// spend on a line. It opens what is at the path as itself (else creates a file where nothing
+// is), reads the attribute tag and standard records of the handle, reads the owner of a file
+// it did not create and compares it with SYSTEM, Administrators and the process's user, then
+// appends through the runtime on that same handle. The access, sharing and flags are the
+// log's; nothing is formatted.
+const DWORD CHECKED_ACCESS = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
+const DWORD CHECKED_SHARING = FILE_SHARE_READ | FILE_SHARE_WRITE;
+const DWORD CHECKED_FLAGS = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+const int CHECKED_DESCRIPTOR_FLAGS = _O_APPEND | _O_TEXT | _O_WRONLY;
+
+union TokenUserBuffer {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+};
+union OwnerDescriptor {
+    SECURITY_DESCRIPTOR_RELATIVE header;
+    BYTE bytes[sizeof(SECURITY_DESCRIPTOR_RELATIVE) + SECURITY_MAX_SID_SIZE];
+};
+
+bool ReadProcessUser(TokenUserBuffer* user)
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    HandleGuard tokenGuard(token);
+    DWORD length = 0;
+    return GetTokenInformation(token, TokenUser, user, sizeof *user, &length) != FALSE;
+}
+
+bool IsPlainFile(HANDLE file)
+{
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    FILE_STANDARD_INFO standard;
+    return GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) &&
+           !(tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+           GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) && !standard.Directory &&
+           standard.NumberOfLinks == 1;
+}
+
+bool HasTrustedOwner(HANDLE file, PSID user)
+{
+    OwnerDescriptor descriptor;
+    DWORD needed = 0;
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    return GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, &descriptor, sizeof descriptor, &needed) &&
+           GetSecurityDescriptorOwner(&descriptor, &owner, &defaulted) && owner &&
+           (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+            EqualSid(owner, user));
+}
+
+// False when a check refused the file or the line could not be appended.
+bool CheckedLine(const wchar_t* path, PSID user, const wchar_t* text, size_t bytes)
+{
+    bool created = false;
+    HANDLE file = CreateFileW(path, CHECKED_ACCESS, CHECKED_SHARING, nullptr, OPEN_EXISTING, CHECKED_FLAGS, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+        file = CreateFileW(path, CHECKED_ACCESS, CHECKED_SHARING, nullptr, CREATE_NEW, CHECKED_FLAGS, nullptr);
+        created = true;
+    }
+    HandleGuard fileGuard(file);
+    if (!fileGuard.Valid() || !IsPlainFile(file) || (!created && !HasTrustedOwner(file, user))) return false;
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), CHECKED_DESCRIPTOR_FLAGS);
+    if (descriptor == -1) return false;
+    fileGuard.Release();
+    FILE* stream = _wfdopen(descriptor, L"at");
+    if (!stream) {
+        _close(descriptor);
+        return false;
+    }
+    fwrite(text, 1, bytes, stream);
+    fclose(stream);
+    return true;
+}
+
 int MeasureLog(int rounds, int lines)
 {
     std::wstring folder = WorkFolder(L"bench-log");
@@ -148,33 +241,45 @@ int MeasureLog(int rounds, int lines)
                PackageClass.Data4[7]);
     text[LINE_CHARS - 1] = 0;
     size_t bytes = wcslen(text) * sizeof(wchar_t);
-    std::wstring bare = folder + L"\\bare.log";
+    std::wstring bare = folder + L"\\bare.log", checked = folder + L"\\checked.log";
+    TokenUserBuffer user;
+    if (!Check("log.process_user", ReadProcessUser(&user), "cannot read the process's user")) return 1;
 
-    bool same = true;
-    // Round 0 warms the file system and the libraries up and is not counted.
+    bool same = true, passed = true;
+    // Round 0 warms the file system and the libraries up and is not counted. Within a round the
+    // three write their lines one at a time, in turn, so that the machine's other work falls on
+    // all three alike; each one's figure of the round is its median line, so that the lines
+    // during which the scheduler ran other work do not count.
+    enum { LOG_MESSAGE, BARE, CHECKED, CASES };
     for (int round = 0; round <= rounds; ++round) {
         std::wstring log = FreshLog(folder);
         DeleteFileW(bare.c_str());
-        double drvmate = 0, plain = 0;
-        for (int turn = 0; turn < 2; ++turn) {
-            // Each round starts with the other of the two.
-            if ((turn + round) % 2 == 0) {
+        DeleteFileW(checked.c_str());
+        std::vector<double> seconds[CASES];
+        for (int i = 0; i < lines; ++i) {
+            for (int turn = 0; turn < CASES; ++turn) {
+                // Each line starts with the next of the three.
+                int c = (turn + i + round) % CASES;
                 Stopwatch watch;
-                for (int i = 0; i < lines; ++i) LogClassLine();
-                drvmate = watch.Seconds();
-            } else {
-                Stopwatch watch;
-                for (int i = 0; i < lines; ++i) BareLine(bare.c_str(), text, bytes);
-                plain = watch.Seconds();
+                if (c == LOG_MESSAGE)
+                    LogClassLine();
+                else if (c == BARE)
+                    BareLine(bare.c_str(), text, bytes);
+                else
+                    passed = CheckedLine(checked.c_str(), user.user.User.Sid, text, bytes) && passed;
+                seconds[c].push_back(watch.Seconds());
             }
         }
         std::string logBytes = ReadBytes(log);
-        if (logBytes.empty() || logBytes != ReadBytes(bare)) same = false;
+        if (logBytes.empty() || logBytes != ReadBytes(bare) || logBytes != ReadBytes(checked)) same = false;
         if (round == 0) continue;
-        Sample("log.drvmate.us_per_line", drvmate * MICROSECONDS / lines);
-        Sample("log.bare.us_per_line", plain * MICROSECONDS / lines);
+        Sample("log.drvmate.us_per_line", Median(seconds[LOG_MESSAGE]) * MICROSECONDS);
+        Sample("log.bare.us_per_line", Median(seconds[BARE]) * MICROSECONDS);
+        Sample("log.checked.us_per_line", Median(seconds[CHECKED]) * MICROSECONDS);
     }
-    return Check("log.same_bytes", same, "LogMessage and the bare writes left different bytes") ? 0 : 1;
+    bool ok = Check("log.checks_passed", passed, "the checked append refused its own file");
+    ok = Check("log.same_bytes", same, "LogMessage and the two appends left different bytes") && ok;
+    return ok ? 0 : 1;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -274,13 +379,21 @@ int MeasureSweep(int rounds, int small, int large)
                 ok = Check("sweep.store_moved_in", false, "cannot move a store into the inf folder");
                 break;
             }
-            std::wstring log = FreshLog(logFolder);
-            Stopwatch watch;
-            swept = installer.DeleteDriverPackages(PackageClassText, 0) == RESULT_SUCCESS && swept;
-            double logged = watch.Seconds();
-            std::string logText = ReadBytes(log);
-            double logBytes = static_cast<double>(logText.size());
-            everyInf = CountInLog(logText, InfFileLine) == store.Count() && everyInf;
+            // Each sample sweeps about as many INFs as the large store holds, the small store
+            // over and over: the samples of both sizes last about as long, so the machine's
+            // other work meets them alike and the least of each size compares with the other's.
+            int repeats = std::max(1, large / store.Count());
+            double logged = 0, logBytes = 0;
+            for (int repeat = 0; repeat < repeats; ++repeat) {
+                std::wstring log = FreshLog(logFolder);
+                Stopwatch watch;
+                swept = installer.DeleteDriverPackages(PackageClassText, 0) == RESULT_SUCCESS && swept;
+                logged += watch.Seconds();
+                std::string logText = ReadBytes(log);
+                logBytes = static_cast<double>(logText.size());
+                everyInf = CountInLog(logText, InfFileLine) == store.Count() && everyInf;
+            }
+            logged /= repeats;
             std::string name = "sweep." + std::to_string(store.Count());
             Sample(name + ".us_per_inf", logged * MICROSECONDS / store.Count());
             Sample(name + ".log_bytes_per_inf", logBytes / store.Count());
@@ -314,74 +427,163 @@ int MeasureSweep(int rounds, int small, int large)
 // ---------------------------------------------------------------------------------------
 // msiexec
 
+// The line that a removal pass writes first, once per pass.
+const char RemovalPassLine[] = "remove devices: ";
+
 struct MsiRun {
     bool ok = false;
     double ms = 0;   // less the pauses
     int pauses = 0;  // rescans the install waited after
+    int passes = 0;  // removal passes the custom actions made
     DWORD exitCode = 0;
 };
+
+// Runs the command line and waits for it to end; false when it cannot start.
+bool RunProcess(std::wstring commandLine, DWORD* exitCode)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(0, &commandLine[0], 0, 0, FALSE, 0, 0, 0, &startup, &process)) return false;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
 
 MsiRun RunMsiexec(const wchar_t* action, const std::wstring& package, const std::wstring& logFolder)
 {
     MsiRun run;
     std::wstring log = FreshLog(logFolder);
-    std::wstring commandLine = L"msiexec " + std::wstring(action) + L" \"" + package + L"\" /qn";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
     Stopwatch watch;
-    if (!CreateProcessW(0, &commandLine[0], 0, 0, FALSE, 0, 0, 0, &startup, &process)) return run;
-    WaitForSingleObject(process.hProcess, INFINITE);
+    if (!RunProcess(L"msiexec " + std::wstring(action) + L" \"" + package + L"\" /qn", &run.exitCode)) return run;
     double ms = watch.Seconds() * MILLISECONDS;
-    GetExitCodeProcess(process.hProcess, &run.exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    run.pauses = CountInLog(ReadBytes(log), RescanLine);
+    std::string logText = ReadBytes(log);
+    run.pauses = CountInLog(logText, RescanLine);
+    run.passes = CountInLog(logText, RemovalPassLine);
     run.ms = ms - run.pauses * RESCAN_PAUSE_MS;
     run.ok = run.exitCode == MSI_DONE || run.exitCode == MSI_DONE_REBOOT;
     return run;
 }
 
+// One pass of the device walks that a removal makes, and nothing else: the present devices
+// of the package's class, then every device of every class with the node status of each of
+// the class's devices. False when a device list cannot be built.
+bool WalkDevices()
+{
+    {
+        DeviceSetGuard devices(SetupDiGetClassDevsExW(&PackageClass, 0, 0, DIGCF_PRESENT, 0, 0, 0));
+        if (!devices.Built()) return false;
+        SP_DEVINFO_DATA device;
+        device.cbSize = sizeof device;
+        for (DWORD index = 0; SetupDiEnumDeviceInfo(devices.Get(), index, &device); ++index) {
+        }
+    }
+    DeviceSetGuard devices(SetupDiGetClassDevsW(0, 0, 0, DIGCF_ALLCLASSES));
+    if (!devices.Built()) return false;
+    SP_DEVINFO_DATA device;
+    device.cbSize = sizeof device;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices.Get(), index, &device); ++index) {
+        if (!IsEqualGUID(device.ClassGuid, PackageClass)) continue;
+        ULONG status = 0, problem = 0;
+        CM_Get_DevNode_Status(&status, &problem, device.DevInst, 0);
+    }
+    return true;
+}
+
+// The walks of `passes` removal passes in this fresh process, as a custom action makes them
+// in its own: the milliseconds into the file `out`.
+int MeasureWalks(int passes, const std::wstring& out)
+{
+    bool walked = true;
+    Stopwatch watch;
+    for (int pass = 0; pass < passes; ++pass) walked = WalkDevices() && walked;
+    double ms = watch.Seconds() * MILLISECONDS;
+    char text[64];
+    snprintf(text, sizeof text, "%.3f", ms);
+    return walked && WriteBytes(out, text) ? 0 : 1;
+}
+
+// The walks of `passes` removal passes, timed in a fresh process of this program.
+MsiRun RunWalks(int passes, const std::wstring& folder)
+{
+    MsiRun run;
+    run.passes = passes;
+    wchar_t program[MAX_PATH];
+    DWORD length = GetModuleFileNameW(0, program, MAX_PATH);
+    if (!length || length >= MAX_PATH) return run;
+    std::wstring out = folder + L"\\walks.txt";
+    DeleteFileW(out.c_str());
+    if (!RunProcess(L"\"" + std::wstring(program) + L"\" walks " + std::to_wstring(passes) + L" \"" + out + L"\"",
+                    &run.exitCode))
+        return run;
+    std::string text = ReadBytes(out);
+    char* end = nullptr;
+    run.ms = strtod(text.c_str(), &end);
+    run.ok = run.exitCode == 0 && !text.empty() && end && *end == 0;
+    return run;
+}
+
 int MeasureMsi(int rounds, const std::vector<std::wstring>& packages)
 {
-    const char* names[] = {"example", "empty", "none"};  // the order of `packages`
-    const int variants = 3;
+    // The order of `packages`, then the device walks alone.
+    const char* names[] = {"example", "empty", "none", "walks"};
+    const int EXAMPLE = 0, EMPTY = 1, NONE = 2, WALKS = 3, variants = 4;
     std::wstring logFolder = WorkFolder(L"bench-msi");
-    bool ok = true;
+    bool ok = true, samePasses = true;
     std::string failures;
     int examplePauses = -1;
-    // The empty package's install and removal start Wine's installer service and its custom
-    // action server and warm the caches up; they are not counted.
-    const int EMPTY = 1;
+    // The example's and the empty package's install and removal start Wine's installer
+    // service and its custom action server and warm the caches up; they are not counted. The
+    // example's tell how many removal passes each road makes.
+    MsiRun warmInstall = RunMsiexec(L"/i", packages[EXAMPLE], logFolder);
+    MsiRun warmRemove = RunMsiexec(L"/x", packages[EXAMPLE], logFolder);
+    if (!warmInstall.ok || !warmRemove.ok) failures += " example (warming up);";
     MsiRun warm = RunMsiexec(L"/i", packages[EMPTY], logFolder);
-    ok = warm.ok && RunMsiexec(L"/x", packages[EMPTY], logFolder).ok;
-    if (!ok) failures += " empty (warming up);";
+    if (!warm.ok || !RunMsiexec(L"/x", packages[EMPTY], logFolder).ok) failures += " empty (warming up);";
+    ok = failures.empty();
     for (int round = 0; round < rounds; ++round) {
         MsiRun install[variants], remove[variants];
         for (int turn = 0; turn < variants; ++turn) {
-            // Each round starts with the next package.
+            // Each round starts with the next variant.
             int v = (turn + round) % variants;
-            install[v] = RunMsiexec(L"/i", packages[v], logFolder);
-            remove[v] = RunMsiexec(L"/x", packages[v], logFolder);
+            if (v == WALKS) {
+                install[v] = RunWalks(warmInstall.passes, logFolder);
+                remove[v] = RunWalks(warmRemove.passes, logFolder);
+            } else {
+                install[v] = RunMsiexec(L"/i", packages[v], logFolder);
+                remove[v] = RunMsiexec(L"/x", packages[v], logFolder);
+            }
             if (!install[v].ok || !remove[v].ok) {
                 ok = false;
                 failures += std::string(" ") + names[v] + ": /i " + std::to_string(install[v].exitCode) + ", /x " +
                             std::to_string(remove[v].exitCode) + ";";
             }
-            if (v == 0) examplePauses = install[v].pauses;
+            if (v == EXAMPLE) {
+                examplePauses = install[v].pauses;
+                samePasses =
+                    samePasses && install[v].passes == warmInstall.passes && remove[v].passes == warmRemove.passes;
+            }
         }
         for (int v = 0; v < variants; ++v) {
             Sample(std::string("msi.") + names[v] + ".install_ms", install[v].ms);
             Sample(std::string("msi.") + names[v] + ".remove_ms", remove[v].ms);
         }
-        Sample("msi.own.install_ms", install[0].ms - install[EMPTY].ms);
-        Sample("msi.own.remove_ms", remove[0].ms - remove[EMPTY].ms);
-        Sample("msi.dll.install_ms", install[EMPTY].ms - install[2].ms);
-        Sample("msi.dll.remove_ms", remove[EMPTY].ms - remove[2].ms);
+        Sample("msi.walks.install_passes", warmInstall.passes);
+        Sample("msi.walks.remove_passes", warmRemove.passes);
+        Sample("msi.own.install_ms", install[EXAMPLE].ms - install[EMPTY].ms);
+        Sample("msi.own.remove_ms", remove[EXAMPLE].ms - remove[EMPTY].ms);
+        Sample("msi.dll.install_ms", install[EMPTY].ms - install[NONE].ms);
+        Sample("msi.dll.remove_ms", remove[EMPTY].ms - remove[NONE].ms);
     }
-    ok = Check("msi.exit_codes", ok, "msiexec failed:" + failures) && ok;
+    ok = Check("msi.exit_codes", ok, "msiexec or the device walks failed:" + failures) && ok;
     ok = Check("msi.example_pause", examplePauses == 1,
                "the example's install waited after " + std::to_string(examplePauses) + " rescans, not 1") &&
+         ok;
+    ok = Check("msi.removal_passes", warmInstall.passes > 0 && warmRemove.passes > 0 && samePasses,
+               "the example's removal passes were /i " + std::to_string(warmInstall.passes) + ", /x " +
+                   std::to_string(warmRemove.passes) + ", and not the same in every round") &&
          ok;
     return ok ? 0 : 1;
 }
@@ -391,7 +593,8 @@ int Usage()
     fprintf(stderr,
             "usage: wine_bench log ROUNDS LINES\n"
             "       wine_bench sweep ROUNDS SMALL LARGE   (SMALL < LARGE)\n"
-            "       wine_bench msi ROUNDS EXAMPLE.msi EMPTY.msi NONE.msi\n");
+            "       wine_bench msi ROUNDS EXAMPLE.msi EMPTY.msi NONE.msi\n"
+            "       wine_bench walks PASSES OUT\n");
     return 2;
 }
 
@@ -408,6 +611,7 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc < 3) return Usage();
     std::wstring mode = argv[1];
+    // The rounds, or for the walks their passes.
     int rounds = Positive(argv[2]);
     if (!rounds) return Usage();
     if (mode == L"log" && argc == 4 && Positive(argv[3])) return MeasureLog(rounds, Positive(argv[3]));
@@ -415,5 +619,6 @@ int wmain(int argc, wchar_t** argv)
     if (mode == L"sweep" && argc == 5 && Positive(argv[3]) && Positive(argv[3]) < Positive(argv[4]))
         return MeasureSweep(rounds, Positive(argv[3]), Positive(argv[4]));
     if (mode == L"msi" && argc == 6) return MeasureMsi(rounds, std::vector<std::wstring>(argv + 3, argv + 6));
+    if (mode == L"walks" && argc == 4) return MeasureWalks(rounds, argv[3]);
     return Usage();
 }

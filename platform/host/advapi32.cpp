@@ -76,17 +76,12 @@ using host::CurrentMachine;
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD desiredAccess)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("OpenSCManagerA", &code)) return host::WithLastError(code, nullptr);
+    LAYER_ENTER(nullptr);
     if (machineName && *machineName) return host::WithLastError(RPC_S_SERVER_UNAVAILABLE, nullptr);
-    if (databaseName && !host::SameNarrowName(databaseName, SERVICES_ACTIVE_DATABASEA)) {
-        SetLastError(ERROR_DATABASE_DOES_NOT_EXIST);
-        return nullptr;
-    }
-    if (!CurrentMachine().account.administrator && (desiredAccess & ~host::UserManagerRights)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
+    if (databaseName && !host::SameNarrowName(databaseName, SERVICES_ACTIVE_DATABASEA))
+        return host::WithLastError(ERROR_DATABASE_DOES_NOT_EXIST, nullptr);
+    if (!CurrentMachine().account.administrator && (desiredAccess & ~host::UserManagerRights))
+        return host::WithLastError(ERROR_ACCESS_DENIED, nullptr);
     uintptr_t handle = CurrentMachine().NewHandleValue();
     CurrentMachine().services.handles[handle] = host::ServiceHandle{true, desiredAccess, std::string()};
     host::CurrentMachine().HandleOpened("scmanager");
@@ -95,21 +90,16 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD d
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAccess)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("OpenServiceA", &code)) return host::WithLastError(code, nullptr);
+    LAYER_ENTER(nullptr);
     host::ServiceHandle* parent = host::FindServiceHandle(manager);
     if (!parent || !parent->manager) return host::WithLastError(ERROR_INVALID_HANDLE, nullptr);
     if (!(parent->access & SC_MANAGER_CONNECT)) return host::WithLastError(ERROR_ACCESS_DENIED, nullptr);
-    if (!serviceName || !*serviceName || std::strlen(serviceName) > MAX_SERVICE_NAME_LENGTH) {
-        SetLastError(ERROR_INVALID_NAME);
-        return nullptr;
-    }
+    if (!serviceName || !*serviceName || std::strlen(serviceName) > MAX_SERVICE_NAME_LENGTH)
+        return host::WithLastError(ERROR_INVALID_NAME, nullptr);
     host::ServiceEntry* service = CurrentMachine().services.Find(serviceName);
     if (!service) return host::WithLastError(ERROR_SERVICE_DOES_NOT_EXIST, nullptr);
-    if (!CurrentMachine().account.administrator && (desiredAccess & ~host::UserServiceRights)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
+    if (!CurrentMachine().account.administrator && (desiredAccess & ~host::UserServiceRights))
+        return host::WithLastError(ERROR_ACCESS_DENIED, nullptr);
     uintptr_t handle = CurrentMachine().NewHandleValue();
     CurrentMachine().services.handles[handle] = host::ServiceHandle{false, desiredAccess, service->name};
     ++service->openHandles;
@@ -119,8 +109,7 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desir
 
 BOOL WINAPI DeleteService(SC_HANDLE service)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("DeleteService", &code)) return host::WithLastError(code, FALSE);
+    LAYER_ENTER(FALSE);
     host::ServiceHandle* handle = host::FindServiceHandle(service);
     if (!handle || handle->manager) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
     if (!(handle->access & DELETE)) return host::WithLastError(ERROR_ACCESS_DENIED, FALSE);
@@ -132,8 +121,7 @@ BOOL WINAPI DeleteService(SC_HANDLE service)
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("CloseServiceHandle", &code)) return host::WithLastError(code, FALSE);
+    LAYER_ENTER(FALSE);
     auto& handles = CurrentMachine().services.handles;
     auto it = handles.find(reinterpret_cast<uintptr_t>(handle));
     if (it == handles.end()) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
@@ -153,8 +141,7 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle)
 
 LONG WINAPI RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("RegOpenKeyA", &code)) return static_cast<LONG>(code);
+    LAYER_ENTER_STATUS(LONG);
     if (!result) return ERROR_INVALID_PARAMETER;
     std::vector<std::string> names;
     LONG status = host::TargetNames(key, subKey, names);
@@ -174,8 +161,7 @@ LONG WINAPI RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result)
 
 LONG WINAPI RegCloseKey(HKEY key)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("RegCloseKey", &code)) return static_cast<LONG>(code);
+    LAYER_ENTER_STATUS(LONG);
     if (key == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;  // predefined: never closed
     if (CurrentMachine().registry.openKeys.erase(reinterpret_cast<uintptr_t>(key)) == 0) return ERROR_INVALID_HANDLE;
     host::CurrentMachine().HandleClosed("hkey");
@@ -184,8 +170,7 @@ LONG WINAPI RegCloseKey(HKEY key)
 
 LONG WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("RegDeleteKeyA", &code)) return static_cast<LONG>(code);
+    LAYER_ENTER_STATUS(LONG);
     if (!subKey) return ERROR_INVALID_PARAMETER;
     std::vector<std::string> names;
     LONG status = host::TargetNames(key, subKey, names);
@@ -202,8 +187,7 @@ LONG WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey)
 
 DWORD WINAPI SHDeleteKeyA(HKEY key, LPCSTR subKey)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("SHDeleteKeyA", &code)) return code;
+    LAYER_ENTER_STATUS(DWORD);
     std::vector<std::string> names;
     LONG status = host::TargetNames(key, subKey, names);
     if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);

@@ -7,8 +7,7 @@ using host::CurrentMachine;
 
 CONFIGRET WINAPI CM_Locate_DevNode_ExW(PDEVINST devInst, DEVINSTID_W deviceId, ULONG flags, HMACHINE machine)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("CM_Locate_DevNode_ExW", &code)) return code;
+    LAYER_ENTER_STATUS(CONFIGRET);
     if (!devInst) return CR_INVALID_POINTER;
     if (flags & ~static_cast<ULONG>(CM_LOCATE_DEVNODE_BITS)) return CR_INVALID_FLAG;
     if (machine) host::Machine::Unsimulated("CM_Locate_DevNode_ExW", "a remote machine");
@@ -20,19 +19,18 @@ CONFIGRET WINAPI CM_Locate_DevNode_ExW(PDEVINST devInst, DEVINSTID_W deviceId, U
 
 CONFIGRET WINAPI CM_Reenumerate_DevNode_Ex(DEVINST devInst, ULONG flags, HMACHINE machine)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("CM_Reenumerate_DevNode_Ex", &code)) return code;
+    LAYER_ENTER_STATUS(CONFIGRET);
     if (flags & ~static_cast<ULONG>(CM_REENUMERATE_BITS)) return CR_INVALID_FLAG;
     if (machine) host::Machine::Unsimulated("CM_Reenumerate_DevNode_Ex", "a remote machine");
     if (devInst != CurrentMachine().devices.root) return CR_INVALID_DEVNODE;
     ++CurrentMachine().devices.reenumerations;
+    CurrentMachine().devices.reenumerationFlags.push_back(flags);
     return CR_SUCCESS;
 }
 
 CONFIGRET WINAPI CM_Get_Device_ID_ExW(DEVINST devInst, PWCHAR buffer, ULONG length, ULONG flags, HMACHINE machine)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("CM_Get_Device_ID_ExW", &code)) return code;
+    LAYER_ENTER_STATUS(CONFIGRET);
     if (!buffer) return CR_INVALID_POINTER;
     if (flags) return CR_INVALID_FLAG;
     if (machine) host::Machine::Unsimulated("CM_Get_Device_ID_ExW", "a remote machine");
@@ -47,8 +45,7 @@ CONFIGRET WINAPI CM_Get_Device_ID_ExW(DEVINST devInst, PWCHAR buffer, ULONG leng
 
 CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST devInst, ULONG flags)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("CM_Get_DevNode_Status", &code)) return code;
+    LAYER_ENTER_STATUS(CONFIGRET);
     if (!status || !problem) return CR_INVALID_POINTER;
     if (flags) return CR_INVALID_FLAG;
     host::Device* device = CurrentMachine().devices.Find(devInst);

@@ -28,8 +28,7 @@ ssize_t TextWrite(void* cookie, const char* data, size_t size)
     auto* stream = static_cast<TextStream*>(cookie);
     if (stream->failed || CurrentMachine().Enter("fwrite")) {
         stream->failed = true;
-        errno = EIO;
-        return -1;
+        return host::WithErrno(EIO, -1);
     }
     std::string out;
     out.reserve(size + size / 8);
@@ -62,8 +61,7 @@ int TextClose(void* cookie)
 FILE* _wfsopen(const WCHAR* path, const WCHAR* mode, int shareFlag)
 {
     host::Machine& m = host::CurrentMachine();
-    DWORD code;
-    if (m.Enter("_wfsopen", &code)) return host::WithErrno(static_cast<int>(code ? code : EACCES), nullptr);
+    LAYER_ENTER_ERRNO(nullptr, EACCES);
     (void)shareFlag;  // the simulated machine has one process: no sharing conflicts
     if (!path || !mode || !*path) return host::WithErrno(EINVAL, nullptr);
     std::u16string full = host::CurrentMachine().Redirected(host::CurrentMachine().FullPath(path));
@@ -146,16 +144,14 @@ ssize_t DescriptorWrite(void* cookie, const char* data, size_t size)
     Machine& m = CurrentMachine();
     if (stream->failed || m.Enter("fwrite")) {
         stream->failed = true;
-        errno = EIO;
-        return -1;
+        return host::WithErrno(EIO, -1);
     }
     auto it = m.descriptors.find(stream->fd);
     auto* file =
         it == m.descriptors.end() ? nullptr : CurrentMachine().FindKernelObject<FileObject>(it->second.file, "file");
     if (!file) {
         stream->failed = true;
-        errno = EBADF;
-        return -1;
+        return host::WithErrno(EBADF, -1);
     }
     std::string out;
     if (it->second.flags & _O_TEXT) {
@@ -172,8 +168,7 @@ ssize_t DescriptorWrite(void* cookie, const char* data, size_t size)
     DWORD written = 0;
     if (!WriteFile(it->second.file, out.data(), static_cast<DWORD>(out.size()), &written, nullptr)) {
         stream->failed = true;
-        errno = EIO;
-        return -1;
+        return host::WithErrno(EIO, -1);
     }
     return static_cast<ssize_t>(size);
 }
@@ -193,8 +188,7 @@ int DescriptorClose(void* cookie)
 int _open_osfhandle(intptr_t osfhandle, int flags)
 {
     host::Machine& m = host::CurrentMachine();
-    DWORD code;
-    if (m.Enter("_open_osfhandle", &code)) return host::WithErrno(static_cast<int>(code ? code : EMFILE), -1);
+    LAYER_ENTER_ERRNO(-1, EMFILE);
     HANDLE handle = reinterpret_cast<HANDLE>(osfhandle);
     if (!host::CurrentMachine().FindKernelObject<host::FileObject>(handle, "file")) return host::WithErrno(EBADF, -1);
     int fd = host::FIRST_FREE_DESCRIPTOR;
@@ -207,13 +201,11 @@ int _open_osfhandle(intptr_t osfhandle, int flags)
 int _close(int fd)
 {
     host::Machine& m = host::CurrentMachine();
-    DWORD code;
-    if (m.Enter("_close", &code)) return host::WithErrno(static_cast<int>(code ? code : EIO), -1);
+    LAYER_ENTER_ERRNO(-1, EIO);
     auto it = m.descriptors.find(fd);
     if (it == m.descriptors.end()) {
         ++m.invalidCloses;
-        errno = EBADF;
-        return -1;
+        return host::WithErrno(EBADF, -1);
     }
     HANDLE handle = it->second.file;
     m.descriptors.erase(it);
@@ -225,14 +217,12 @@ int _close(int fd)
 FILE* _wfdopen(int fd, const WCHAR* mode)
 {
     host::Machine& m = host::CurrentMachine();
-    DWORD code;
-    if (m.Enter("_wfdopen", &code)) return host::WithErrno(static_cast<int>(code ? code : EMFILE), nullptr);
+    LAYER_ENTER_ERRNO(nullptr, EMFILE);
     if (!mode) return host::WithErrno(EINVAL, nullptr);
     if (!m.descriptors.count(fd)) return host::WithErrno(EBADF, nullptr);
     if (mode[0] != u'w' && mode[0] != u'a') {
         if (mode[0] == u'r') host::Machine::Unsimulated("_wfdopen", "reading streams");
-        errno = EINVAL;
-        return nullptr;
+        return host::WithErrno(EINVAL, nullptr);
     }
     for (const WCHAR* c = mode + 1; *c; ++c)
         if (*c == u'+') host::Machine::Unsimulated("_wfdopen", "update streams");
@@ -242,8 +232,7 @@ FILE* _wfdopen(int fd, const WCHAR* mode)
     FILE* wrapped = fopencookie(stream, "wb", io);
     if (!wrapped) {
         delete stream;
-        errno = ENOMEM;
-        return nullptr;
+        return host::WithErrno(ENOMEM, nullptr);
     }
     setvbuf(wrapped, nullptr, _IONBF, 0);
     host::CurrentMachine().HandleOpened("stream");

@@ -225,15 +225,15 @@ std::string* ConsoleOf(FILE* stream)
 
 using host::CurrentMachine;
 
-FILE* _host_fopen(const char* path, const char* mode)
+FILE* host_fopen(const char* path, const char* mode)
 {
     DWORD code;
-    if (CurrentMachine().Enter("fopen", &code)) return host::WithErrno(static_cast<int>(code ? code : EACCES), nullptr);
+    LAYER_ENTER_ERRNO_AS("fopen", nullptr, EACCES);
     if (!path || !mode) return host::WithErrno(EINVAL, nullptr);
     return _wfsopen(host::Widen(path).c_str(), host::Widen(mode).c_str(), _SH_DENYNO);
 }
 
-int _host_printf(const char* format, ...)
+int host_printf(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
@@ -243,7 +243,7 @@ int _host_printf(const char* format, ...)
     return static_cast<int>(text.size());
 }
 
-int _host_fprintf(FILE* stream, const char* format, ...)
+int host_fprintf(FILE* stream, const char* format, ...)
 {
     va_list args;
     va_start(args, format);
@@ -259,35 +259,32 @@ int _host_fprintf(FILE* stream, const char* format, ...)
     return written;
 }
 
-int _host_fputs(const char* text, FILE* stream)
+int host_fputs(const char* text, FILE* stream)
 {
     if (std::string* console = host::ConsoleOf(stream)) {
         *console += text;
         return 0;
     }
-    return (std::fputs)(text, stream);
+    return std::fputs(text, stream);
 }
 
 int _access(const char* path, int mode)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("_access", &code)) return host::WithErrno(static_cast<int>(code ? code : EACCES), -1);
+    LAYER_ENTER_ERRNO(-1, EACCES);
     if (!path || (mode & ~(host::WriteMode | host::ReadMode))) return host::WithErrno(EINVAL, -1);
     std::u16string full = host::CurrentMachine().Redirected(host::CurrentMachine().FullPath(host::Widen(path)));
     std::string hostPath = host::CurrentMachine().HostPath(full);
     struct stat st;
     if (hostPath.empty() || stat(hostPath.c_str(), &st) != 0) return host::WithErrno(ENOENT, -1);
     // Folders are never read-only to _access; files only by the machine's mark.
-    if ((mode & host::WriteMode) && !S_ISDIR(st.st_mode) && CurrentMachine().IsReadOnly(full)) {
-        errno = EACCES;
-        return -1;
-    }
+    if ((mode & host::WriteMode) && !S_ISDIR(st.st_mode) && CurrentMachine().IsReadOnly(full))
+        return host::WithErrno(EACCES, -1);
     return 0;
 }
 
 __time64_t _time64(__time64_t* result)
 {
-    CurrentMachine().EnterInfallible("_time64");
+    LAYER_ENTER_INFALLIBLE();
     __time64_t now = CurrentMachine().clock.now;
     if (result) *result = now;
     return now;
@@ -296,7 +293,7 @@ __time64_t _time64(__time64_t* result)
 struct tm* _localtime64(const __time64_t* time)
 {
     static thread_local struct tm local;
-    if (CurrentMachine().Enter("_localtime64")) return host::WithErrno(EINVAL, nullptr);
+    LAYER_ENTER_QUIET(host::WithErrno(EINVAL, nullptr));
     if (!time || *time < 0) return host::WithErrno(EINVAL, nullptr);
     time_t shifted = static_cast<time_t>(*time + CurrentMachine().clock.utcOffsetSeconds);
     if (!gmtime_r(&shifted, &local)) return host::WithErrno(EINVAL, nullptr);
@@ -308,14 +305,13 @@ struct tm* _localtime64(const __time64_t* time)
 
 LPWSTR WINAPI GetCommandLineW()
 {
-    CurrentMachine().EnterInfallible("GetCommandLineW");
+    LAYER_ENTER_INFALLIBLE();
     return &CurrentMachine().commandLine[0];
 }
 
 LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR commandLine, int* count)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("CommandLineToArgvW", &code)) return host::WithLastError(code, nullptr);
+    LAYER_ENTER(nullptr);
     if (!commandLine || !count) return host::WithLastError(ERROR_INVALID_PARAMETER, nullptr);
     std::vector<std::u16string> arguments = host::SplitCommandLine(commandLine);
 
@@ -340,14 +336,12 @@ LPWSTR* WINAPI CommandLineToArgvW(LPCWSTR commandLine, int* count)
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideChars, LPSTR bytes, int byteCount,
                                LPCSTR defaultChar, LPBOOL usedDefaultChar)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("WideCharToMultiByte", &code)) return host::WithLastError(code, 0);
+    LAYER_ENTER(0);
     if (!host::IsAnsiCodePage(codePage)) return host::WithLastError(ERROR_INVALID_PARAMETER, 0);
     if (flags & ~static_cast<DWORD>(WC_NO_BEST_FIT_CHARS)) return host::WithLastError(ERROR_INVALID_FLAGS, 0);
     if (!wide || wideChars == 0 || wideChars < -1 || byteCount < 0 || (byteCount > 0 && !bytes) ||
         (bytes && static_cast<const void*>(bytes) == static_cast<const void*>(wide))) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        return host::WithLastError(ERROR_INVALID_PARAMETER, 0);
     }
     // -1: the text up to its terminator, the terminator included.
     size_t length = wideChars == -1 ? static_cast<size_t>(lstrlenW(wide)) + 1 : static_cast<size_t>(wideChars);
@@ -366,8 +360,7 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int byteCount, LPWSTR wide, int wideChars)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("MultiByteToWideChar", &code)) return host::WithLastError(code, 0);
+    LAYER_ENTER(0);
     if (!host::IsAnsiCodePage(codePage)) return host::WithLastError(ERROR_INVALID_PARAMETER, 0);
     // Every byte of Windows-1252 stands for one character, so MB_ERR_INVALID_CHARS never
     // finds an invalid one; composition is not modelled.
@@ -375,8 +368,7 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int byt
         return host::WithLastError(ERROR_INVALID_FLAGS, 0);
     if (!bytes || byteCount == 0 || byteCount < -1 || wideChars < 0 || (wideChars > 0 && !wide) ||
         (wide && static_cast<const void*>(bytes) == static_cast<const void*>(wide))) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        return host::WithLastError(ERROR_INVALID_PARAMETER, 0);
     }
     size_t length = byteCount == -1 ? std::strlen(bytes) + 1 : static_cast<size_t>(byteCount);
     if (wideChars == 0) return static_cast<int>(length);

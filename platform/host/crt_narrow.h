@@ -7,10 +7,10 @@
 // console, whose two texts a test reads back; on any other stream they are the host's own.
 // _time64 reads the machine's clock, _localtime64 turns it into its local time.
 //
-// glibc declares fopen, printf, fprintf and fputs itself, so the host reaches these four
-// through function-like macros defined at the end of this header, and nowhere else. A
-// parenthesised name, such as (fputs)(text, stream), still calls the host's own function.
-// Include this header after any header that calls these functions in inline code.
+// glibc has fopen, printf, fprintf and fputs too, under the same names. The layer's own are
+// host_fopen, host_printf, host_fprintf and host_fputs; the host build renames the references
+// that the products and the conformance cases make to the standard names into these, once
+// their libraries are compiled (cmake/host_runtime.cmake), so no include order matters.
 #pragma once
 
 #include <stdio.h>
@@ -28,13 +28,10 @@ __time64_t _time64(__time64_t* result);
 // cannot be formed (a negative moment, or a failure a test injected).
 struct tm* _localtime64(const __time64_t* time);
 
-// The runtime's own entries for the four functions that glibc also declares.
-FILE* _host_fopen(const char* path, const char* mode);
-int _host_printf(const char* format, ...);
-int _host_fprintf(FILE* stream, const char* format, ...);
-int _host_fputs(const char* text, FILE* stream);
-
-#define fopen(path, mode) _host_fopen(path, mode)
-#define printf(...) _host_printf(__VA_ARGS__)
-#define fprintf(...) _host_fprintf(__VA_ARGS__)
-#define fputs(text, stream) _host_fputs(text, stream)
+// The runtime's own entries for the four calls that glibc also has.
+extern "C" {
+FILE* host_fopen(const char* path, const char* mode);
+int host_printf(const char* format, ...);
+int host_fprintf(FILE* stream, const char* format, ...);
+int host_fputs(const char* text, FILE* stream);
+}

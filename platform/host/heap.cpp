@@ -19,7 +19,7 @@ HANDLE WINAPI GetProcessHeap() { return &host::processHeapTag; }
 
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes)
 {
-    if (host::CurrentMachine().Enter("HeapAlloc")) return nullptr;
+    LAYER_ENTER_QUIET(nullptr);
     if (heap != GetProcessHeap()) return nullptr;
     host::ProcessHeap& state = host::CurrentMachine().heap;
     if (state.succeedBeforeFailing == 0) return nullptr;
@@ -38,14 +38,13 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block)
 {
     (void)flags;
     DWORD code;
-    bool fails = host::CurrentMachine().Enter("HeapFree", &code);
+    bool fails = host::CurrentMachine().Enter(__func__, &code);
     if (!block) return TRUE;
     host::ProcessHeap& state = host::CurrentMachine().heap;
     auto it = state.blocks.find(block);
     if (heap != GetProcessHeap() || it == state.blocks.end()) {
         ++state.badFrees;
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     }
     // A failure the test injected still frees the block: the caller cannot retry.
     state.blocks.erase(it);

@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "layer.h"
-#include "setupapi.h"
 
 namespace host {
 
@@ -109,18 +108,15 @@ HANDLE WINAPI GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<
 
 void WINAPI Sleep(DWORD milliseconds)
 {
-    CurrentMachine().EnterInfallible("Sleep");
+    LAYER_ENTER_INFALLIBLE();
     CurrentMachine().sleeps.push_back(milliseconds);
 }
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("GetVersionExA", &code)) return host::WithLastError(code, FALSE);
-    if (!info || info->dwOSVersionInfoSize < sizeof(OSVERSIONINFOA)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    LAYER_ENTER(FALSE);
+    if (!info || info->dwOSVersionInfoSize < sizeof(OSVERSIONINFOA))
+        return host::WithLastError(ERROR_INSUFFICIENT_BUFFER, FALSE);
     const host::Machine& m = CurrentMachine();
     info->dwMajorVersion = m.versionMajor;
     info->dwMinorVersion = m.versionMinor;
@@ -135,53 +131,89 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info)
 HMODULE WINAPI GetModuleHandleW(LPCWSTR name)
 {
     host::Machine& m = CurrentMachine();
-    DWORD code;
-    if (m.Enter("GetModuleHandleW", &code)) return host::WithLastError(code, nullptr);
+    LAYER_ENTER(nullptr);
     auto it = m.modules.find(host::Text(name));
-    if (it == m.modules.end() || (!it->second.resident && it->second.references == 0)) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    }
+    if (it == m.modules.end() || (!it->second.resident && it->second.references == 0))
+        return host::WithLastError(ERROR_MOD_NOT_FOUND, nullptr);
+    return reinterpret_cast<HMODULE>(&it->second);
+}
+
+// Maps the library of a name, or counts one more reference to it when it is mapped already.
+// Loading depends on file-system redirection: with it off, a 32-bit process on 64-bit Windows
+// finds the native 64-bit image in the system directory, which it cannot map.
+static HMODULE MapModule(host::Machine& m, const std::u16string& name)
+{
+    auto it = m.modules.find(name);
+    if (it == m.modules.end()) return host::WithLastError(ERROR_MOD_NOT_FOUND, nullptr);
+    if (it->second.loadFails) return host::WithLastError(it->second.loadError, nullptr);
+    if (!it->second.resident && it->second.references == 0 && m.UnderWow64() && m.RedirectionDisabled())
+        return host::WithLastError(ERROR_BAD_EXE_FORMAT, nullptr);
+    ++it->second.references;
     return reinterpret_cast<HMODULE>(&it->second);
 }
 
 HMODULE WINAPI LoadLibraryW(LPCWSTR name)
 {
-    host::Machine& m = CurrentMachine();
-    DWORD code;
-    if (m.Enter("LoadLibraryW", &code)) return host::WithLastError(code, nullptr);
-    auto it = m.modules.find(host::Text(name));
-    if (it == m.modules.end()) return host::WithLastError(ERROR_MOD_NOT_FOUND, nullptr);
-    if (it->second.loadFails) return host::WithLastError(it->second.loadError, nullptr);
-    // Loading depends on file-system redirection: with it off, a 32-bit process on 64-bit
-    // Windows finds the native 64-bit image in the system directory, which it cannot map. A
-    // module that is already mapped is only counted.
-    if (!it->second.resident && it->second.references == 0 && m.UnderWow64() && m.RedirectionDisabled()) {
-        SetLastError(ERROR_BAD_EXE_FORMAT);
-        return nullptr;
-    }
-    ++it->second.references;
-    return reinterpret_cast<HMODULE>(&it->second);
+    LAYER_ENTER(nullptr);
+    return MapModule(CurrentMachine(), host::Text(name));
 }
 
-namespace host {
+// The LOAD_LIBRARY_SEARCH_* flags, which a loader has where kernel32.dll exports
+// SetDefaultDllDirectories (Windows 8, and Vista and 7 with KB2533623); elsewhere LoadLibraryExW
+// fails with ERROR_INVALID_PARAMETER. They cannot be combined with LOAD_WITH_ALTERED_SEARCH_PATH.
+static const DWORD LOAD_LIBRARY_SEARCH_FLAGS = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_APPLICATION_DIR |
+                                               LOAD_LIBRARY_SEARCH_USER_DIRS | LOAD_LIBRARY_SEARCH_SYSTEM32 |
+                                               LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
 
-// The layer's functions that a module's exports stand for when a test has not put its own
-// in their place.
-FARPROC LayerFunction(const std::string& name)
+static bool LoaderTakesSearchFlags(host::Machine& m)
 {
-    static const std::map<std::string, FARPROC> functions = {
-        {"IsWow64Process", reinterpret_cast<FARPROC>(&IsWow64Process)},
-        {"Wow64DisableWow64FsRedirection", reinterpret_cast<FARPROC>(&Wow64DisableWow64FsRedirection)},
-        {"Wow64RevertWow64FsRedirection", reinterpret_cast<FARPROC>(&Wow64RevertWow64FsRedirection)},
-        {"SetupUninstallOEMInfW", reinterpret_cast<FARPROC>(&SetupUninstallOEMInfW)},
-        {"UpdateDriverForPlugAndPlayDevicesW", reinterpret_cast<FARPROC>(&UpdateDriverForPlugAndPlayDevicesW)},
-    };
-    auto it = functions.find(name);
-    return it == functions.end() ? nullptr : it->second;
+    auto kernel32 = m.modules.find(u"kernel32.dll");
+    return kernel32 != m.modules.end() && kernel32->second.exports.count("SetDefaultDllDirectories") != 0;
 }
 
-}  // namespace host
+HMODULE WINAPI LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags)
+{
+    host::Machine& m = CurrentMachine();
+    LAYER_ENTER(nullptr);
+    if (flags & ~(LOAD_LIBRARY_SEARCH_FLAGS | LOAD_WITH_ALTERED_SEARCH_PATH))
+        host::Machine::Unsimulated("LoadLibraryExW", "flags other than the search flags and the altered search path");
+    // hFile is reserved and must be null.
+    if (!name || file) return host::WithLastError(ERROR_INVALID_PARAMETER, nullptr);
+    if ((flags & LOAD_LIBRARY_SEARCH_FLAGS) && (!LoaderTakesSearchFlags(m) || (flags & LOAD_WITH_ALTERED_SEARCH_PATH)))
+        return host::WithLastError(ERROR_INVALID_PARAMETER, nullptr);
+    std::u16string path = host::Text(name);
+    size_t slash = path.rfind(u'\\');
+    std::u16string moduleName = path;
+    if (slash != std::u16string::npos) {
+        // The layer's modules are the system folder's: a path elsewhere names a file it does not map.
+        if (host::Upper(path.substr(0, slash)) != host::Upper(m.systemDirectory))
+            host::Machine::Unsimulated("LoadLibraryExW", "a library outside the system folder");
+        moduleName = path.substr(slash + 1);
+    } else if (flags & LOAD_WITH_ALTERED_SEARCH_PATH) {
+        host::Machine::Unsimulated("LoadLibraryExW",
+                                   "the altered search path with a relative name, which Windows leaves undefined");
+    } else if (!(flags & LOAD_LIBRARY_SEARCH_FLAGS)) {
+        // The standard search looks in the program's folder first: a file of that name there is
+        // what Windows maps, unless a module of the name is mapped already.
+        auto mapped = m.modules.find(moduleName);
+        bool isMapped = mapped != m.modules.end() && (mapped->second.resident || mapped->second.references > 0);
+        std::u16string programFolder = m.moduleFileName.substr(0, m.moduleFileName.rfind(u'\\') + 1);
+        if (!isMapped && m.Exists(programFolder + moduleName))
+            host::Machine::Unsimulated("LoadLibraryExW",
+                                       "a library in the program's folder, which the search takes first");
+    }
+    return MapModule(m, moduleName);
+}
+
+BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags)
+{
+    LAYER_ENTER(FALSE);
+    const DWORD allowed = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
+                          LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+    if (directoryFlags == 0 || (directoryFlags & ~allowed)) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
+    host::Machine::Unsimulated("SetDefaultDllDirectories", "a process's default library folders");
+    return FALSE;
+}
 
 static host::Module* FindModule(HMODULE handle)
 {
@@ -193,12 +225,10 @@ static host::Module* FindModule(HMODULE handle)
 BOOL WINAPI FreeLibrary(HMODULE handle)
 {
     DWORD code;
-    bool fails = CurrentMachine().Enter("FreeLibrary", &code);
+    bool fails = CurrentMachine().Enter(__func__, &code);
     host::Module* module = FindModule(handle);
-    if (!module || (module->references == 0 && !module->resident)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (!module || (module->references == 0 && !module->resident))
+        return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
     // A failure the test injected still takes the reference: the caller cannot retry.
     if (module->references > 0) --module->references;
     if (fails) return host::WithLastError(code, FALSE);
@@ -207,8 +237,7 @@ BOOL WINAPI FreeLibrary(HMODULE handle)
 
 FARPROC WINAPI GetProcAddress(HMODULE handle, LPCSTR name)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("GetProcAddress", &code)) return host::WithLastError(code, nullptr);
+    LAYER_ENTER(nullptr);
     host::Module* module = FindModule(handle);
     if (!module) return host::WithLastError(ERROR_INVALID_HANDLE, nullptr);
     if (name && reinterpret_cast<ULONG_PTR>(name) <= 0xFFFF)
@@ -224,8 +253,7 @@ FARPROC WINAPI GetProcAddress(HMODULE handle, LPCSTR name)
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
 {
     host::Machine& m = CurrentMachine();
-    DWORD code;
-    if (m.Enter("GetModuleFileNameW", &code)) return host::WithLastError(code, 0);
+    LAYER_ENTER(0);
     if (module) host::Machine::Unsimulated("GetModuleFileNameW", "a module other than the process's file");
     const std::u16string& name = m.moduleFileName;
     if (size == 0) return host::WithLastError(ERROR_INSUFFICIENT_BUFFER, 0);
@@ -233,8 +261,7 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
         // Truncated to the buffer, terminator included, as Windows Vista and later do.
         std::copy(name.begin(), name.begin() + (size - 1), buffer);
         buffer[size - 1] = 0;
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return size;
+        return host::WithLastError(ERROR_INSUFFICIENT_BUFFER, size);
     }
     std::copy(name.begin(), name.end(), buffer);
     buffer[name.size()] = 0;
@@ -247,8 +274,7 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
 
 BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("IsWow64Process", &code)) return host::WithLastError(code, FALSE);
+    LAYER_ENTER(FALSE);
     if (!process || !wow64) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     *wow64 = CurrentMachine().UnderWow64() ? TRUE : FALSE;
     return TRUE;
@@ -257,8 +283,7 @@ BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64)
 // The old value hands back the thread's previous state: 1 redirection was on, 2 it was off.
 BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* oldValue)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("Wow64DisableWow64FsRedirection", &code)) return host::WithLastError(code, FALSE);
+    LAYER_ENTER(FALSE);
     if (!CurrentMachine().windows64) return host::WithLastError(ERROR_INVALID_FUNCTION, FALSE);
     if (!oldValue) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     bool& disabled = CurrentMachine().Thread().redirectionDisabled;
@@ -269,8 +294,7 @@ BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* oldValue)
 
 BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID oldValue)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("Wow64RevertWow64FsRedirection", &code)) return host::WithLastError(code, FALSE);
+    LAYER_ENTER(FALSE);
     ULONG_PTR state = reinterpret_cast<ULONG_PTR>(oldValue);
     if (!CurrentMachine().windows64) return host::WithLastError(ERROR_INVALID_FUNCTION, FALSE);
     if (state != 1 && state != 2) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
@@ -283,22 +307,19 @@ BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID oldValue)
 
 UINT WINAPI GetSystemDirectoryW(LPWSTR buffer, UINT size)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("GetSystemDirectoryW", &code)) return host::WithLastError(code, 0);
+    LAYER_ENTER(0);
     return host::CopyOut(CurrentMachine().systemDirectory, buffer, size);
 }
 
 UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("GetWindowsDirectoryW", &code)) return host::WithLastError(code, 0);
+    LAYER_ENTER(0);
     return host::CopyOut(CurrentMachine().windowsDirectory, buffer, size);
 }
 
 UINT WINAPI GetSystemWow64DirectoryW(LPWSTR buffer, UINT size)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("GetSystemWow64DirectoryW", &code)) return host::WithLastError(code, 0);
+    LAYER_ENTER(0);
     if (!CurrentMachine().windows64) return host::WithLastError(ERROR_CALL_NOT_IMPLEMENTED, 0);
     return host::CopyOut(CurrentMachine().Wow64Directory(), buffer, size);
 }
@@ -306,15 +327,13 @@ UINT WINAPI GetSystemWow64DirectoryW(LPWSTR buffer, UINT size)
 DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
 {
     host::Machine& m = CurrentMachine();
-    DWORD code;
-    if (m.Enter("GetEnvironmentVariableW", &code)) return host::WithLastError(code, 0);
+    LAYER_ENTER(0);
     auto it = m.environment.find(host::Text(name));
     if (it == m.environment.end()) return host::WithLastError(ERROR_ENVVAR_NOT_FOUND, 0);
     const std::u16string& value = it->second;
     if (value.empty()) {
         if (buffer && size) buffer[0] = 0;
-        SetLastError(ERROR_SUCCESS);
-        return 0;
+        return host::WithLastError(ERROR_SUCCESS, 0);
     }
     return host::CopyOut(value, buffer, size);
 }
@@ -324,8 +343,7 @@ DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size)
 
 DWORD WINAPI GetFullPathNameW(LPCWSTR path, DWORD size, LPWSTR buffer, LPWSTR* filePart)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("GetFullPathNameW", &code)) return host::WithLastError(code, 0);
+    LAYER_ENTER(0);
     std::u16string text = host::Text(path);
     if (text.empty()) return host::WithLastError(ERROR_INVALID_NAME, 0);
     std::u16string full = CurrentMachine().FullPath(text);
@@ -343,8 +361,7 @@ DWORD WINAPI GetFullPathNameW(LPCWSTR path, DWORD size, LPWSTR buffer, LPWSTR* f
 DWORD WINAPI GetFileAttributesW(LPCWSTR path)
 {
     host::Machine& m = CurrentMachine();
-    DWORD code;
-    if (m.Enter("GetFileAttributesW", &code)) return host::WithLastError(code, INVALID_FILE_ATTRIBUTES);
+    LAYER_ENTER(INVALID_FILE_ATTRIBUTES);
     std::u16string full = m.Redirected(m.FullPath(host::Text(path)));
     std::string hostPath = m.HostPath(full);
     if (hostPath.empty() || host::HasWildcard(full))
@@ -357,8 +374,7 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR path)
 BOOL WINAPI DeleteFileW(LPCWSTR path)
 {
     host::Machine& m = CurrentMachine();
-    DWORD code;
-    if (m.Enter("DeleteFileW", &code)) return host::WithLastError(code, FALSE);
+    LAYER_ENTER(FALSE);
     std::u16string full = m.Redirected(m.FullPath(host::Text(path)));
     std::string hostPath = m.HostPath(full);
     if (hostPath.empty() || host::HasWildcard(full)) return host::WithLastError(ERROR_INVALID_NAME, FALSE);
@@ -372,8 +388,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR path)
 HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
 {
     host::Machine& m = CurrentMachine();
-    DWORD code;
-    if (m.Enter("FindFirstFileW", &code)) return host::WithLastError(code, INVALID_HANDLE_VALUE);
+    LAYER_ENTER(INVALID_HANDLE_VALUE);
     std::u16string full = m.Redirected(m.FullPath(host::Text(pattern)));
     size_t slash = full.rfind(u'\\');
     if (full.empty() || slash == std::u16string::npos || !data)
@@ -400,10 +415,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
     // NTFS hands out names in upper-case collation order.
     std::sort(search->entries.begin(), search->entries.end(),
               [](const auto& a, const auto& b) { return host::Upper(a.first) < host::Upper(b.first); });
-    if (search->entries.empty()) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (search->entries.empty()) return host::WithLastError(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     host::Fill(search->entries[0], data);
     search->next = 1;
     return m.AddKernelObject(std::move(search));
@@ -411,10 +423,8 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
 
 BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("FindNextFileW", &code)) return host::WithLastError(code, FALSE);
-    auto* search = CurrentMachine().FindKernelObject<host::FindSearch>(find, "find");
-    if (!search) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
+    LAYER_ENTER(FALSE);
+    LAYER_OBJECT(host::FindSearch, search, find, "find", FALSE);
     if (search->next >= search->entries.size()) return host::WithLastError(ERROR_NO_MORE_FILES, FALSE);
     host::Fill(search->entries[search->next++], data);
     return TRUE;
@@ -422,18 +432,9 @@ BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data)
 
 BOOL WINAPI FindClose(HANDLE find)
 {
-    host::Machine& m = CurrentMachine();
     DWORD code;
-    bool fails = m.Enter("FindClose", &code);
-    if (!m.FindKernelObject<host::FindSearch>(find, "find")) {
-        ++m.invalidCloses;
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    // A failure the test injected still closes the search: the caller cannot retry.
-    m.CloseKernelObject(find);
-    if (fails) return host::WithLastError(code, FALSE);
-    return TRUE;
+    bool fails = CurrentMachine().Enter(__func__, &code);
+    return host::CloseObjectOfKind(find, "find", fails, code);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -534,8 +535,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
                           DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile)
 {
     host::Machine& m = CurrentMachine();
-    DWORD code;
-    if (m.Enter("CreateFileW", &code)) return host::WithLastError(code, INVALID_HANDLE_VALUE);
+    LAYER_ENTER(INVALID_HANDLE_VALUE);
     // One process: sharing meets no other opener (the machine's locked files stand for one).
     (void)shareMode;
     (void)security;
@@ -571,8 +571,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
     bool created = false;
     if (disposition == CREATE_NEW && nameTaken) {
         // A name that is there, a link to nothing included, is never replaced or followed.
-        SetLastError(ERROR_FILE_EXISTS);
-        return INVALID_HANDLE_VALUE;
+        return host::WithLastError(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
     }
     if (exists) {
         if (folder && !(flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS))
@@ -594,10 +593,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
                 open(reached.c_str(), O_RDWR | O_CLOEXEC | (appendOnly ? O_APPEND : 0) | (truncate ? O_TRUNC : 0));
         }
     } else {
-        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
-            SetLastError(host::MissingError(reached));
-            return INVALID_HANDLE_VALUE;
-        }
+        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
+            return host::WithLastError(host::MissingError(reached), INVALID_HANDLE_VALUE);
         if (!host::IsFolder(reached.substr(0, reached.rfind('/'))))
             return host::WithLastError(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
         bool appendOnly = (rights & FILE_APPEND_DATA) && !(rights & FILE_WRITE_DATA);
@@ -613,10 +610,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
 
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("GetFileInformationByHandle", &code)) return host::WithLastError(code, FALSE);
-    auto* object = CurrentMachine().FindKernelObject<host::FileObject>(file, "file");
-    if (!object) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
+    LAYER_ENTER(FALSE);
+    LAYER_OBJECT(host::FileObject, object, file, "file", FALSE);
     if (!information) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     struct stat st;
     if (fstat(object->fd, &st) != 0) return host::WithLastError(ERROR_ACCESS_DENIED, FALSE);
@@ -638,10 +633,8 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION
 BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass, LPVOID information,
                                          DWORD size)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("GetFileInformationByHandleEx", &code)) return host::WithLastError(code, FALSE);
-    auto* object = CurrentMachine().FindKernelObject<host::FileObject>(file, "file");
-    if (!object) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
+    LAYER_ENTER(FALSE);
+    LAYER_OBJECT(host::FileObject, object, file, "file", FALSE);
     if (informationClass != FileStandardInfo && informationClass != FileAttributeTagInfo)
         host::Machine::Unsimulated("GetFileInformationByHandleEx",
                                    "information class " + std::to_string(static_cast<int>(informationClass)));
@@ -669,11 +662,9 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS 
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPVOID overlapped)
 {
-    DWORD code;
     if (written) *written = 0;
-    if (CurrentMachine().Enter("WriteFile", &code)) return host::WithLastError(code, FALSE);
-    auto* object = CurrentMachine().FindKernelObject<host::FileObject>(file, "file");
-    if (!object) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
+    LAYER_ENTER(FALSE);
+    LAYER_OBJECT(host::FileObject, object, file, "file", FALSE);
     if (overlapped) host::Machine::Unsimulated("WriteFile", "overlapped writes");
     if (!written || (!buffer && bytes)) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     if (!(object->access & (FILE_WRITE_DATA | FILE_APPEND_DATA)))
@@ -692,13 +683,11 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written,
 
 BOOL WINAPI CloseHandle(HANDLE handle)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("CloseHandle", &code)) return host::WithLastError(code, FALSE);
+    LAYER_ENTER(FALSE);
     if (handle == GetCurrentProcess()) return TRUE;  // the pseudo handle: nothing to close
     if (!CurrentMachine().CloseKernelObject(handle)) {
         ++CurrentMachine().invalidCloses;
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
     }
     return TRUE;
 }
@@ -706,14 +695,12 @@ BOOL WINAPI CloseHandle(HANDLE handle)
 HLOCAL WINAPI LocalFree(HLOCAL block)
 {
     host::Machine& m = CurrentMachine();
-    DWORD code;
-    if (m.Enter("LocalFree", &code)) return host::WithLastError(code, block);
+    LAYER_ENTER(block);
     if (!block) return nullptr;
     auto it = m.localBlocks.find(block);
     if (it == m.localBlocks.end()) {
         ++m.invalidCloses;
-        SetLastError(ERROR_INVALID_HANDLE);
-        return block;
+        return host::WithLastError(ERROR_INVALID_HANDLE, block);
     }
     std::free(it->first);
     m.localBlocks.erase(it);

@@ -133,6 +133,17 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info);
 // Modules and run-time binding.
 HMODULE WINAPI GetModuleHandleW(LPCWSTR name);
 HMODULE WINAPI LoadLibraryW(LPCWSTR name);
+// LoadLibraryExW's flags that the products pass: the search flags of Windows 8 (and of Vista
+// and 7 with KB2533623), and the altered search path of a library loaded by its full path.
+const DWORD LOAD_WITH_ALTERED_SEARCH_PATH = 0x00000008;
+const DWORD LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR = 0x00000100;
+const DWORD LOAD_LIBRARY_SEARCH_APPLICATION_DIR = 0x00000200;
+const DWORD LOAD_LIBRARY_SEARCH_USER_DIRS = 0x00000400;
+const DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
+const DWORD LOAD_LIBRARY_SEARCH_DEFAULT_DIRS = 0x00001000;
+HMODULE WINAPI LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags);
+// Bound at run time by the products; declared so the host exports can be listed.
+BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags);
 BOOL WINAPI FreeLibrary(HMODULE module);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);

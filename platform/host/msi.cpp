@@ -12,7 +12,7 @@ host::InstallerSession& Session() { return host::CurrentMachine().session; }
 
 MSIHANDLE WINAPI MsiCreateRecord(UINT fields)
 {
-    if (CurrentMachine().Enter("MsiCreateRecord")) return 0;
+    LAYER_ENTER_QUIET(0);
     if (fields > 65535) return 0;
     MSIHANDLE handle = Session().nextHandle++;
     Session().records[handle] = host::InstallerSession::Record{fields, {}};
@@ -23,8 +23,7 @@ MSIHANDLE WINAPI MsiCreateRecord(UINT fields)
 
 UINT WINAPI MsiRecordSetInteger(MSIHANDLE record, UINT field, int value)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("MsiRecordSetInteger", &code)) return code;
+    LAYER_ENTER_STATUS(UINT);
     auto it = Session().records.find(record);
     if (it == Session().records.end()) return ERROR_INVALID_HANDLE;
     if (field > it->second.fields) return ERROR_INVALID_PARAMETER;
@@ -34,8 +33,7 @@ UINT WINAPI MsiRecordSetInteger(MSIHANDLE record, UINT field, int value)
 
 int WINAPI MsiProcessMessage(MSIHANDLE session, INSTALLMESSAGE type, MSIHANDLE record)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("MsiProcessMessage", &code)) return -1;
+    LAYER_ENTER_QUIET(-1);
     auto it = Session().records.find(record);
     if (!Session().IsSession(session) || it == Session().records.end()) return -1;
     Session().messages.push_back(host::InstallerSession::Message{type, it->second.integers, it->second.fields});
@@ -48,7 +46,7 @@ int WINAPI MsiProcessMessage(MSIHANDLE session, INSTALLMESSAGE type, MSIHANDLE r
 UINT WINAPI MsiCloseHandle(MSIHANDLE handle)
 {
     DWORD code;
-    bool fails = CurrentMachine().Enter("MsiCloseHandle", &code);
+    bool fails = CurrentMachine().Enter(__func__, &code);
     if (handle == 0) return fails ? code : ERROR_SUCCESS;
     auto it = Session().records.find(handle);
     if (it == Session().records.end()) {
@@ -65,8 +63,7 @@ UINT WINAPI MsiCloseHandle(MSIHANDLE handle)
 
 UINT WINAPI MsiSetMode(MSIHANDLE session, MSIRUNMODE mode, BOOL state)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("MsiSetMode", &code)) return code;
+    LAYER_ENTER_STATUS(UINT);
     if (!Session().IsSession(session)) return ERROR_INVALID_HANDLE;
     if (mode != MSIRUNMODE_REBOOTATEND && mode != MSIRUNMODE_REBOOTNOW) return ERROR_ACCESS_DENIED;
     Session().modes.emplace_back(mode, state);

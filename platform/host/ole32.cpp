@@ -7,8 +7,7 @@
 
 HRESULT WINAPI CLSIDFromString(LPCOLESTR text, LPCLSID clsid)
 {
-    DWORD code;
-    if (host::CurrentMachine().Enter("CLSIDFromString", &code)) return static_cast<HRESULT>(code);
+    LAYER_ENTER_STATUS(HRESULT);
     if (!clsid) return E_INVALIDARG;
     if (!text) {
         std::memset(clsid, 0, sizeof(*clsid));

@@ -40,8 +40,7 @@ using host::CurrentMachine;
 
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("OpenProcessToken", &code)) return host::WithLastError(code, FALSE);
+    LAYER_ENTER(FALSE);
     if (process != GetCurrentProcess())
         host::Machine::Unsimulated("OpenProcessToken", "a process other than the current one");
     if (!token) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
@@ -55,10 +54,8 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token)
 BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information,
                                 DWORD length, PDWORD returnLength)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("GetTokenInformation", &code)) return host::WithLastError(code, FALSE);
-    auto* object = host::CurrentMachine().FindKernelObject<host::TokenObject>(token, "token");
-    if (!object) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
+    LAYER_ENTER(FALSE);
+    LAYER_OBJECT(host::TokenObject, object, token, "token", FALSE);
     if (informationClass != TokenUser)
         host::Machine::Unsimulated("GetTokenInformation",
                                    "information class " + std::to_string(static_cast<int>(informationClass)));
@@ -78,8 +75,7 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informatio
 
 BOOL WINAPI EqualSid(PSID first, PSID second)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("EqualSid", &code)) return host::WithLastError(code, FALSE);
+    LAYER_ENTER(FALSE);
     size_t length = host::SidLength(first);
     if (!length || host::SidLength(second) != length) return FALSE;
     return std::memcmp(first, second, length) == 0 ? TRUE : FALSE;
@@ -87,7 +83,7 @@ BOOL WINAPI EqualSid(PSID first, PSID second)
 
 BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type)
 {
-    CurrentMachine().EnterInfallible("IsWellKnownSid");
+    LAYER_ENTER_INFALLIBLE();
     const char* wellKnown = host::WellKnownSidText(type);
     return host::SidLength(sid) && host::SidText(sid) == wellKnown ? TRUE : FALSE;
 }
@@ -95,8 +91,7 @@ BOOL WINAPI IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type)
 BOOL WINAPI GetKernelObjectSecurity(HANDLE handle, SECURITY_INFORMATION requested,
                                     PSECURITY_DESCRIPTOR securityDescriptor, DWORD length, LPDWORD lengthNeeded)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("GetKernelObjectSecurity", &code)) return host::WithLastError(code, FALSE);
+    LAYER_ENTER(FALSE);
     if (requested != OWNER_SECURITY_INFORMATION)
         host::Machine::Unsimulated("GetKernelObjectSecurity", "security information other than the owner");
     auto* file = host::CurrentMachine().FindKernelObject<host::FileObject>(handle, "file");
@@ -126,8 +121,7 @@ BOOL WINAPI GetKernelObjectSecurity(HANDLE handle, SECURITY_INFORMATION requeste
 
 BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR securityDescriptor, PSID* owner, LPBOOL ownerDefaulted)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("GetSecurityDescriptorOwner", &code)) return host::WithLastError(code, FALSE);
+    LAYER_ENTER(FALSE);
     if (!securityDescriptor || !owner || !ownerDefaulted) return host::WithLastError(ERROR_NOACCESS, FALSE);
     SECURITY_DESCRIPTOR_RELATIVE header;
     std::memcpy(&header, securityDescriptor, sizeof header);

@@ -37,14 +37,10 @@ Device* MemberOf(DeviceInfoSet* set, PSP_DEVINFO_DATA data)
 {
     if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA) ||
         std::find(set->members.begin(), set->members.end(), data->DevInst) == set->members.end()) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
+        return host::WithLastError(ERROR_INVALID_PARAMETER, nullptr);
     }
     Device* device = CurrentMachine().devices.Find(data->DevInst);
-    if (!device || device->removed) {
-        SetLastError(ERROR_NO_SUCH_DEVINST);
-        return nullptr;
-    }
+    if (!device || device->removed) return host::WithLastError(ERROR_NO_SUCH_DEVINST, nullptr);
     return device;
 }
 
@@ -178,8 +174,8 @@ bool ReadInf(const std::u16string& fullPath, Inf* inf, std::string* bytes = null
     if (stat(hostPath.c_str(), &st) != 0) {
         struct stat folder;
         std::string parent = hostPath.substr(0, hostPath.rfind('/'));
-        SetLastError(stat(parent.c_str(), &folder) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
-        return false;
+        return host::WithLastError(stat(parent.c_str(), &folder) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND,
+                                   false);
     }
     if (S_ISDIR(st.st_mode)) return host::WithLastError(ERROR_ACCESS_DENIED, false);
     std::string content = host::ReadHostFile(hostPath);
@@ -251,8 +247,7 @@ using host::CurrentMachine;
 HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags)
 {
     (void)parent;
-    DWORD code;
-    if (CurrentMachine().Enter("SetupDiGetClassDevsW", &code)) return host::WithLastError(code, INVALID_HANDLE_VALUE);
+    LAYER_ENTER(INVALID_HANDLE_VALUE);
     return host::BuildSet("SetupDiGetClassDevsW", classGuid, enumerator, flags, nullptr, nullptr);
 }
 
@@ -260,18 +255,15 @@ HDEVINFO WINAPI SetupDiGetClassDevsExW(const GUID* classGuid, PCWSTR enumerator,
                                        HDEVINFO existing, PCWSTR machineName, PVOID reserved)
 {
     (void)parent;
-    DWORD code;
-    if (CurrentMachine().Enter("SetupDiGetClassDevsExW", &code)) return host::WithLastError(code, INVALID_HANDLE_VALUE);
+    LAYER_ENTER(INVALID_HANDLE_VALUE);
     if (reserved) return host::WithLastError(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     return host::BuildSet("SetupDiGetClassDevsExW", classGuid, enumerator, flags, existing, machineName);
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO devices, DWORD index, PSP_DEVINFO_DATA device)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("SetupDiEnumDeviceInfo", &code)) return host::WithLastError(code, FALSE);
-    host::DeviceInfoSet* set = host::SetOf(devices);
-    if (!set) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
+    LAYER_ENTER(FALSE);
+    LAYER_OBJECT(host::DeviceInfoSet, set, devices, "devinfo", FALSE);
     if (!device || device->cbSize != sizeof(SP_DEVINFO_DATA))
         return host::WithLastError(ERROR_INVALID_USER_BUFFER, FALSE);
     if (index >= set->members.size()) return host::WithLastError(ERROR_NO_MORE_ITEMS, FALSE);
@@ -284,30 +276,17 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO devices, DWORD index, PSP_DEVINFO_DAT
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO devices)
 {
-    host::Machine& m = CurrentMachine();
     DWORD code;
-    bool fails = m.Enter("SetupDiDestroyDeviceInfoList", &code);
-    if (!host::SetOf(devices)) {
-        ++m.invalidCloses;
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    // A failure the test injected still destroys the set: the caller cannot retry.
-    m.CloseKernelObject(devices);
-    if (fails) return host::WithLastError(code, FALSE);
-    return TRUE;
+    bool fails = CurrentMachine().Enter(__func__, &code);
+    return host::CloseObjectOfKind(devices, "devinfo", fails, code);
 }
 
 BOOL WINAPI SetupDiGetDeviceInfoListDetailW(HDEVINFO devices, PSP_DEVINFO_LIST_DETAIL_DATA_W detail)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("SetupDiGetDeviceInfoListDetailW", &code)) return host::WithLastError(code, FALSE);
-    host::DeviceInfoSet* set = host::SetOf(devices);
-    if (!set) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
-    if (!detail || detail->cbSize != sizeof(SP_DEVINFO_LIST_DETAIL_DATA_W)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
+    LAYER_ENTER(FALSE);
+    LAYER_OBJECT(host::DeviceInfoSet, set, devices, "devinfo", FALSE);
+    if (!detail || detail->cbSize != sizeof(SP_DEVINFO_LIST_DETAIL_DATA_W))
+        return host::WithLastError(ERROR_INVALID_USER_BUFFER, FALSE);
     detail->ClassGuid = set->classGuid;
     detail->RemoteMachineHandle = nullptr;  // the local machine
     detail->RemoteMachineName[0] = 0;
@@ -320,10 +299,8 @@ BOOL WINAPI SetupDiGetDeviceInfoListDetailW(HDEVINFO devices, PSP_DEVINFO_LIST_D
 BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA device, PSP_CLASSINSTALL_HEADER params,
                                           DWORD size)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("SetupDiSetClassInstallParamsW", &code)) return host::WithLastError(code, FALSE);
-    host::DeviceInfoSet* set = host::SetOf(devices);
-    if (!set) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
+    LAYER_ENTER(FALSE);
+    LAYER_OBJECT(host::DeviceInfoSet, set, devices, "devinfo", FALSE);
     if (!device) host::Machine::Unsimulated("SetupDiSetClassInstallParamsW", "parameters for the whole set");
     if (!host::MemberOf(set, device)) return FALSE;
     if (!params) {
@@ -331,23 +308,16 @@ BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA dev
         set->installFlags[device->DevInst] &= ~static_cast<DWORD>(DI_CLASSINSTALLPARAMS);
         return TRUE;
     }
-    if (size < sizeof(SP_CLASSINSTALL_HEADER) || params->cbSize != sizeof(SP_CLASSINSTALL_HEADER)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
+    if (size < sizeof(SP_CLASSINSTALL_HEADER) || params->cbSize != sizeof(SP_CLASSINSTALL_HEADER))
+        return host::WithLastError(ERROR_INVALID_USER_BUFFER, FALSE);
     if (params->InstallFunction != DIF_REMOVE)
         host::Machine::Unsimulated("SetupDiSetClassInstallParamsW",
                                    "parameters of install function " + std::to_string(params->InstallFunction));
-    if (size != sizeof(SP_REMOVEDEVICE_PARAMS)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (size != sizeof(SP_REMOVEDEVICE_PARAMS)) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     SP_REMOVEDEVICE_PARAMS remove;
     std::memcpy(&remove, params, sizeof remove);
-    if (remove.Scope != DI_REMOVEDEVICE_GLOBAL && remove.Scope != DI_REMOVEDEVICE_CONFIGSPECIFIC) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (remove.Scope != DI_REMOVEDEVICE_GLOBAL && remove.Scope != DI_REMOVEDEVICE_CONFIGSPECIFIC)
+        return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     set->removeParams[device->DevInst] = remove;
     set->installFlags[device->DevInst] |= DI_CLASSINSTALLPARAMS;
     return TRUE;
@@ -355,12 +325,10 @@ BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA dev
 
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO devices, PSP_DEVINFO_DATA device)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("SetupDiCallClassInstaller", &code)) return host::WithLastError(code, FALSE);
+    LAYER_ENTER(FALSE);
     // A 32-bit process may not run the class installers of 64-bit Windows.
     if (CurrentMachine().UnderWow64()) return host::WithLastError(ERROR_IN_WOW64, FALSE);
-    host::DeviceInfoSet* set = host::SetOf(devices);
-    if (!set) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
+    LAYER_OBJECT(host::DeviceInfoSet, set, devices, "devinfo", FALSE);
     if (function != DIF_REMOVE)
         host::Machine::Unsimulated("SetupDiCallClassInstaller", "install function " + std::to_string(function));
     if (!device) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
@@ -377,18 +345,15 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO devices, PS
 
 BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA device, PSP_DEVINSTALL_PARAMS_W params)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("SetupDiGetDeviceInstallParamsW", &code)) return host::WithLastError(code, FALSE);
-    host::DeviceInfoSet* set = host::SetOf(devices);
-    if (!set) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
+    LAYER_ENTER(FALSE);
+    LAYER_OBJECT(host::DeviceInfoSet, set, devices, "devinfo", FALSE);
     if (!params || params->cbSize != sizeof(SP_DEVINSTALL_PARAMS_W))
         return host::WithLastError(ERROR_INVALID_USER_BUFFER, FALSE);
     DWORD flags = 0;
     if (device) {
         if (device->cbSize != sizeof(SP_DEVINFO_DATA) ||
             std::find(set->members.begin(), set->members.end(), device->DevInst) == set->members.end()) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
+            return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
         }
         const host::Device* member = CurrentMachine().devices.Find(device->DevInst);
         if (member->installParamsError) return host::WithLastError(member->installParamsError, FALSE);
@@ -407,10 +372,8 @@ BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO devices, PSP_DEVINFO_DATA de
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO devices, PSP_DEVINFO_DATA device, DWORD property, PDWORD type,
                                               PBYTE buffer, DWORD size, PDWORD required)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("SetupDiGetDeviceRegistryPropertyW", &code)) return host::WithLastError(code, FALSE);
-    host::DeviceInfoSet* set = host::SetOf(devices);
-    if (!set) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
+    LAYER_ENTER(FALSE);
+    LAYER_OBJECT(host::DeviceInfoSet, set, devices, "devinfo", FALSE);
     host::Device* member = host::MemberOf(set, device);
     if (!member) return FALSE;
     if (property >= SPDRP_MAXIMUM_PROPERTY) return host::WithLastError(ERROR_INVALID_REG_PROPERTY, FALSE);
@@ -429,10 +392,8 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO devices, PSP_DEVINFO_DATA
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO devices, PSP_DEVINFO_DATA device, DWORD property,
                                               const BYTE* buffer, DWORD size)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("SetupDiSetDeviceRegistryPropertyW", &code)) return host::WithLastError(code, FALSE);
-    host::DeviceInfoSet* set = host::SetOf(devices);
-    if (!set) return host::WithLastError(ERROR_INVALID_HANDLE, FALSE);
+    LAYER_ENTER(FALSE);
+    LAYER_OBJECT(host::DeviceInfoSet, set, devices, "devinfo", FALSE);
     host::Device* member = host::MemberOf(set, device);
     if (!member) return FALSE;
     std::string bytes = buffer ? std::string(reinterpret_cast<const char*>(buffer), size) : std::string();
@@ -453,7 +414,7 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO devices, PSP_DEVINFO_DATA
             member->Property(property, REG_MULTI_SZ, bytes);
         return TRUE;
     case SPDRP_DEVICEDESC: member->Property(property, REG_SZ, bytes); return TRUE;
-    default: SetLastError(ERROR_INVALID_REG_PROPERTY); return FALSE;
+    default: return host::WithLastError(ERROR_INVALID_REG_PROPERTY, FALSE);
     }
 }
 
@@ -462,8 +423,7 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO devices, PSP_DEVINFO_DATA
 
 BOOL WINAPI SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR className, DWORD classNameSize, PDWORD required)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("SetupDiGetINFClassW", &code)) return host::WithLastError(code, FALSE);
+    LAYER_ENTER(FALSE);
     if (!infName || !*infName || !classGuid) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     std::u16string name(infName);
     // A bare name is looked for in the inf folder of the Windows directory.
@@ -478,8 +438,7 @@ BOOL WINAPI SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR classNam
     if (guidText) {
         if (!host::ParseGuid(guidText->c_str(), &guid)) return host::WithLastError(ERROR_INVALID_CLASS, FALSE);
     } else if (!classText) {
-        SetLastError(ERROR_NO_ASSOCIATED_CLASS);
-        return FALSE;
+        return host::WithLastError(ERROR_NO_ASSOCIATED_CLASS, FALSE);
     }
     // A class named without its GUID is not installed on this machine: GUID_NULL.
     std::u16string classNameText = classText ? *classText : std::u16string();
@@ -496,13 +455,10 @@ BOOL WINAPI SetupCopyOEMInfW(PCWSTR source, PCWSTR mediaLocation, DWORD mediaTyp
                              DWORD destinationSize, PDWORD required, PWSTR* destinationNamePart)
 {
     (void)mediaLocation;
-    DWORD code;
-    if (CurrentMachine().Enter("SetupCopyOEMInfW", &code)) return host::WithLastError(code, FALSE);
+    LAYER_ENTER(FALSE);
     const DWORD knownStyles = SP_COPY_NOOVERWRITE | SP_COPY_REPLACEONLY | SP_COPY_OEMINF_CATALOG_ONLY;
-    if (!source || !*source || mediaType > SPOST_URL || (!destination && destinationSize)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!source || !*source || mediaType > SPOST_URL || (!destination && destinationSize))
+        return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     if (copyStyle & ~knownStyles) return host::WithLastError(ERROR_INVALID_FLAGS, FALSE);
     std::u16string fullPath = host::CurrentMachine().FullPath(source);
     host::Inf inf;
@@ -530,8 +486,7 @@ BOOL WINAPI SetupCopyOEMInfW(PCWSTR source, PCWSTR mediaLocation, DWORD mediaTyp
 
 BOOL WINAPI SetupUninstallOEMInfW(PCWSTR infName, DWORD flags, PVOID reserved)
 {
-    DWORD code;
-    if (CurrentMachine().Enter("SetupUninstallOEMInfW", &code)) return host::WithLastError(code, FALSE);
+    LAYER_ENTER(FALSE);
     if (!infName || !*infName || reserved) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
     if (flags & ~static_cast<DWORD>(SUOI_FORCEDELETE)) return host::WithLastError(ERROR_INVALID_FLAGS, FALSE);
     std::u16string name(infName);
@@ -557,8 +512,7 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND parent, LPCWSTR hardwareId, 
                                                PBOOL rebootRequired)
 {
     (void)parent;
-    DWORD code;
-    if (CurrentMachine().Enter("UpdateDriverForPlugAndPlayDevicesW", &code)) return host::WithLastError(code, FALSE);
+    LAYER_ENTER(FALSE);
     // A 32-bit process may not update drivers on 64-bit Windows; the 64-bit version of the
     // application has to do it.
     if (CurrentMachine().UnderWow64()) return host::WithLastError(ERROR_IN_WOW64, FALSE);

@@ -86,8 +86,9 @@ struct UpdateCall {
 };
 
 struct DeviceTree {
-    DEVINST root = 1;        // the device-instance handle of the tree's root
-    int reenumerations = 0;  // successful re-enumerations from the root
+    DEVINST root = 1;                       // the device-instance handle of the tree's root
+    int reenumerations = 0;                 // successful re-enumerations from the root
+    std::vector<ULONG> reenumerationFlags;  // the flags of each of them
 
     std::deque<Device> devices;  // in enumeration order; references stay valid
     std::map<std::u16string, UpdateOutcome, NoCaseLess> updateOutcomes;

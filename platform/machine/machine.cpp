@@ -98,7 +98,9 @@ Machine::Machine()
     // that it is mapped before any of Drvmate's code runs. newdev.dll is mapped only by
     // LoadLibraryW. Null exports are the layer's own functions of those names.
     Module& kernel32 = AddModule(u"kernel32.dll", true);
-    for (const char* name : {"IsWow64Process", "Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection"})
+    // Windows 10's kernel32: a test takes an export away to model an older Windows.
+    for (const char* name : {"IsWow64Process", "Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection",
+                             "GetFileInformationByHandleEx", "SetDefaultDllDirectories"})
         kernel32.exports[name] = nullptr;
     AddModule(u"setupapi.dll", true).exports["SetupUninstallOEMInfW"] = nullptr;
     AddModule(u"newdev.dll").exports["UpdateDriverForPlugAndPlayDevicesW"] = nullptr;

@@ -8,7 +8,8 @@
 // A test starts from ResetMachine(), which gives a default 32-bit Windows installed on C:
 // with an empty file system in a fresh host folder, changes what it needs in a few lines,
 // calls the product, and reads back files, calls and state from the same object. Every Win32
-// call of the layer asks Enter("Name", &code) first: that journals the call and tells it to
+// call of the layer opens with one of the LAYER_ENTER forms (platform/host/layer.h), which
+// ask Enter("Name", &code) under the call's own name: that journals the call and tells it to
 // fail with the code a test injected with Fail("Name", code).
 #pragma once
 

@@ -139,6 +139,34 @@ CONFORMANCE_CASE(libraries_and_their_exports)
     }
 }
 
+// Libraries of the system folder only: by the search flags where the loader has them (its
+// kernel32 exports SetDefaultDllDirectories), else by the system folder's full path with the
+// altered search path. The two kinds of flags never go together.
+CONFORMANCE_CASE(libraries_from_the_system_folder)
+{
+    HMODULE kernel32 = GetModuleHandleW(W("kernel32.dll"));
+    if (!CHECK(kernel32 != 0)) return;
+    CHECK(GetProcAddress(kernel32, "SetDefaultDllDirectories") != 0);
+    CHECK(GetProcAddress(kernel32, "GetFileInformationByHandleEx") != 0);
+
+    HMODULE newdev = LoadLibraryExW(W("newdev.dll"), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (CHECK(newdev != 0)) {
+        CHECK(GetProcAddress(newdev, "UpdateDriverForPlugAndPlayDevicesW") != 0);
+        CHECK(FreeLibrary(newdev));
+    }
+    WCHAR path[MAX_PATH];
+    UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    const WCHAR name[] = W("\\newdev.dll");
+    if (CHECK(length > 0 && length + sizeof name / sizeof name[0] <= MAX_PATH)) {
+        for (size_t i = 0; i < sizeof name / sizeof name[0]; ++i) path[length + i] = name[i];
+        newdev = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        if (CHECK(newdev != 0)) CHECK(FreeLibrary(newdev));
+    }
+    SetLastError(0);
+    CHECK(LoadLibraryExW(W("newdev.dll"), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_WITH_ALTERED_SEARCH_PATH) == 0);
+    CHECK_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
 CONFORMANCE_CASE(version_with_the_record_size)
 {
     OSVERSIONINFOA version = {};

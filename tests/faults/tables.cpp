@@ -51,6 +51,8 @@ const std::map<std::string, std::vector<DocumentedError>>& ErrorTable()
         {"GetModuleHandleW", {E(ERROR_MOD_NOT_FOUND_)}},
         {"GetProcAddress", {E(ERROR_PROC_NOT_FOUND_)}},
         {"LoadLibraryW", {E(ERROR_MOD_NOT_FOUND_), E(ERROR_NOT_ENOUGH_MEMORY)}},
+        {"LoadLibraryExW", {E(ERROR_MOD_NOT_FOUND_), E(ERROR_NOT_ENOUGH_MEMORY)}},
+        {"SetDefaultDllDirectories", {E(ERROR_INVALID_PARAMETER)}},
         {"FreeLibrary", {E(ERROR_INVALID_HANDLE)}},
         {"GetSystemDirectoryW", {E(ERROR_NOT_ENOUGH_MEMORY)}},
         {"GetWindowsDirectoryW", {E(ERROR_NOT_ENOUGH_MEMORY)}},

@@ -59,25 +59,39 @@ const Planting PLANTINGS[] = {
      true},
 };
 
-class PlantedThing : public PlantedLog, public ::testing::WithParamInterface<Planting> {};
+class PlantedThing : public PlantedLog, public ::testing::WithParamInterface<Planting> {
+protected:
+    // The planted thing stays as it was, and no message reaches it or what it leads to.
+    void ExpectNeitherWrittenNorFollowed()
+    {
+        const Planting& planting = GetParam();
+        planting.plant(m());
+        std::vector<std::u16string> folderBefore = m().List(FOLDER);
+        std::vector<std::u16string> tempBefore = m().List(u"C:\\Temp");
 
-TEST_P(PlantedThing, IsNeitherWrittenNorFollowed)
-{
-    GetParam().plant(m());
-    std::vector<std::u16string> folderBefore = m().List(FOLDER);
-    std::vector<std::u16string> tempBefore = m().List(u"C:\\Temp");
+        Log(W("first\n"));
+        Log(W("second"));
 
-    Log(W("first\n"));
-    Log(W("second"));
-
-    EXPECT_EQ(m().ReadFile(VICTIM), VICTIM_BYTES);
-    EXPECT_FALSE(m().Exists(MISSING));
-    EXPECT_EQ(m().List(FOLDER), folderBefore);
-    EXPECT_EQ(m().List(u"C:\\Temp"), tempBefore);
-    EXPECT_GE(m().Calls("CreateFileW"), 2);  // each message tried anew
-    if (GetParam().readsAsTheVictim) {
-        EXPECT_EQ(m().ReadFile(LOG), VICTIM_BYTES);
+        EXPECT_EQ(m().ReadFile(VICTIM), VICTIM_BYTES);
+        EXPECT_FALSE(m().Exists(MISSING));
+        EXPECT_EQ(m().List(FOLDER), folderBefore);
+        EXPECT_EQ(m().List(u"C:\\Temp"), tempBefore);
+        EXPECT_GE(m().Calls("CreateFileW"), 2);  // each message tried anew
+        if (planting.readsAsTheVictim) {
+            EXPECT_EQ(m().ReadFile(LOG), VICTIM_BYTES);
+        }
     }
+};
+
+TEST_P(PlantedThing, IsNeitherWrittenNorFollowed) { ExpectNeitherWrittenNorFollowed(); }
+
+// Windows XP's kernel32 lacks GetFileInformationByHandleEx (Windows Vista): the log binds it at
+// run time and reads the attributes and links from GetFileInformationByHandle there.
+TEST_P(PlantedThing, IsNeitherWrittenNorFollowedOnWindowsXP)
+{
+    m().RemoveExport(u"kernel32.dll", "GetFileInformationByHandleEx");
+    ExpectNeitherWrittenNorFollowed();
+    EXPECT_EQ(m().Calls("GetFileInformationByHandleEx"), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(AtTheLogPath, PlantedThing, ::testing::ValuesIn(PLANTINGS),
@@ -158,6 +172,16 @@ TEST_F(PlantedLog, PathWithTheDoubledBackslashOfTempIsOpenedAsItIs)
     EXPECT_EQ(LogText(), "x\n");
 }
 
+TEST_F(PlantedLog, OnWindowsXPAPlainLogIsCheckedThroughGetFileInformationByHandle)
+{
+    m().RemoveExport(u"kernel32.dll", "GetFileInformationByHandleEx");
+    Log(W("made"));
+    Log(W("appended"));
+    EXPECT_EQ(LogText(), "made\nappended\n");
+    EXPECT_EQ(m().Calls("GetFileInformationByHandle"), 2);
+    EXPECT_EQ(m().Calls("GetFileInformationByHandleEx"), 0);
+}
+
 // Every call on the road can fail: the message is dropped, nothing stays open, and the next
 // message gets through.
 class FailingLogCall : public PlantedLog, public ::testing::WithParamInterface<const char*> {};
@@ -177,6 +201,6 @@ TEST_P(FailingLogCall, DropsOnlyThatMessage)
 
 INSTANTIATE_TEST_SUITE_P(OnTheRoad, FailingLogCall,
                          ::testing::Values("CreateFileW", "GetFileInformationByHandleEx", "GetKernelObjectSecurity",
-                                           "GetSecurityDescriptorOwner",
-                                           "OpenProcessToken", "GetTokenInformation", "_open_osfhandle", "_wfdopen"),
+                                           "GetSecurityDescriptorOwner", "OpenProcessToken", "GetTokenInformation",
+                                           "_open_osfhandle", "_wfdopen"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });

@@ -110,6 +110,10 @@ TEST_F(Install, WholeRoadWithASessionOn32BitWindows)
     EXPECT_TRUE(m().Exists(DriverFolder + u"tesmar.sys"));  // the package itself stays
     EXPECT_EQ(m().List(u"C:\\Windows\\inf"), (std::vector<std::u16string>{u"oem0.inf", u"oem0.PNF"}));
     EXPECT_EQ(devices().reenumerations, 1);
+    // The re-enumeration is only requested (flags 0, not CM_REENUMERATE_SYNCHRONOUS); the pause
+    // that gives the devices time to come up follows the request.
+    EXPECT_EQ(devices().reenumerationFlags, std::vector<ULONG>{CM_REENUMERATE_NORMAL});
+    EXPECT_LT(m().journal.Position("CM_Reenumerate_DevNode_Ex"), m().journal.Position("Sleep"));
     EXPECT_EQ(m().sleeps, std::vector<DWORD>{1000});
     EXPECT_FALSE(host::CurrentMachine().session.RebootAtEnd());
 }

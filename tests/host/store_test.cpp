@@ -142,7 +142,7 @@ TEST_F(DeletePackages, OnlyTheClassPackagesAreUninstalledAndDeleted)
                   "DeleteDriverPackage finish\n");
     EXPECT_EQ(m().List(Store), (std::vector<std::u16string>{u"machine.inf", u"oem4.inf", u"oem4.PNF", u"oem9.inf"}));
     EXPECT_EQ(m().Calls("SetupUninstallOEMInfW"), 2);
-    EXPECT_EQ(m().Calls("LoadLibraryW"), 2);  // once per package
+    EXPECT_EQ(m().Calls("LoadLibraryExW"), 2);  // once per package, from the system folder
 }
 
 TEST_F(DeletePackages, MissingUninstallFunctionStillDeletesTheFiles)

@@ -282,3 +282,76 @@ TEST_F(HardwareIds, MultiSzListOfOneStringAndNoList)
     EXPECT_EQ(host::CurrentMachine().heap.LiveBlocks(), 1u);  // still the caller's
     HeapFree(GetProcessHeap(), 0, buffer);
 }
+
+// newdev.dll and setupapi.dll come from the system folder only, never from the program's
+// folder, where the field runner's download or removable-media folder may hold a planted
+// library of that name: with the LOAD_LIBRARY_SEARCH_SYSTEM32 flag where the loader has it
+// (kernel32 exports SetDefaultDllDirectories), else by the system folder's full path. Under
+// WOW64 with redirection off the system folder holds the native 64-bit files: newdev.dll does
+// not load there, as a load by plain name does not; setupapi.dll, mapped already, is taken.
+struct LibraryLoad {
+    const char* name;
+    bool searchFlags;         // the loader has the LOAD_LIBRARY_SEARCH_* flags
+    bool redirectionOff;      // a 32-bit process on 64-bit Windows with redirection off
+    bool newdevLoads;         // the update runs
+    int setupapiByPlainName;  // LoadLibraryW calls for setupapi.dll, which is mapped already
+};
+
+const LibraryLoad LIBRARY_LOADS[] = {
+    {"Windows10", true, false, true, 0},
+    {"Windows7WithoutKB2533623", false, false, true, 1},
+    {"Windows10Wow64RedirectionOff", true, true, false, 0},
+    {"Windows7Wow64RedirectionOff", false, true, false, 1},
+};
+
+class SystemLibrary : public UpdateDriver, public ::testing::WithParamInterface<LibraryLoad> {};
+
+TEST_P(SystemLibrary, ComesFromTheSystemFolderOnly)
+{
+    const LibraryLoad& load = GetParam();
+    if (!load.searchFlags) m().RemoveExport(u"kernel32.dll", "SetDefaultDllDirectories");
+    // Planted next to the program: a load that searched its folder would stop the test.
+    m().WriteFile(u"C:\\Program Files\\Setup\\newdev.dll", "planted");
+    m().WriteFile(u"C:\\Program Files\\Setup\\setupapi.dll", "planted");
+    m().WriteFile(u"C:\\Windows\\inf\\oem3.inf", InfOfClass(PackageClassText));
+    devices().Add(PackageClass).HardwareIds({u"USB\\VID_1234"});
+    PVOID redirection = nullptr;
+    if (load.redirectionOff) {
+        m().windows64 = true;
+        ASSERT_TRUE(Wow64DisableWow64FsRedirection(&redirection));
+    }
+
+    EXPECT_EQ(Update(), RESULT_SUCCESS);
+    EXPECT_EQ(installer.DeleteDriverPackage(W("C:\\Windows\\inf\\oem3.inf")), RESULT_SUCCESS);
+    if (load.redirectionOff) Wow64RevertWow64FsRedirection(redirection);
+
+    EXPECT_EQ(devices().updates.size(), load.newdevLoads ? 1u : 0u);
+    EXPECT_EQ(m().Calls("SetupUninstallOEMInfW"), 1);
+    EXPECT_EQ(m().Calls("LoadLibraryW"), load.setupapiByPlainName);
+    EXPECT_EQ(m().Calls("LoadLibraryExW"), 2 - load.setupapiByPlainName);
+}
+
+INSTANTIATE_TEST_SUITE_P(OnEachLoader, SystemLibrary, ::testing::ValuesIn(LIBRARY_LOADS),
+                         [](const ::testing::TestParamInfo<LibraryLoad>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// The layer's LoadLibraryExW takes the flags as Windows does: the search flags only where the
+// loader has them, never with LOAD_WITH_ALTERED_SEARCH_PATH, and hFile must be null.
+class LibraryLoader : public DeviceTest {};
+
+TEST_F(LibraryLoader, RefusesTheSearchFlagsItLacksOrThatAreCombinedWrongly)
+{
+    EXPECT_EQ(LoadLibraryExW(W("newdev.dll"), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_WITH_ALTERED_SEARCH_PATH),
+              nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(LoadLibraryExW(W("newdev.dll"), reinterpret_cast<HANDLE>(1), LOAD_LIBRARY_SEARCH_SYSTEM32), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    HMODULE full = LoadLibraryExW(W("C:\\Windows\\System32\\newdev.dll"), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    EXPECT_NE(full, nullptr);
+    if (full) FreeLibrary(full);
+
+    m().RemoveExport(u"kernel32.dll", "SetDefaultDllDirectories");
+    EXPECT_EQ(LoadLibraryExW(W("newdev.dll"), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}

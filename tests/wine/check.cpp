@@ -217,8 +217,6 @@ bool StartsWith(const std::string& text, const std::string& start) { return text
 
 namespace {
 
-const DWORD ProgramTimeoutMs = 300000;
-
 HANDLE InheritableOutput(const std::wstring& path)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -235,6 +233,69 @@ ULONGLONG MonotonicMs()
     return static_cast<ULONGLONG>(count.QuadPart / (frequency.QuadPart / 1000));
 }
 
+namespace {
+
+// Prints the processes of a job, by id and program, such as those of a run that hangs.
+void PrintJobProcesses(HANDLE job)
+{
+    // The list ends in an array of one, which the call fills beyond: room for a few dozen.
+    const DWORD most = 32;
+    std::vector<ULONG_PTR> buffer(most + 2);
+    auto list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
+    list->NumberOfAssignedProcesses = most;
+    if (!QueryInformationJobObject(job, JobObjectBasicProcessIdList, list, buffer.size() * sizeof(ULONG_PTR), nullptr))
+        return;
+    const ULONG_PTR* ids = list->ProcessIdList;
+    for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i) {
+        DWORD id = static_cast<DWORD>(ids[i]);
+        wchar_t name[MAX_PATH] = L"?";
+        DWORD length = MAX_PATH;
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+        if (process) {
+            if (!QueryFullProcessImageNameW(process, 0, name, &length)) name[0] = L'?', name[1] = 0;
+            CloseHandle(process);
+        }
+        printf("    still running: process %lu, %s\n", id, Utf8(name).c_str());
+    }
+}
+
+}  // namespace
+
+bool RunWithinLimit(HANDLE process, HANDLE thread, const std::wstring& commandLine,
+                    const std::function<void()>& whileRunning)
+{
+    // The job holds every process that this one starts, such as msiexec's custom-action server.
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (job && !AssignProcessToJobObject(job, process)) {
+        printf("  %s runs outside a job (error %lu)\n", Utf8(commandLine).c_str(), GetLastError());
+        CloseHandle(job);
+        job = nullptr;
+    }
+    ResumeThread(thread);
+    ULONGLONG started = MonotonicMs();
+    bool ended = false;
+    for (;;) {
+        ULONGLONG elapsed = MonotonicMs() - started;
+        if (elapsed >= RunLimitMs) break;
+        DWORD wait = whileRunning ? PollMs : static_cast<DWORD>(RunLimitMs - elapsed);
+        if (WaitForSingleObject(process, wait) != WAIT_TIMEOUT) {
+            ended = true;
+            break;
+        }
+        if (whileRunning) whileRunning();
+    }
+    if (!ended) {
+        ++failures;
+        printf("  still running after %lu s, so ended with what it started: %s\n", RunLimitMs / 1000,
+               Utf8(commandLine).c_str());
+        if (job) PrintJobProcesses(job);
+        if (!job || !TerminateJobObject(job, EndedAtLimit)) TerminateProcess(process, EndedAtLimit);
+        WaitForSingleObject(process, PollMs * 250);
+    }
+    if (job) CloseHandle(job);
+    return ended;
+}
+
 ProgramRun RunProgram(std::wstring commandLine, const std::wstring& folder, const std::function<void()>& whileRunning)
 {
     ProgramRun run;
@@ -249,18 +310,12 @@ ProgramRun RunProgram(std::wstring commandLine, const std::wstring& folder, cons
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process = {};
-    run.started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+    run.started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
                                  folder.empty() ? nullptr : folder.c_str(), &startup, &process);
     CloseHandle(out);
     CloseHandle(err);
     if (run.started) {
-        if (whileRunning) {
-            ULONGLONG started = MonotonicMs();
-            while (WaitForSingleObject(process.hProcess, PollMs) == WAIT_TIMEOUT &&
-                   MonotonicMs() - started < ProgramTimeoutMs)
-                whileRunning();
-        }
-        WaitForSingleObject(process.hProcess, ProgramTimeoutMs);
+        RunWithinLimit(process.hProcess, process.hThread, commandLine, whileRunning);
         GetExitCodeProcess(process.hProcess, &run.exitCode);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
@@ -297,10 +352,10 @@ DWORD RunToEnd(std::wstring commandLine, const std::wstring& folder)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
                         folder.empty() ? nullptr : folder.c_str(), &startup, &process))
         return static_cast<DWORD>(-1);
-    WaitForSingleObject(process.hProcess, INFINITE);
+    RunWithinLimit(process.hProcess, process.hThread, commandLine);
     DWORD code = static_cast<DWORD>(-1);
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);

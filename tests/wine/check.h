@@ -83,9 +83,22 @@ struct ProgramRun {
 // emulation with large host pages that page is a copy, and the count stands still.
 ULONGLONG MonotonicMs();
 
+// How long a program that a case starts may run (they take seconds). One still running then
+// fails the case with its command line named and is ended with every process it started, so
+// that a hang costs that case only and leaves no installation running into the next ones.
+const DWORD RunLimitMs = 120000;
+// The exit code that a program ended at the limit is given.
+const DWORD EndedAtLimit = 0xDEAD;
+const DWORD PollMs = 20;
+
+// Lets a process that was created suspended run, in a job of its own, and waits for its end
+// within RunLimitMs, calling `whileRunning`, when given, about every PollMs milliseconds.
+// Returns false when it was ended at the limit (a failed check that names `commandLine`).
+bool RunWithinLimit(HANDLE process, HANDLE thread, const std::wstring& commandLine,
+                    const std::function<void()>& whileRunning = std::function<void()>());
+
 // Runs a command line in a folder (this program's own when empty) to its end; `whileRunning`,
 // when given, is called about every PollMs milliseconds until the program has ended.
-const DWORD PollMs = 20;
 ProgramRun RunProgram(std::wstring commandLine, const std::wstring& folder = std::wstring(),
                       const std::function<void()>& whileRunning = std::function<void()>());
 
@@ -99,7 +112,7 @@ std::string TextModeBytes(const std::wstring& text);
 std::wstring FreshFolder(const wchar_t* name);
 
 // Runs a command line in `folder` (the current one when empty) and returns its exit code, or
-// -1 when it could not start.
+// -1 when it could not start (EndedAtLimit when it ran past RunLimitMs).
 DWORD RunToEnd(std::wstring commandLine, const std::wstring& folder = std::wstring());
 // A present, root-enumerated device of the driver package's class with the sample's hardware
 // ID, made as Windows' own device tools make one.

@@ -51,8 +51,13 @@ struct Msiexec {
         std::wstring log = folder + L"\\msiexec-" + std::to_wstring(++runs) + L".txt";
         DWORD code = RunToEnd(L"msiexec " + std::wstring(options) + L" " + product + L" /qn /l*v \"" + log + L"\"");
         printf("  msiexec %s %s exited with %lu\n", Utf8(options).c_str(), Utf8(product).c_str(), code);
+        if (code == EndedAtLimit) RemoveLeftProducts();
         return code;
     }
+
+    // After a run that was ended at the limit: what it left registered is removed, so that the
+    // cases and programs after it start with no version of the product installed.
+    static void RemoveLeftProducts();
 };
 
 // Windows Installer reports a failed installation as 1603 whatever failed; Wine 8's msiexec
@@ -95,6 +100,14 @@ std::vector<std::wstring> RegisteredProducts()
     for (DWORD index = 0; MsiEnumRelatedProductsW(UPGRADE_CODE, 0, index, code) == ERROR_SUCCESS; ++index)
         products.push_back(code);
     return products;
+}
+
+void Msiexec::RemoveLeftProducts()
+{
+    for (const std::wstring& product : RegisteredProducts()) {
+        DWORD code = RunToEnd(L"msiexec /x " + product + L" /qn");
+        printf("  removed %s, which it left registered: msiexec /x exited with %lu\n", Utf8(product).c_str(), code);
+    }
 }
 
 std::string ProductVersion(const std::wstring& product)

@@ -309,3 +309,108 @@ WINE_CASE(field_runner_upgrade_removes_then_installs_after_a_pause)
     CHECK(RunsAndSays(runner + L"uninstall", folder, "UninstallDeviceDriver returned 0"));
     CHECK(!Exists(SystemDriver()));
 }
+
+namespace {
+
+// The folder this test program and its helper library stand in.
+std::wstring ProgramFolder()
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.rfind(L'\\'));
+}
+
+// Makes Wine prefer native libraries of the given names in the field runner while it lives, as
+// a native DLL of that name would be on Windows. WINEDLLOVERRIDES set here would not reach it:
+// Wine reads that variable from the Unix environment that a process starts with, not from the
+// Windows environment of its parent. Its per-program registry key does.
+class NativeFirstInFieldRunner {
+public:
+    explicit NativeFirstInFieldRunner(std::initializer_list<const wchar_t*> names)
+    {
+        HKEY key;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != 0) return;
+        for (const wchar_t* name : names) {
+            const wchar_t order[] = L"native,builtin";
+            RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof order);
+        }
+        RegCloseKey(key);
+    }
+    ~NativeFirstInFieldRunner() { RegDeleteTreeW(HKEY_CURRENT_USER, KEY); }
+    NativeFirstInFieldRunner(const NativeFirstInFieldRunner&) = delete;
+    NativeFirstInFieldRunner& operator=(const NativeFirstInFieldRunner&) = delete;
+
+private:
+    static constexpr const wchar_t* KEY = L"Software\\Wine\\AppDefaults\\drvrun.exe\\DllOverrides";
+};
+
+}  // namespace
+
+// Windows and Wine match a search pattern against each file's 8.3 short name too:
+// "bystander.sys_old" is "BYSTAN~1.SYS", "driver.inf_old" and "notes.info" end in ".INF", and
+// "oem5.inf_old" is an "oem*.inf". Each search takes only names whose own extension is the
+// pattern's, so none of these is deleted, installed or swept.
+WINE_CASE(field_runner_skips_files_that_match_only_by_their_short_names)
+{
+    std::wstring folder = FieldFolder();
+    std::wstring runner = L"\"" + folder + L"\\drvrun.exe\" ";
+    std::wstring log = folder + L"\\drvmate.log";
+    const std::wstring bystander = L"bystander.sys_old";
+    std::wstring drivers = SystemDriversFolder();
+    CHECK(WriteBytes(folder + L"\\" + bystander, "the package folder's"));
+    CHECK(WriteBytes(drivers + bystander, "a bystander"));
+    // A store entry's companion whose own INF is absent: only the alias names it. The alias is
+    // of the package's class, and not the package's text, which Wine's staging would take for
+    // a copy of it already in the store.
+    std::string inf = ReadBytes(folder + L"\\tesmar-sample.inf");
+    std::wstring store = WindowsFolder(L"\\inf\\");
+    CHECK(WriteBytes(store + L"oem5.inf_old", inf + "\r\n; kept aside\r\n"));
+    CHECK(WriteBytes(store + L"oem5.PNF", "the companion of oem5.inf"));
+
+    CHECK(RunsAndSays(runner + L"install", folder, "InstallDeviceDriver returned 0"));
+    std::string text = LogText(log);
+    CHECK(Lacks(text, Utf8(bystander)));
+    CHECK(Lacks(text, "oem5."));
+    CHECK(ReadBytes(drivers + bystander) == "a bystander");
+    CHECK(ReadBytes(store + L"oem5.PNF") == "the companion of oem5.inf");
+    CHECK(Exists(store + L"oem5.inf_old"));
+    DeleteFileW(log.c_str());
+    CHECK(RunsAndSays(runner + L"uninstall", folder, "UninstallDeviceDriver returned 0"));
+    CHECK(ReadBytes(drivers + bystander) == "a bystander");
+    for (const wchar_t* name : {L"oem5.inf_old", L"oem5.PNF"}) DeleteFileW((store + name).c_str());
+    DeleteFileW((drivers + bystander).c_str());
+
+    // A folder whose INFs are only aliases holds no package: the install finds none, and so does
+    // the upgrade's removal half, which reads the class from the package's INF.
+    CHECK(DeleteFileW((folder + L"\\tesmar-sample.inf").c_str()));
+    for (const wchar_t* alias : {L"driver.inf_old", L"notes.info"}) CHECK(WriteBytes(folder + L"\\" + alias, inf));
+    DeleteFileW(log.c_str());
+    CHECK(RunsAndSays(runner + L"install", folder, "InstallDeviceDriver returned 2"));
+    CHECK(RunsAndSays(runner + L"upgrade", folder, "UpgradeDeviceDriver returned 0"));
+    text = LogText(log);
+    CHECK(Lacks(text, "infFile: "));
+    CHECK(Lacks(text, "RemoveDevices again..."));
+    CHECK(Lacks(text, "add package: "));
+    for (const wchar_t* alias : {L"driver.inf_old", L"notes.info"}) CHECK(!Exists(store + alias));
+}
+
+// The field runner is copied next to a driver package and run as administrator from a download
+// or removable-media folder, where anyone may have left a library named like a system one. With
+// native libraries preferred (as a native DLL of that name would be on Windows), neither
+// Drvmate's import of msi.dll nor its load of newdev.dll may reach the planted copies.
+WINE_CASE(field_runner_loads_no_library_planted_next_to_it)
+{
+    std::wstring folder = FieldFolder();
+    std::wstring runner = L"\"" + folder + L"\\drvrun.exe\" ";
+    for (const wchar_t* name : {L"newdev.dll", L"msi.dll"})
+        CHECK(CopyFileW((ProgramFolder() + L"\\planted.dll").c_str(), (folder + L"\\" + name).c_str(), FALSE));
+    {
+        NativeFirstInFieldRunner nativeFirst({L"newdev", L"msi"});
+        CHECK(RunsAndSays(runner + L"install", folder, "InstallDeviceDriver returned 0"));
+        CHECK(Holds(LogText(folder + L"\\drvmate.log"), "update device..."));
+        CHECK(RunsAndSays(runner + L"uninstall", folder, "UninstallDeviceDriver returned 0"));
+    }
+    for (const wchar_t* name : {L"newdev.dll", L"msi.dll"})
+        if (!CHECK(!Exists(folder + L"\\" + name + L".ran"))) printf("  the planted %ls ran\n", name);
+}

@@ -13,7 +13,6 @@ namespace {
 
 const wchar_t ServicesKey[] = L"SYSTEM\\CurrentControlSet\\Services";
 const wchar_t LogName[] = L"__Svcsweep__LOG.log";
-const DWORD RunTimeoutMs = 60000;
 const size_t StampChars = 22;  // "[YYYY-MM-DD HH:MM:SS] "
 const char Stamp[] = "[time] ";
 
@@ -48,12 +47,12 @@ Run RunSvcsweep(const std::wstring& folder, const std::wstring& arguments)
     PROCESS_INFORMATION process = {};
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(0);
-    run.started = CreateProcessW(run.program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
-                                 &startup, &process);
+    run.started = CreateProcessW(run.program.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                                 folder.c_str(), &startup, &process);
     CloseHandle(out);
     CloseHandle(err);
     if (run.started) {
-        WaitForSingleObject(process.hProcess, RunTimeoutMs);
+        RunWithinLimit(process.hProcess, process.hThread, command);
         GetExitCodeProcess(process.hProcess, &run.exitCode);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);

@@ -18,7 +18,6 @@ const size_t LOG_TEXT_LIMIT = 254;  // characters of one log line before its lin
 const wchar_t EXPORT_VARIABLE[] = L"UNSAFE_PATHS_EXPORT";
 const wchar_t LIBRARY_VARIABLE[] = L"UNSAFE_PATHS_LIBRARY";
 const DWORD CALL_NOT_MADE = 100;  // exit code of a copy that could not reach the export
-const DWORD CHILD_TIMEOUT_MS = 120000;
 
 typedef UINT(WINAPI* SessionExport)(unsigned long);  // the installer session handle
 
@@ -91,8 +90,7 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& folder)
         ProcessInformation process = {sizeof process, nullptr, nullptr, {}, {}};
         if (CHECK(createProcess(&ntImage, OBJ_CASE_INSENSITIVE, parameters, nullptr, nullptr, nullptr, FALSE, nullptr,
                                 nullptr, &process) == 0)) {
-            ResumeThread(process.thread);
-            if (CHECK(WaitForSingleObject(process.process, CHILD_TIMEOUT_MS) == WAIT_OBJECT_0))
+            if (RunWithinLimit(process.process, process.thread, commandLine))
                 GetExitCodeProcess(process.process, &code);
             CloseHandle(process.thread);
             CloseHandle(process.process);

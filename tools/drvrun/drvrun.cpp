@@ -5,6 +5,10 @@
 // calling program's executable: place drvrun.exe and Drvmate.dll next to the driver package
 // (one INF and its .SYS files) and run it there.
 //
+// That folder is often a download or removable-media folder that anyone could have put files
+// into, and the runner runs as administrator. So no library is taken from it but Drvmate.dll,
+// loaded by its full path: every other library comes from the system folder.
+//
 //   drvrun install|uninstall|upgrade|rescan|wow64 [path\to\Drvmate.dll]
 #include <windows.h>
 #include <stdio.h>
@@ -16,6 +20,7 @@
 namespace {
 
 typedef UINT(WINAPI* SessionExport)(unsigned long);
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD directoryFlags);
 typedef UINT(WINAPI* PlainExport)();
 
 UINT CallWithNullSession(FARPROC function) { return reinterpret_cast<SessionExport>(function)(0); }
@@ -38,6 +43,48 @@ const Command COMMANDS[] = {
 
 // The command did not run: no such command, or the library or its export is missing.
 const int NOT_RUN_EXIT_CODE = 2;
+
+// The libraries that Drvmate.dll imports which are not KnownDLLs on every Windows it serves:
+// the loader would look for them in the program's folder first.
+const wchar_t* const DRVMATE_SYSTEM_IMPORTS[] = {L"msi.dll", L"setupapi.dll"};
+
+std::wstring SystemFolder()
+{
+    wchar_t folder[MAX_PATH];
+    UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+    return n == 0 || n >= MAX_PATH ? std::wstring() : std::wstring(folder);
+}
+
+// Makes the system folder the only one that the loader searches for this process's libraries,
+// Drvmate.dll's imports and what it loads by name included. SetDefaultDllDirectories is bound by
+// name: Windows 8 has it, Vista and 7 with KB2533623. Without it the imports are mapped from the
+// system folder beforehand, where the loader then finds them among the loaded modules; they stay
+// mapped for the life of the process. True when the search flags can be used.
+bool SearchSystemFolderOnly()
+{
+    SetDefaultDllDirectoriesFunction setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"));
+    if (setDefaultDllDirectories && setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) return true;
+    std::wstring system = SystemFolder();
+    if (!system.empty())
+        for (const wchar_t* name : DRVMATE_SYSTEM_IMPORTS)
+            LoadLibraryExW((system + L"\\" + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return false;
+}
+
+// The library's full path: the one given, resolved, or Drvmate.dll next to this program.
+std::wstring LibraryPath(const wchar_t* given)
+{
+    wchar_t path[MAX_PATH];
+    if (given) {
+        DWORD n = GetFullPathNameW(given, MAX_PATH, path, nullptr);
+        return n == 0 || n >= MAX_PATH ? std::wstring() : std::wstring(path);
+    }
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return std::wstring();
+    std::wstring folder(path, n);
+    return folder.substr(0, folder.rfind(L'\\') + 1) + L"Drvmate.dll";
+}
 
 std::wstring LogPath()
 {
@@ -92,7 +139,9 @@ int wmain(int argc, wchar_t** argv)
     if (!command) return Usage();
 
     const wchar_t* library = argc == 3 ? argv[2] : L"Drvmate.dll";
-    HMODULE module = LoadLibraryW(library);
+    DWORD flags = SearchSystemFolderOnly() ? LOAD_LIBRARY_SEARCH_SYSTEM32 : LOAD_WITH_ALTERED_SEARCH_PATH;
+    std::wstring path = LibraryPath(argc == 3 ? argv[2] : nullptr);
+    HMODULE module = path.empty() ? nullptr : LoadLibraryExW(path.c_str(), nullptr, flags);
     if (!module) {
         fwprintf(stderr, L"drvrun: cannot load %ls: error %lu\n", library, GetLastError());
         return NOT_RUN_EXIT_CODE;

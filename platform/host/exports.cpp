@@ -1,0 +1,30 @@
+// The run-time export table: the layer's function that each export a module hands out by
+// name (GetProcAddress) stands for. It names functions of several modules, so it lives above
+// them all.
+#include <map>
+#include <string>
+
+#include "kernel32.h"
+#include "layer.h"
+#include "setupapi.h"
+
+namespace host {
+
+// The layer's functions that a module's exports stand for when a test has not put its own
+// in their place.
+FARPROC LayerFunction(const std::string& name)
+{
+    static const std::map<std::string, FARPROC> functions = {
+        {"IsWow64Process", reinterpret_cast<FARPROC>(&IsWow64Process)},
+        {"Wow64DisableWow64FsRedirection", reinterpret_cast<FARPROC>(&Wow64DisableWow64FsRedirection)},
+        {"Wow64RevertWow64FsRedirection", reinterpret_cast<FARPROC>(&Wow64RevertWow64FsRedirection)},
+        {"SetupUninstallOEMInfW", reinterpret_cast<FARPROC>(&SetupUninstallOEMInfW)},
+        {"UpdateDriverForPlugAndPlayDevicesW", reinterpret_cast<FARPROC>(&UpdateDriverForPlugAndPlayDevicesW)},
+        {"GetFileInformationByHandleEx", reinterpret_cast<FARPROC>(&GetFileInformationByHandleEx)},
+        {"SetDefaultDllDirectories", reinterpret_cast<FARPROC>(&SetDefaultDllDirectories)},
+    };
+    auto it = functions.find(name);
+    return it == functions.end() ? nullptr : it->second;
+}
+
+}  // namespace host
