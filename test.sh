@@ -121,6 +121,18 @@ grep '^\[FAIL\]' "$logs/bench-table.txt" || true
 count "$logs/bench-table.txt"
 bed_end
 
+# The fault explorer's fixed sample: each platform call of a few scenarios failed and killed
+# in turn, and the reproducers of what the whole walk (./faults.sh) found.
+bed_begin "faults"
+echo "fault explorer sample ..."
+"$ROOT/build/host/fault_explorer" --sample > "$logs/faults.txt" 2>&1
+rc=$?
+grep -v '^\[ OK \]' "$logs/faults.txt" | head -n 40 || true
+count "$logs/faults.txt"
+grep -q '^[0-9]* scenarios, [0-9]* failure points, [0-9]* stop points, [0-9]* violations$' "$logs/faults.txt" ||
+    bed_fail "fault_explorer did not finish (exit code $rc; see build/test-logs/faults.txt)"
+bed_end
+
 # The fuzz targets, a few seconds each from their seeds, the reproducers of earlier findings,
 # and the log reader's memory on a large log.
 bed_begin "fuzz"

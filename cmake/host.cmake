@@ -57,3 +57,15 @@ add_executable(conformance_tests ${CONFORMANCE_RUNNER})
 target_include_directories(conformance_tests PRIVATE tests/conformance)
 # Whole: every case registers itself, and nothing else refers to it.
 target_link_libraries(conformance_tests PRIVATE winhost "$<LINK_LIBRARY:WHOLE_ARCHIVE,conformance_cases>")
+
+# The fault explorer (./faults.sh, and a sample in ./test.sh): every platform call of each
+# scenario failed and killed in turn, under the same sanitizers.
+file(GLOB FAULT_EXPLORER_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/faults/*.cpp")
+add_executable(fault_explorer ${FAULT_EXPLORER_SOURCES} tools/logread/decode.cpp)
+target_include_directories(fault_explorer PRIVATE tests/faults tools/logread)
+# std::regex under the sanitizers draws false warnings from the standard library.
+target_compile_options(fault_explorer PRIVATE -Wno-maybe-uninitialized)
+target_link_libraries(fault_explorer PRIVATE drvmate_host winhost)
+if(SVCSWEEP_SOURCES)
+    target_link_libraries(fault_explorer PRIVATE svcsweep_host)
+endif()

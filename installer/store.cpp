@@ -152,6 +152,9 @@ int DeviceDriverInstaller::DeleteDriverPackages(const WCHAR* text, int textIsInf
     LogMessage(W("search oeminf: %s\n"), pattern);
 
     FindGuard find(FindFirstInf(pattern, insertionPoint));
+    // The error that ended the search: "finish" only for a search that went through the whole
+    // store (or found no store to go through), never for one the system refused or broke off.
+    DWORD searchEnd = find.Found() ? ERROR_NO_MORE_FILES : GetLastError();
     if (find.Found()) {
         do {
             GUID infClass;
@@ -168,6 +171,11 @@ int DeviceDriverInstaller::DeleteDriverPackages(const WCHAR* text, int textIsInf
             if (!AppendPathText(pattern, dot + 1, COMPANION_EXTENSION)) continue;
             LogMessage(W("Delete File %s: %d\n"), pattern, DeleteFileW(pattern) ? 0 : static_cast<int>(GetLastError()));
         } while (FindNextInf(find.Get(), insertionPoint, STORE_PATTERN));
+        searchEnd = GetLastError();
+    }
+    if (searchEnd != ERROR_NO_MORE_FILES && searchEnd != ERROR_FILE_NOT_FOUND && searchEnd != ERROR_PATH_NOT_FOUND) {
+        LogMessage(W("DeleteDriverPackage error: %d\n"), searchEnd);
+        return RESULT_FAILURE;
     }
     LogMessage(W("DeleteDriverPackage finish\n"));
     return RESULT_SUCCESS;

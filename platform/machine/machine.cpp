@@ -170,7 +170,13 @@ void Machine::Fail(const std::string& api, DWORD code, int times) { injections[a
 
 bool Machine::Enter(const char* api, DWORD* code)
 {
+    long position = journal.Size();
     journal.Add(api);
+    if (stopPosition >= 0 && position >= stopPosition) dead = true;
+    if (dead || position == failPosition) {
+        if (code) *code = dead ? DEAD_PROCESS_CODE : failCode;
+        return true;
+    }
     if (injections.empty()) return false;
     auto it = injections.find(api);
     if (it == injections.end()) return false;
@@ -181,9 +187,41 @@ bool Machine::Enter(const char* api, DWORD* code)
 
 void Machine::EnterInfallible(const char* api)
 {
+    long position = journal.Size();
     journal.Add(api);
+    if (stopPosition >= 0 && position >= stopPosition) dead = true;
+    if (dead) return;
     if (injections.count(api))
         throw NotSimulated(std::string(api) + ": Windows gives this call no way to fail; a failure cannot be injected");
+}
+
+void Machine::EndProcess()
+{
+    // Service handles first: closing the last one on a service marked for deletion deletes it.
+    for (auto& entry : services.handles) {
+        if (entry.second.manager) continue;
+        ServiceEntry* service = services.Find(entry.second.service);
+        if (service && --service->openHandles == 0 && service->markedForDelete) services.Remove(service->name);
+    }
+    services.handles.clear();
+    registry.openKeys.clear();
+    kernelObjects.clear();
+    descriptors.clear();
+    for (auto& block : localBlocks) std::free(block.first);
+    localBlocks.clear();
+    for (auto& block : heap.blocks) std::free(const_cast<void*>(block.first));
+    heap.blocks.clear();
+    for (auto& module : modules) module.second.references = 0;
+    session.records.clear();
+    session.recordsClosed = session.recordsCreated;
+    {
+        std::lock_guard<std::mutex> hold(threadsLock);
+        threads.clear();
+    }
+    openHandles.clear();
+    failPosition = -1;
+    stopPosition = -1;
+    dead = false;
 }
 
 void Machine::Unsimulated(const char* api, const std::string& argument)

@@ -83,6 +83,10 @@ class Journal {
 public:
     void Add(const char* api);
     int Count(const std::string& api) const;
+    // Calls journaled so far; the next call stands at this position.
+    long Size() const { return static_cast<long>(calls.size()); }
+    // The name of the call at a position.
+    const std::string& At(long position) const { return *calls[static_cast<size_t>(position)]; }
     // Where the nth call (from 0) of `api` stands among all calls, or -1 when there is none.
     long Position(const std::string& api, int nth = 0) const;
     // The name of every call made, each once.
@@ -185,6 +189,27 @@ public:
     int Calls(const std::string& api) const { return journal.Count(api); }
     bool Enter(const char* api, DWORD* code = nullptr);
     void EnterInfallible(const char* api);
+
+    // A fault at one place of the journal: the call at `position` (counted from 0 over the
+    // whole journal) fails with `code`, once.
+    void FailAt(long position, DWORD code)
+    {
+        failPosition = position;
+        failCode = code;
+    }
+    // The process is killed at the call at `position`: that call and every later one take no
+    // effect. Each of them fails (with DEAD_PROCESS_CODE) as if injected, so the layer returns
+    // before touching anything; a call Windows gives no way to fail does nothing that lasts.
+    // What the process holds stays until EndProcess.
+    void StopAt(long position) { stopPosition = position; }
+    bool Dead() const { return dead; }
+    static constexpr DWORD DEAD_PROCESS_CODE = 1067;  // ERROR_PROCESS_ABORTED
+    // The process ends (normally or killed): its handles of every kind, heap blocks, local
+    // blocks, descriptors, library references, installer records and threads' state go, as
+    // Windows takes them back from a process that exits; a service marked for deletion goes
+    // with the last handle. What lasts (files, registry, services, devices, the store)
+    // stays. Fault positions are cleared; the journal goes on.
+    void EndProcess();
     // Throws NotSimulated naming the call and the argument.
     [[noreturn]] static void Unsimulated(const char* api, const std::string& argument);
 
@@ -290,6 +315,10 @@ public:
 
 private:
     std::map<std::string, Injection> injections;
+    long failPosition = -1;
+    DWORD failCode = 0;
+    long stopPosition = -1;
+    bool dead = false;
     std::set<std::u16string> readOnly;  // upper-case full paths
     std::set<std::u16string> locked;
     // Sets or clears a mark (read-only, locked) of the file at a path.

@@ -79,6 +79,40 @@ TEST_F(InjectedFailure, EqualSidReportsItsFailure)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
+// The fault explorer's two faults: one call by its place in the journal fails once; from
+// a kill on, no call has an effect, and the process's end gives back what it held (a
+// service marked for deletion goes with the last handle) while files stay as they stand.
+TEST_F(InjectedFailure, ByJournalPositionAndKilledProcess)
+{
+    m().WriteFile(u"C:\\pkg\\a.sys", "a");
+    m().WriteFile(u"C:\\pkg\\b.sys", "b");
+    m().FailAt(m().journal.Size() + 1, ERROR_SHARING_VIOLATION);
+    EXPECT_TRUE(DeleteFileW(W("C:\\pkg\\a.sys")));
+    EXPECT_FALSE(DeleteFileW(W("C:\\pkg\\b.sys")));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(m().Exists(u"C:\\pkg\\b.sys"));
+
+    m().services.Add("androidusb");
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceA(manager, "androidusb", DELETE);
+    ASSERT_NE(service, nullptr);
+    EXPECT_TRUE(DeleteService(service));
+    HMODULE newdev = LoadLibraryW(W("newdev.dll"));
+    ASSERT_NE(newdev, nullptr);
+    m().StopAt(m().journal.Size());
+    EXPECT_FALSE(DeleteFileW(W("C:\\pkg\\b.sys")));
+    EXPECT_FALSE(CloseServiceHandle(service));
+    EXPECT_TRUE(m().Dead());
+    EXPECT_TRUE(m().Exists(u"C:\\pkg\\b.sys"));
+    EXPECT_TRUE(m().services.Has("androidusb"));
+
+    m().EndProcess();
+    EXPECT_FALSE(m().Dead());
+    EXPECT_FALSE(m().services.Has("androidusb"));
+    EXPECT_EQ(m().References(u"newdev.dll"), 0);
+    EXPECT_TRUE(DeleteFileW(W("C:\\pkg\\b.sys")));
+}
+
 class Unsimulated : public DeviceTest {};
 
 TEST_F(Unsimulated, StopsTheTestNamingCallAndArgument)
