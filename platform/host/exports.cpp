@@ -31,6 +31,8 @@ FARPROC LayerFunction(const std::string& name)
         {"SetupDiGetDeviceRegistryPropertyW", reinterpret_cast<FARPROC>(&SetupDiGetDeviceRegistryPropertyW)},
         {"SetupDiOpenDevRegKey", reinterpret_cast<FARPROC>(&SetupDiOpenDevRegKey)},
         {"SetupDiGetINFClassW", reinterpret_cast<FARPROC>(&SetupDiGetINFClassW)},
+        {"SetupGetInfInformationW", reinterpret_cast<FARPROC>(&SetupGetInfInformationW)},
+        {"SetupQueryInfOriginalFileInformationW", reinterpret_cast<FARPROC>(&SetupQueryInfOriginalFileInformationW)},
         {"CM_Get_Device_ID_ExW", reinterpret_cast<FARPROC>(&CM_Get_Device_ID_ExW)},
         {"CM_Get_DevNode_Status", reinterpret_cast<FARPROC>(&CM_Get_DevNode_Status)},
         {"GetFileVersionInfoSizeW", reinterpret_cast<FARPROC>(&GetFileVersionInfoSizeW)},

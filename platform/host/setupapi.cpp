@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <map>
 #include <set>
@@ -220,13 +221,33 @@ int NextStoreNumber()
     return n;
 }
 
-// Stages a copy under the next free oem<N>.inf, with its PNF.
+// The file name part of a path.
+std::u16string FileNameOf(const std::u16string& path)
+{
+    size_t slash = path.find_last_of(u"\\/:");
+    return slash == std::u16string::npos ? path : path.substr(slash + 1);
+}
+
+// The catalog an INF names for this machine's platform: CatalogFile.NTamd64 or CatalogFile.NTx86,
+// else CatalogFile.NT, else CatalogFile; empty when it names none.
+std::u16string CatalogOf(const Inf& inf)
+{
+    const char16_t* keys[] = {CurrentMachine().windows64 ? u"CatalogFile.NTamd64" : u"CatalogFile.NTx86",
+                              u"CatalogFile.NT", u"CatalogFile"};
+    for (const char16_t* key : keys)
+        if (const std::u16string* value = inf.Value(u"Version", key)) return *value;
+    return std::u16string();
+}
+
+// Stages a copy under the next free oem<N>.inf, with its PNF, and records the name and
+// catalog it came with.
 std::u16string StageCopy(const std::u16string& source, const std::string& bytes)
 {
     Machine& m = CurrentMachine();
     std::u16string name = u"oem" + U16(std::to_string(NextStoreNumber())) + u".inf";
     m.WriteFile(StoreFolder() + name, bytes);
     m.WriteFile(StoreFolder() + PnfName(name), "PNF\x01" + U8(source));
+    m.devices.Published(name, FileNameOf(source), CatalogOf(ParseInf(InfText(bytes))));
     return name;
 }
 
@@ -539,6 +560,88 @@ BOOL WINAPI SetupUninstallOEMInfW(PCWSTR infName, DWORD flags, PVOID reserved)
         if (host::Upper(device.driverInf) == host::Upper(name)) device.driverInf.clear();
     m.Remove(host::StoreFolder() + name);
     m.Remove(host::StoreFolder() + host::PnfName(name));
+    m.devices.originals.erase(name);
+    return TRUE;
+}
+
+BOOL WINAPI SetupGetInfInformationW(LPCVOID infSpec, DWORD searchControl, PSP_INF_INFORMATION returnBuffer,
+                                    DWORD returnBufferSize, PDWORD requiredSize)
+{
+    LAYER_ENTER(FALSE);
+    if (!infSpec || (!returnBuffer && returnBufferSize)) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
+    host::Machine& m = CurrentMachine();
+    std::u16string spec(static_cast<PCWSTR>(infSpec));
+    // The places an INF is looked for: the path as given, or for a bare name the inf folder and
+    // the system folder, in that order or the reverse. The layer keeps no INF handles and no
+    // DevicePath list.
+    std::vector<std::u16string> candidates;
+    std::u16string inInf = host::StoreFolder() + spec, inSystem = m.systemDirectory + u"\\" + spec;
+    switch (searchControl) {
+    case INFINFO_INF_NAME_IS_ABSOLUTE: candidates = {spec}; break;
+    case INFINFO_DEFAULT_SEARCH: candidates = {inInf, inSystem}; break;
+    case INFINFO_REVERSE_DEFAULT_SEARCH: candidates = {inSystem, inInf}; break;
+    default: return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    std::u16string fullPath;
+    for (const std::u16string& candidate : candidates) {
+        if (!m.Exists(m.FullPath(candidate))) continue;
+        fullPath = m.FullPath(candidate);
+        break;
+    }
+    if (fullPath.empty()) return host::WithLastError(ERROR_FILE_NOT_FOUND, FALSE);
+    host::Inf inf;
+    if (!host::ReadInf(fullPath, &inf)) return FALSE;
+    // VersionData holds the INF's full path, terminated.
+    const DWORD header = static_cast<DWORD>(offsetof(SP_INF_INFORMATION, VersionData));
+    const DWORD needed = header + static_cast<DWORD>((fullPath.size() + 1) * sizeof(WCHAR));
+    if (requiredSize) *requiredSize = needed;
+    if (!returnBuffer) return TRUE;
+    if (returnBufferSize < needed) return host::WithLastError(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    returnBuffer->InfStyle = INF_STYLE_WIN4;
+    returnBuffer->InfCount = 1;
+    std::u16string terminated = fullPath + u'\0';
+    std::memcpy(returnBuffer->VersionData, terminated.data(), terminated.size() * sizeof(WCHAR));
+    return TRUE;
+}
+
+BOOL WINAPI SetupQueryInfOriginalFileInformationW(PSP_INF_INFORMATION infInformation, UINT infIndex,
+                                                  PSP_ALTPLATFORM_INFO alternatePlatformInfo,
+                                                  PSP_ORIGINAL_FILE_INFO_W originalFileInfo)
+{
+    (void)alternatePlatformInfo;
+    LAYER_ENTER(FALSE);
+    if (!infInformation || !originalFileInfo) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
+    if (originalFileInfo->cbSize != sizeof(SP_ORIGINAL_FILE_INFO_W))
+        return host::WithLastError(ERROR_INVALID_USER_BUFFER, FALSE);
+    if (infIndex >= infInformation->InfCount) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
+    WCHAR unit;
+    std::u16string fullPath;
+    for (size_t at = 0;; at += sizeof(WCHAR)) {
+        std::memcpy(&unit, infInformation->VersionData + at, sizeof(WCHAR));
+        if (!unit) break;
+        fullPath += unit;
+    }
+    // An INF the store published has the name and catalog it came with on record; any other
+    // INF is its own original, with the catalog it names.
+    host::OriginalFiles original;
+    std::u16string name = host::FileNameOf(fullPath);
+    auto& originals = CurrentMachine().devices.originals;
+    auto record = originals.find(name);
+    if (host::IsStoreName(name) &&
+        host::Upper(fullPath.substr(0, fullPath.size() - name.size())) == host::Upper(host::StoreFolder()) &&
+        record != originals.end()) {
+        original = record->second;
+    } else {
+        host::Inf inf;
+        if (!host::ReadInf(fullPath, &inf)) return FALSE;
+        original = host::OriginalFiles{name, host::CatalogOf(inf)};
+    }
+    if (original.infName.size() >= MAX_PATH || original.catalogName.size() >= MAX_PATH)
+        return host::WithLastError(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    std::copy(original.infName.begin(), original.infName.end(), originalFileInfo->OriginalInfName);
+    originalFileInfo->OriginalInfName[original.infName.size()] = 0;
+    std::copy(original.catalogName.begin(), original.catalogName.end(), originalFileInfo->OriginalCatalogName);
+    originalFileInfo->OriginalCatalogName[original.catalogName.size()] = 0;
     return TRUE;
 }
 

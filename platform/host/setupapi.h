@@ -161,6 +161,37 @@ BOOL WINAPI SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR classNam
                                 PDWORD required);
 BOOL WINAPI SetupCopyOEMInfW(PCWSTR source, PCWSTR mediaLocation, DWORD mediaType, DWORD copyStyle, PWSTR destination,
                              DWORD destinationSize, PDWORD required, PWSTR* destinationNamePart);
+
+// What an INF holds about itself: SetupGetInfInformationW fills the record, whose VersionData
+// is the Setup API's own; SetupQueryInfOriginalFileInformationW reads it.
+#define INFINFO_INF_SPEC_IS_HINF 1
+#define INFINFO_INF_NAME_IS_ABSOLUTE 2
+#define INFINFO_DEFAULT_SEARCH 3
+#define INFINFO_REVERSE_DEFAULT_SEARCH 4
+#define INFINFO_INF_PATH_LIST_SEARCH 5
+#define INF_STYLE_NONE 0x00000000
+#define INF_STYLE_OLDNT 0x00000001
+#define INF_STYLE_WIN4 0x00000002
+struct SP_INF_INFORMATION {
+    DWORD InfStyle;
+    DWORD InfCount;
+    BYTE VersionData[1];
+};
+typedef SP_INF_INFORMATION* PSP_INF_INFORMATION;
+struct SP_ORIGINAL_FILE_INFO_W {
+    DWORD cbSize;
+    WCHAR OriginalInfName[MAX_PATH];
+    WCHAR OriginalCatalogName[MAX_PATH];
+};
+typedef SP_ORIGINAL_FILE_INFO_W* PSP_ORIGINAL_FILE_INFO_W;
+struct SP_ALTPLATFORM_INFO_V2;
+typedef SP_ALTPLATFORM_INFO_V2* PSP_ALTPLATFORM_INFO;
+BOOL WINAPI SetupGetInfInformationW(LPCVOID infSpec, DWORD searchControl, PSP_INF_INFORMATION returnBuffer,
+                                    DWORD returnBufferSize, PDWORD requiredSize);
+BOOL WINAPI SetupQueryInfOriginalFileInformationW(PSP_INF_INFORMATION infInformation, UINT infIndex,
+                                                  PSP_ALTPLATFORM_INFO alternatePlatformInfo,
+                                                  PSP_ORIGINAL_FILE_INFO_W originalFileInfo);
+
 // Exported by the machine's "setupapi.dll"; the products bind it at run time.
 BOOL WINAPI SetupUninstallOEMInfW(PCWSTR infName, DWORD flags, PVOID reserved);
 

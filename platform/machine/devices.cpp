@@ -28,6 +28,13 @@ Device& DeviceTree::Add(const GUID& classGuid)
     return devices.back().ConfigFlags(0);
 }
 
+DeviceTree& DeviceTree::Published(const std::u16string& storeName, const std::u16string& infName,
+                                  const std::u16string& catalogName)
+{
+    originals[storeName] = OriginalFiles{infName, catalogName};
+    return *this;
+}
+
 Device* DeviceTree::Find(DEVINST devInst)
 {
     for (Device& device : devices)

@@ -85,6 +85,13 @@ struct UpdateCall {
     DWORD flags = 0;
 };
 
+// What the store recorded when it published an INF: the file name the INF came with and its
+// catalog's name (empty when the INF names none).
+struct OriginalFiles {
+    std::u16string infName;
+    std::u16string catalogName;
+};
+
 struct DeviceTree {
     DEVINST root = 1;                       // the device-instance handle of the tree's root
     int reenumerations = 0;                 // successful re-enumerations from the root
@@ -93,6 +100,13 @@ struct DeviceTree {
     std::deque<Device> devices;  // in enumeration order; references stay valid
     std::map<std::u16string, UpdateOutcome, NoCaseLess> updateOutcomes;
     std::vector<UpdateCall> updates;  // every update call that got past its argument checks
+    // The store's record of each INF it published, by published name (oem<N>.inf); an INF the
+    // test wrote into the inf folder itself has none.
+    std::map<std::u16string, OriginalFiles, NoCaseLess> originals;
+
+    // Records that the store published `storeName` from an INF named `infName`.
+    DeviceTree& Published(const std::u16string& storeName, const std::u16string& infName,
+                          const std::u16string& catalogName = std::u16string());
 
     // A present device of the class, with configuration flags 0, no hardware IDs and the
     // instance ID "ROOT\\SYSTEM\\000n".

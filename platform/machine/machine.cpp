@@ -107,7 +107,8 @@ Machine::Machine()
     for (const char* name :
          {"SetupUninstallOEMInfW", "SetupDiGetClassDevsExW", "SetupDiGetClassDevsW", "SetupDiEnumDeviceInfo",
           "SetupDiDestroyDeviceInfoList", "SetupDiGetDeviceRegistryPropertyW", "SetupDiOpenDevRegKey",
-          "SetupDiGetINFClassW", "CM_Get_Device_ID_ExW", "CM_Get_DevNode_Status"})
+          "SetupDiGetINFClassW", "SetupGetInfInformationW", "SetupQueryInfOriginalFileInformationW",
+          "CM_Get_Device_ID_ExW", "CM_Get_DevNode_Status"})
         setupapi.exports[name] = nullptr;
     AddModule(u"newdev.dll").exports["UpdateDriverForPlugAndPlayDevicesW"] = nullptr;
     Module& version = AddModule(u"version.dll");

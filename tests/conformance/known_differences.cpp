@@ -33,6 +33,9 @@ const Difference Differences[] = {
     {WINE_OEM_INF_KEEPS_ITS_NAME, "copy_oem_inf_stages_the_inf_in_the_inf_folder",
      "Wine's SetupCopyOEMInfW stages the INF in the inf folder under its own file name; Windows "
      "names the copy oem<N>.inf"},
+    {WINE_OEM_INF_KEEPS_ITS_NAME, "original_name_of_an_inf_staged_in_the_store",
+     "Wine's SetupCopyOEMInfW stages the INF under its own file name, so its original name is the "
+     "staged copy's name; Windows names the copy oem<N>.inf and records the name it came with"},
     {WINE_UNINSTALL_LEAVES_THE_PNF, "uninstall_oem_inf_removes_the_inf_and_its_companion",
      "Wine's SetupUninstallOEMInfW deletes the INF but leaves its precompiled .PNF beside it; "
      "Windows removes both (and the catalog)"},

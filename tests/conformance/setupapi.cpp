@@ -1,5 +1,7 @@
 // INF files and the driver store: how Drvmate reads an INF's class, stages its INF and
 // uninstalls the store INFs of its class.
+#include <vector>
+
 #include "harness.h"
 #include "winapi.h"
 
@@ -107,6 +109,59 @@ CONFORMANCE_CASE(copy_oem_inf_stages_the_inf_in_the_inf_folder)
     CHECK(!SetupCopyOEMInfW(source.c_str(), 0, SPOST_PATH, 0, small, 4, &required, 0));
     CHECK_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
     CHECK_EQ(required, staged.path.size() + 1);
+}
+
+CONFORMANCE_CASE(original_name_of_an_inf_staged_in_the_store)
+{
+    const Text source = InCase(W("original.inf"));
+    CHECK(PutFile(source, ConformanceInf()));
+    Staged staged = Stage(source);
+    if (!CHECK(staged.ok && staged.nameAt != Text::npos)) return;
+
+    // The size needed first, then a buffer one byte short of it, then the whole of it.
+    DWORD required = 0;
+    CHECK(SetupGetInfInformationW(staged.path.c_str(), INFINFO_INF_NAME_IS_ABSOLUTE, 0, 0, &required));
+    if (!CHECK(required >= sizeof(SP_INF_INFORMATION))) return;
+    std::vector<BYTE> block(required);
+    PSP_INF_INFORMATION information = reinterpret_cast<PSP_INF_INFORMATION>(block.data());
+    SetLastError(0);
+    CHECK(!SetupGetInfInformationW(staged.path.c_str(), INFINFO_INF_NAME_IS_ABSOLUTE, information, required - 1, 0));
+    CHECK_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    if (!CHECK(SetupGetInfInformationW(staged.path.c_str(), INFINFO_INF_NAME_IS_ABSOLUTE, information, required, 0)))
+        return;
+    CHECK_EQ(information->InfCount, 1u);
+    CHECK_EQ(information->InfStyle, static_cast<DWORD>(INF_STYLE_WIN4));
+
+    // The name the INF came with, whatever the store named its copy; the INF names no catalog.
+    SP_ORIGINAL_FILE_INFO_W original;
+    original.cbSize = sizeof original;
+    CHECK(SetupQueryInfOriginalFileInformationW(information, 0, 0, &original));
+    CHECK(SameName(Within(original.OriginalInfName, MAX_PATH), W("original.inf")));
+    if (Checked(WINE_OEM_INF_KEEPS_ITS_NAME))
+        CHECK(!SameName(Within(original.OriginalInfName, MAX_PATH), staged.path.substr(staged.nameAt)));
+    CHECK_EQ(Within(original.OriginalCatalogName, MAX_PATH), Text());
+
+    // A record of another size is refused.
+    original.cbSize = sizeof original - 1;
+    SetLastError(0);
+    CHECK(!SetupQueryInfOriginalFileInformationW(information, 0, 0, &original));
+    CHECK_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
+
+    // An INF the store did not publish is its own original.
+    const Text other = InCase(W("unstaged.inf"));
+    CHECK(PutFile(other, ConformanceInf()));
+    required = 0;
+    CHECK(SetupGetInfInformationW(other.c_str(), INFINFO_INF_NAME_IS_ABSOLUTE, 0, 0, &required));
+    block.assign(required, 0);
+    information = reinterpret_cast<PSP_INF_INFORMATION>(block.data());
+    original.cbSize = sizeof original;
+    if (CHECK(SetupGetInfInformationW(other.c_str(), INFINFO_INF_NAME_IS_ABSOLUTE, information, required, 0)) &&
+        CHECK(SetupQueryInfOriginalFileInformationW(information, 0, 0, &original)))
+        CHECK(SameName(Within(original.OriginalInfName, MAX_PATH), W("unstaged.inf")));
+
+    SetLastError(0);
+    CHECK(!SetupGetInfInformationW(InCase(W("missing.inf")).c_str(), INFINFO_INF_NAME_IS_ABSOLUTE, 0, 0, &required));
+    CHECK_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
 CONFORMANCE_CASE(uninstall_oem_inf_removes_the_inf_and_its_companion)

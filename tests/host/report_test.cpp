@@ -53,7 +53,8 @@ const std::set<std::string> ReadCalls = {
     "FindFirstFileW", "FindNextFileW", "FindClose", "SetupDiGetINFClassW", "SetupDiGetClassDevsExW",
     "SetupDiGetClassDevsW", "SetupDiEnumDeviceInfo", "SetupDiDestroyDeviceInfoList", "CM_Get_Device_ID_ExW",
     "SetupDiGetDeviceRegistryPropertyW", "CM_Get_DevNode_Status", "SetupDiOpenDevRegKey", "RegQueryValueExW",
-    "RegCloseKey", "_wfsopen", "CLSIDFromString", "GetFileVersionInfoSizeW", "GetFileVersionInfoW", "VerQueryValueW",
+    "RegCloseKey", "_wfsopen", "CLSIDFromString", "SetupGetInfInformationW", "SetupQueryInfOriginalFileInformationW",
+    "GetFileVersionInfoSizeW", "GetFileVersionInfoW", "VerQueryValueW",
     // The system folder's setupapi.dll and version.dll, mapped to bind their calls.
     "LoadLibraryExW", "LoadLibraryW", "FreeLibrary",
     // The thread's own view of the system folder, for a 32-bit process on 64-bit Windows.
@@ -79,6 +80,7 @@ protected:
         m().WriteFile(Folder + u"tesmar.sys", "driver");
         m().WriteFile(u"C:\\Windows\\inf\\oem3.inf",
                       InfOfClass(PackageClassText) + "[Version]\r\nDriverVer = 01/02/2023, 1.0.0.1 ; the first\r\n");
+        devices().Published(u"oem3.inf", u"tesmar.inf", u"tesmar.cat");
         m().WriteFile(u"C:\\Windows\\inf\\oem4.inf",
                       "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=TesmarUsb\r\nClassGUID=" + PackageClassText +
                           "\r\nProvider=%Maker%\r\n[Strings]\r\nMaker=\"Tesmar GmbH\"\r\n");
@@ -137,20 +139,20 @@ TEST_F(Report, SaysWhatTheMachineHoldsForTheFamilyAndOnlyReads)
         EXPECT_EQ(report.code, REPORT_WRITTEN) << report.err;
         EXPECT_EQ(report.err, "");
         const std::vector<std::string> text = {
-            "version: 10.0 build 19045",
-            "process: 32-bit, under WOW64",
+            "version: 10.0 build 19045", "process: 32-bit, under WOW64",
             "WOW64 drivers folder: C:\\Windows\\SysWOW64\\drivers\\",
             "class: {f72fe0d4-cbcb-407d-8814-9ed673d0dd6b} (from the INF)",
             "USB\\VID_1D6B&PID_7E57\\1\n  hardware IDs: USB\\VID_1D6B&PID_7E57, USB\\Class_FF\n  status 0x0000000a, "
             "problem 0\n  INF: oem3.inf",
             "USB\\VID_1D6B&PID_7E57\\2\n  hardware IDs: (none)\n  status 0x0000000a, problem 0\n  INF: (no driver key",
             "USB\\VID_1D6B&PID_7E57\\3\n  hardware IDs: (none)\n  not present (CM_Get_DevNode_Status: 0x0d)",
-            "marked for reinstall: yes",
-            "marked for reinstall: no",
-            "oem3.inf\n  provider: Tesmar\n  DriverVer: 01/02/2023, 1.0.0.1\n  used by: USB\\VID_1D6B&PID_7E57\\1",
-            "oem4.inf\n  provider: Tesmar GmbH\n  DriverVer: (no date), (no version)\n  used by: no device",
-            "C:\\Windows\\system32\\drivers\\tesmar.sys: present, 10 bytes, 20",
-            " UTC, version 2.1.0.7\n",
+            "marked for reinstall: yes", "marked for reinstall: no",
+            "oem3.inf\n  original: tesmar.inf\n  provider: Tesmar\n  DriverVer: 01/02/2023, 1.0.0.1\n  used by: "
+            "USB\\VID_1D6B&PID_7E57\\1",
+            // Not published by the store: its own name.
+            "oem4.inf\n  original: oem4.inf\n  provider: Tesmar GmbH\n  DriverVer: (no date), (no version)\n  used by: "
+            "no device",
+            "C:\\Windows\\system32\\drivers\\tesmar.sys: present, 10 bytes, 20", " UTC, version 2.1.0.7\n",
             "C:\\Windows\\system32\\drivers\\helper.SYS: missing (no such file)",
             "C:\\Windows\\SysWOW64\\drivers\\tesmar.sys: missing (no such file)",
             "== Last run in C:\\Temp\\drvmate.log ==\nRun 1, lines 1-7: install, with an installer session",
@@ -161,7 +163,8 @@ TEST_F(Report, SaysWhatTheMachineHoldsForTheFamilyAndOnlyReads)
             "\"USB\\\\Class_FF\"], \"present\": true",
             "\"inf\": \"oem3.inf\"",
             "\"markedForReinstall\": true",
-            "{\"publishedName\": \"oem3.inf\", \"provider\": \"Tesmar\", \"date\": \"01/02/2023\", \"version\": "
+            "{\"publishedName\": \"oem3.inf\", \"originalName\": \"tesmar.inf\", \"provider\": \"Tesmar\", \"date\": "
+            "\"01/02/2023\", \"version\": "
             "\"1.0.0.1\", \"usedBy\": [\"USB\\\\VID_1D6B&PID_7E57\\\\1\"]}",
             ", \"version\": \"2.1.0.7\"}",
             "\"path\": \"C:\\\\Windows\\\\SysWOW64\\\\drivers\\\\tesmar.sys\", \"present\": false, \"error\": 2",
@@ -228,6 +231,11 @@ TEST_F(Report, RefusesWhatItCannotReportOnAndGoesOnPastWhatItCannotRead)
          {},
          REPORT_WRITTEN,
          "INF: (its driver key cannot be opened: error 0x00000005)"},
+        {"a store INF whose original name cannot be read",
+         [](host::Machine& m) { m.Fail("SetupQueryInfOriginalFileInformationW", ERROR_ACCESS_DENIED); },
+         {},
+         REPORT_WRITTEN,
+         "oem3.inf\n  original: (not recorded)\n"},
         {"a log that is not a drvmate log",
          [](host::Machine& m) { m.WriteFile(u"C:\\Temp\\drvmate.log", "plain text\r\n"); },
          {},

@@ -262,7 +262,9 @@ WINE_CASE(field_runner_calls_the_export_its_command_names)
     // The export's own result, whatever the rescan found.
     CHECK(RunsAndSays(runner + L"rescan", folder, "_RescanDevices returned 0"));
 
-    const std::string usage = "usage: drvrun install|uninstall|upgrade|rescan|wow64 [path\\to\\Drvmate.dll]\r\n";
+    const std::string usage =
+        "usage: drvrun install|uninstall|upgrade|rescan|wow64 [path\\to\\Drvmate.dll]\r\n"
+        "       drvrun report [--class {GUID}] [--json]\r\n";
     for (const wchar_t* arguments : {L"", L"Install", L"remove", L"wow64 Drvmate.dll extra"}) {
         ProgramRun run = RunProgram(runner + arguments, folder);
         CHECK(run.started && run.exitCode == 2);

@@ -128,7 +128,8 @@ int Usage()
 {
     std::string names;
     for (const Command& command : COMMANDS) names += (names.empty() ? "" : "|") + std::string(command.name);
-    fprintf(stderr, "usage: drvrun %s [path\\to\\Drvmate.dll]\n", names.c_str());
+    fprintf(stderr, "usage: drvrun %s [path\\to\\Drvmate.dll]\n       drvrun report [--class {GUID}] [--json]\n",
+            names.c_str());
     return NOT_RUN_EXIT_CODE;
 }
 

@@ -22,10 +22,15 @@ struct SetupCalls {
     decltype(&SetupDiGetINFClassW) GetINFClass = nullptr;
     decltype(&CM_Get_Device_ID_ExW) GetDeviceId = nullptr;
     decltype(&CM_Get_DevNode_Status) GetDevNodeStatus = nullptr;
+    // The original names of store INFs; without them the report says none is recorded.
+    decltype(&SetupGetInfInformationW) GetInfInformation = nullptr;
+    decltype(&SetupQueryInfOriginalFileInformationW) QueryOriginalFiles = nullptr;
 
-    // False when the library or one of the calls is missing.
+    // False when the library or one of the calls it cannot do without is missing.
     bool Bind(const LibraryGuard& library)
     {
+        Take(library, "SetupGetInfInformationW", GetInfInformation);
+        Take(library, "SetupQueryInfOriginalFileInformationW", QueryOriginalFiles);
         return Take(library, "SetupDiGetClassDevsExW", GetClassDevsEx) &&
                Take(library, "SetupDiGetClassDevsW", GetClassDevs) &&
                Take(library, "SetupDiEnumDeviceInfo", EnumDeviceInfo) &&
@@ -312,6 +317,7 @@ struct DeviceFacts {
 
 struct StoreFacts {
     std::string published, provider, date, version;
+    std::string original;  // the INF's name before the store published it; empty: not recorded
     std::vector<std::string> usedBy;
 };
 
@@ -509,6 +515,28 @@ void ReadDevices(Facts& facts, const GUID& classGuid)
     setup->DestroyDeviceInfoList(all);
 }
 
+// The name a store INF came with, as the Setup API recorded it when it published the INF; empty
+// when it cannot be read.
+std::string OriginalName(const WideText& path)
+{
+    if (!setup->GetInfInformation || !setup->QueryOriginalFiles) return std::string();
+    DWORD size = 0;
+    if (!setup->GetInfInformation(path.c_str(), INFINFO_INF_NAME_IS_ABSOLUTE, nullptr, 0, &size) ||
+        size < sizeof(SP_INF_INFORMATION))
+        return std::string();
+    std::vector<BYTE> block(size);
+    PSP_INF_INFORMATION information = reinterpret_cast<PSP_INF_INFORMATION>(block.data());
+    if (!setup->GetInfInformation(path.c_str(), INFINFO_INF_NAME_IS_ABSOLUTE, information, size, nullptr) ||
+        information->InfCount == 0)
+        return std::string();
+    SP_ORIGINAL_FILE_INFO_W original;
+    original.cbSize = sizeof original;
+    if (!setup->QueryOriginalFiles(information, 0, nullptr, &original)) return std::string();
+    size_t n = 0;
+    while (n < MAX_PATH && original.OriginalInfName[n]) ++n;
+    return Utf8(original.OriginalInfName, n);
+}
+
 void ReadStore(Facts& facts, const GUID& classGuid)
 {
     WCHAR windows[MAX_PATH];
@@ -523,6 +551,7 @@ void ReadStore(Facts& facts, const GUID& classGuid)
         if (!IsEqualGUID(infClass, classGuid)) continue;
         StoreFacts entry;
         entry.published = Utf8(name);
+        entry.original = OriginalName(path);
         InfFacts inf = ReadInf(path);
         entry.provider = inf.provider;
         size_t comma = inf.driverVer.find(',');
@@ -638,6 +667,7 @@ void PrintText(const Facts& f, FILE* out)
     if (f.store.empty()) fprintf(out, "(none)\n");
     for (const StoreFacts& s : f.store) {
         fprintf(out, "%s\n", s.published.c_str());
+        fprintf(out, "  original: %s\n", s.original.empty() ? "(not recorded)" : s.original.c_str());
         fprintf(out, "  provider: %s\n", s.provider.empty() ? "(none)" : s.provider.c_str());
         fprintf(out, "  DriverVer: %s, %s\n", s.date.empty() ? "(no date)" : s.date.c_str(),
                 s.version.empty() ? "(no version)" : s.version.c_str());
@@ -710,8 +740,11 @@ void PrintJson(const Facts& f, FILE* out)
         const StoreFacts& s = f.store[i];
         std::string users;
         for (size_t k = 0; k < s.usedBy.size(); ++k) users += (k ? ", " : "") + JsonString(s.usedBy[k]);
-        fprintf(out, "%s{\"publishedName\": %s, \"provider\": %s, \"date\": %s, \"version\": %s, \"usedBy\": [%s]}",
-                i ? ", " : "", JsonString(s.published).c_str(), JsonString(s.provider).c_str(),
+        fprintf(out,
+                "%s{\"publishedName\": %s, \"originalName\": %s, \"provider\": %s, \"date\": %s, \"version\": %s, "
+                "\"usedBy\": [%s]}",
+                i ? ", " : "", JsonString(s.published).c_str(),
+                s.original.empty() ? "null" : JsonString(s.original).c_str(), JsonString(s.provider).c_str(),
                 JsonString(s.date).c_str(), JsonString(s.version).c_str(), users.c_str());
     }
     fprintf(out, "],\n \"binaries\": [");
