@@ -227,7 +227,6 @@ using host::CurrentMachine;
 
 FILE* host_fopen(const char* path, const char* mode)
 {
-    DWORD code;
     LAYER_ENTER_ERRNO_AS("fopen", nullptr, EACCES);
     if (!path || !mode) return host::WithErrno(EINVAL, nullptr);
     return _wfsopen(host::Widen(path).c_str(), host::Widen(mode).c_str(), _SH_DENYNO);
