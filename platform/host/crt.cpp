@@ -101,7 +101,10 @@ FILE* _wfsopen(const WCHAR* path, const WCHAR* mode, int shareFlag)
     FILE* file = std::fopen(hostPath.c_str(), (hostMode + "b").c_str());
     if (!file) return nullptr;
     // A file the process creates is its user's.
-    if (!exists) host::CurrentMachine().SetOwnerOfOpenFile(fileno(file), m.processUser);
+    if (!exists) {
+        m.SetOwnerOfOpenFile(fileno(file), m.processUser);
+        m.NameMade(hostPath);
+    }
     // The runtime opens through CreateFileW, which leaves ERROR_ALREADY_EXISTS behind when
     // an append or write open finds the file there.
     SetLastError(writing && exists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);

@@ -79,21 +79,30 @@ bool Matches(const std::u16string& pattern, const std::u16string& name)
     return pi == p.size();
 }
 
+struct FoundEntry {
+    std::u16string name;
+    std::u16string shortName;  // empty when the entry has none
+    std::string hostPath;
+};
+
 struct FindSearch : KernelObject {
     FindSearch() : KernelObject("find") {}
-    std::vector<std::pair<std::u16string, std::string>> entries;  // name, host path
+    std::vector<FoundEntry> entries;
     size_t next = 0;
 };
 
-void Fill(const std::pair<std::u16string, std::string>& entry, LPWIN32_FIND_DATAW data)
+void Fill(const FoundEntry& entry, LPWIN32_FIND_DATAW data)
 {
     std::memset(data, 0, sizeof(*data));
     struct stat st;
-    bool folder = stat(entry.second.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    bool folder = stat(entry.hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     data->dwFileAttributes = folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     if (!folder) data->nFileSizeLow = static_cast<DWORD>(st.st_size);
-    size_t n = std::min<size_t>(entry.first.size(), MAX_PATH - 1);
-    std::copy(entry.first.begin(), entry.first.begin() + n, data->cFileName);
+    size_t n = std::min<size_t>(entry.name.size(), MAX_PATH - 1);
+    std::copy(entry.name.begin(), entry.name.begin() + n, data->cFileName);
+    const size_t ALTERNATE_CHARS = sizeof data->cAlternateFileName / sizeof data->cAlternateFileName[0];
+    n = std::min<size_t>(entry.shortName.size(), ALTERNATE_CHARS - 1);
+    std::copy(entry.shortName.begin(), entry.shortName.begin() + n, data->cAlternateFileName);
 }
 
 }  // namespace
@@ -408,13 +417,16 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
             std::string name = e->d_name;
             if (isRoot && (name == "." || name == "..")) continue;
             std::u16string wide = host::U16(name);
-            if (host::Matches(namePattern, wide)) search->entries.emplace_back(wide, hostFolder + "/" + name);
+            // The pattern matches the long name or the short one, as Windows matches both.
+            std::u16string shortName = m.ShortNameOf(hostFolder, wide);
+            if (host::Matches(namePattern, wide) || (!shortName.empty() && host::Matches(namePattern, shortName)))
+                search->entries.push_back(host::FoundEntry{wide, shortName, hostFolder + "/" + name});
         }
         closedir(dir);
     }
     // NTFS hands out names in upper-case collation order.
     std::sort(search->entries.begin(), search->entries.end(),
-              [](const auto& a, const auto& b) { return host::Upper(a.first) < host::Upper(b.first); });
+              [](const auto& a, const auto& b) { return host::Upper(a.name) < host::Upper(b.name); });
     if (search->entries.empty()) return host::WithLastError(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     host::Fill(search->entries[0], data);
     search->next = 1;
@@ -600,7 +612,10 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
         bool appendOnly = (rights & FILE_APPEND_DATA) && !(rights & FILE_WRITE_DATA);
         object->fd = open(reached.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | (appendOnly ? O_APPEND : 0), 0644);
         created = object->fd >= 0;
-        if (created) m.SetOwnerOfOpenFile(object->fd, m.processUser);
+        if (created) {
+            m.SetOwnerOfOpenFile(object->fd, m.processUser);
+            m.NameMade(reached);
+        }
     }
     if (object->fd < 0) return host::WithLastError(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     bool opened = exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS);

@@ -84,6 +84,31 @@ CONFORMANCE_CASE(search_matches_names_without_regard_to_case)
     CHECK(exact.size() == 1 && exact[0].name == W("X.INF"));
 }
 
+CONFORMANCE_CASE(search_matches_short_names_where_the_volume_makes_them)
+{
+    if (!VolumeMakesShortNames()) {
+        Note("the volume makes no short names: nothing to match");
+        return;
+    }
+    for (const char* name : {"bystander.sys_old", "driver.sys", "oem5.inf_old", "oem6.inf"})
+        CHECK(PutFile(InCase(Wide(name)), "data"));
+    DWORD error = 0;
+    // "bystander.sys_old" is found through its short name, which the search reports beside it;
+    // a valid 8.3 name has no short name of its own.
+    std::vector<Found> drivers = Search(InCase(W("*.SYS")), &error);
+    CHECK_EQ(error, ERROR_NO_MORE_FILES);
+    CHECK_EQ(drivers.size(), 2u);
+    const Found* alias = Named(drivers, W("bystander.sys_old"));
+    if (CHECK(alias != 0)) CHECK_EQ(alias->shortName, Text(W("BYSTAN~1.SYS")));
+    const Found* plain = Named(drivers, W("driver.sys"));
+    if (CHECK(plain != 0)) CHECK(plain->shortName.empty());
+    std::vector<Found> store = Search(InCase(W("oem*.inf")), &error);
+    CHECK_EQ(store.size(), 2u);
+    CHECK(Named(store, W("oem5.inf_old")) != 0);
+    // The short name opens the file as its long name does.
+    CHECK(GetFileAttributesW(InCase(W("BYSTAN~1.SYS")).c_str()) != INVALID_FILE_ATTRIBUTES);
+}
+
 CONFORMANCE_CASE(search_of_store_names)
 {
     for (const char* name : {"oem0.inf", "OEM12.INF", "oemx.inf", "oem3.PNF", "other.inf", "xoem1.inf"})
