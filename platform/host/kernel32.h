@@ -159,12 +159,16 @@ UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size);
 UINT WINAPI GetSystemWow64DirectoryW(LPWSTR buffer, UINT size);
 DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 
-// The command line and the ANSI code page (crt_narrow.cpp). The machine's ANSI code page is
-// Windows-1252; CP_ACP, CP_THREAD_ACP and 1252 name it, and it is the only one modelled.
+// The command line and the code pages (crt_narrow.cpp). CP_ACP and CP_THREAD_ACP name the
+// machine's ANSI code page (Machine::ansiCodePage): Windows-1252, UTF-8 or Shift-JIS (932), the
+// three pages modelled.
 typedef HANDLE HLOCAL;
 #define CP_ACP 0
 #define CP_THREAD_ACP 3
+#define CP_UTF8 65001
+#define WC_ERR_INVALID_CHARS 0x00000080
 #define WC_NO_BEST_FIT_CHARS 0x00000400
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define MB_PRECOMPOSED 0x00000001
 #define MB_ERR_INVALID_CHARS 0x00000008
 #define ERROR_INVALID_FLAGS 1004L
