@@ -21,6 +21,7 @@ FARPROC LayerFunction(const std::string& name)
         {"SetupUninstallOEMInfW", reinterpret_cast<FARPROC>(&SetupUninstallOEMInfW)},
         {"UpdateDriverForPlugAndPlayDevicesW", reinterpret_cast<FARPROC>(&UpdateDriverForPlugAndPlayDevicesW)},
         {"GetFileInformationByHandleEx", reinterpret_cast<FARPROC>(&GetFileInformationByHandleEx)},
+        {"GetVolumeInformationByHandleW", reinterpret_cast<FARPROC>(&GetVolumeInformationByHandleW)},
         {"SetDefaultDllDirectories", reinterpret_cast<FARPROC>(&SetDefaultDllDirectories)},
     };
     auto it = functions.find(name);

@@ -675,6 +675,31 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS 
     return TRUE;
 }
 
+BOOL WINAPI GetVolumeInformationByHandleW(HANDLE file, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serialNumber,
+                                          LPDWORD maximumComponentLength, LPDWORD fileSystemFlags,
+                                          LPWSTR fileSystemName, DWORD fileSystemNameSize)
+{
+    host::Machine& m = CurrentMachine();
+    LAYER_ENTER(FALSE);
+    LAYER_OBJECT(host::FileObject, object, file, "file", FALSE);
+    bool fat = m.VolumeOfHostPath(object->hostPath).fileSystem == host::FileSystem::Fat;
+    const DWORD NTFS_FLAGS = FILE_CASE_SENSITIVE_SEARCH | FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK |
+                             FILE_PERSISTENT_ACLS | FILE_SUPPORTS_REPARSE_POINTS | FILE_SUPPORTS_HARD_LINKS;
+    const DWORD FAT_FLAGS = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
+    const DWORD LONGEST_COMPONENT = 255;
+    std::u16string name = fat ? u"FAT32" : u"NTFS";
+    // A buffer too small for a name fails the call, as GetVolumeInformationW does.
+    if ((volumeName && volumeNameSize < 1) || (fileSystemName && fileSystemNameSize < name.size() + 1))
+        return host::WithLastError(ERROR_BAD_LENGTH, FALSE);
+    if (volumeName) volumeName[0] = 0;
+    if (fileSystemName) host::CopyOut(name, fileSystemName, fileSystemNameSize);
+    struct stat st;
+    if (serialNumber) *serialNumber = fstat(object->fd, &st) == 0 ? static_cast<DWORD>(st.st_dev) : 0;
+    if (maximumComponentLength) *maximumComponentLength = LONGEST_COMPONENT;
+    if (fileSystemFlags) *fileSystemFlags = fat ? FAT_FLAGS : NTFS_FLAGS;
+    return TRUE;
+}
+
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPVOID overlapped)
 {
     if (written) *written = 0;

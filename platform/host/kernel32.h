@@ -199,6 +199,18 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION
 // a file handle. A buffer smaller than the record fails with ERROR_BAD_LENGTH.
 BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass, LPVOID information,
                                          DWORD size);
+// The file system of the volume a file handle is on (Windows Vista): its flags, such as
+// FILE_PERSISTENT_ACLS, which FAT32 and exFAT lack, and its name. Bound at run time by the
+// products; declared so the host exports can be listed.
+#define FILE_CASE_SENSITIVE_SEARCH 0x00000001
+#define FILE_CASE_PRESERVED_NAMES 0x00000002
+#define FILE_UNICODE_ON_DISK 0x00000004
+#define FILE_PERSISTENT_ACLS 0x00000008
+#define FILE_SUPPORTS_REPARSE_POINTS 0x00000080
+#define FILE_SUPPORTS_HARD_LINKS 0x00400000
+BOOL WINAPI GetVolumeInformationByHandleW(HANDLE file, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serialNumber,
+                                          LPDWORD maximumComponentLength, LPDWORD fileSystemFlags,
+                                          LPWSTR fileSystemName, DWORD fileSystemNameSize);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPVOID overlapped);
 // Closes a file handle or an access token.
 BOOL WINAPI CloseHandle(HANDLE handle);

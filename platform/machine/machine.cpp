@@ -99,8 +99,9 @@ Machine::Machine()
     // LoadLibraryW. Null exports are the layer's own functions of those names.
     Module& kernel32 = AddModule(u"kernel32.dll", true);
     // Windows 10's kernel32: a test takes an export away to model an older Windows.
-    for (const char* name : {"IsWow64Process", "Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection",
-                             "GetFileInformationByHandleEx", "SetDefaultDllDirectories"})
+    for (const char* name :
+         {"IsWow64Process", "Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection",
+          "GetFileInformationByHandleEx", "GetVolumeInformationByHandleW", "SetDefaultDllDirectories"})
         kernel32.exports[name] = nullptr;
     AddModule(u"setupapi.dll", true).exports["SetupUninstallOEMInfW"] = nullptr;
     AddModule(u"newdev.dll").exports["UpdateDriverForPlugAndPlayDevicesW"] = nullptr;

@@ -59,6 +59,7 @@ DecodedText Decode(UINT codePage, const char* bytes, size_t length);
 // Security identifiers in their text form.
 const char* const SYSTEM_SID = "S-1-5-18";
 const char* const ADMINISTRATORS_SID = "S-1-5-32-544";
+const char* const EVERYONE_SID = "S-1-1-0";
 // The binary form Windows uses (revision, count, authority, subauthorities) from text such as
 // "S-1-5-32-544", and back. Empty: not a valid identifier.
 std::vector<BYTE> SidBytes(const std::string& text);
