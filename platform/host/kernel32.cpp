@@ -389,7 +389,10 @@ BOOL WINAPI DeleteFileW(LPCWSTR path)
     if (hostPath.empty() || host::HasWildcard(full)) return host::WithLastError(ERROR_INVALID_NAME, FALSE);
     if (!host::IsThere(hostPath)) return host::WithLastError(host::MissingError(hostPath), FALSE);
     if (host::IsFolder(hostPath) || m.IsReadOnly(full)) return host::WithLastError(ERROR_ACCESS_DENIED, FALSE);
-    if (m.IsLocked(full)) return host::WithLastError(ERROR_SHARING_VIOLATION, FALSE);
+    // The deletion opens the file for DELETE: a handle open without FILE_SHARE_DELETE refuses it.
+    if (m.IsLocked(full) ||
+        m.SharingViolation(hostPath, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+        return host::WithLastError(ERROR_SHARING_VIOLATION, FALSE);
     if (unlink(hostPath.c_str()) != 0) return host::WithLastError(ERROR_ACCESS_DENIED, FALSE);
     return TRUE;
 }
@@ -548,8 +551,6 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
 {
     host::Machine& m = CurrentMachine();
     LAYER_ENTER(INVALID_HANDLE_VALUE);
-    // One process: sharing meets no other opener (the machine's locked files stand for one).
-    (void)shareMode;
     (void)security;
     (void)templateFile;
     std::u16string text = host::Text(path);
@@ -577,6 +578,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
 
     auto object = std::make_unique<host::FileObject>();
     object->access = rights;
+    object->share = shareMode;
     object->linkItself = linkItself;
     object->directoryLink = linkItself && folder;
     object->hostPath = reached;
@@ -590,7 +592,10 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
             return host::WithLastError(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
         if (writes && !folder && !linkItself && m.IsReadOnly(full))
             return host::WithLastError(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+        // A locked file stands for one that another process holds open without sharing.
         if (m.IsLocked(full)) return host::WithLastError(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
+        if (!linkItself && m.SharingViolation(reached, rights, shareMode))
+            return host::WithLastError(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
         bool truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
         if (truncate && !(rights & FILE_WRITE_DATA))
             return host::WithLastError(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);

@@ -333,6 +333,48 @@ void Machine::Lock(const std::u16string& path, bool on) { Mark(locked, path, on)
 bool Machine::IsLocked(const std::u16string& path) { return locked.count(Upper(Redirected(FullPath(path)))) != 0; }
 
 // ---------------------------------------------------------------------------------------
+// Sharing
+
+namespace {
+
+// The three kinds of access that sharing governs (winnt.h: FILE_READ_DATA and FILE_EXECUTE,
+// FILE_WRITE_DATA and FILE_APPEND_DATA, DELETE), and the FILE_SHARE_ flag that admits each.
+const DWORD READS = 0x0001 | 0x0020;
+const DWORD WRITES = 0x0002 | 0x0004;
+const DWORD DELETES = 0x00010000;
+const DWORD SHARE_READ = 0x1, SHARE_WRITE = 0x2, SHARE_DELETE = 0x4;
+
+// Whether one open's access is refused by the other's sharing.
+bool Refused(DWORD access, DWORD share)
+{
+    return ((access & READS) && !(share & SHARE_READ)) || ((access & WRITES) && !(share & SHARE_WRITE)) ||
+           ((access & DELETES) && !(share & SHARE_DELETE));
+}
+
+}  // namespace
+
+bool Machine::SharingViolation(const std::string& hostPath, DWORD access, DWORD share)
+{
+    struct stat st;
+    if (stat(hostPath.c_str(), &st) != 0) return false;
+    auto file = std::make_pair(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
+    auto conflicts = [&](DWORD openAccess, DWORD openShare) {
+        return Refused(access, openShare) || Refused(openAccess, share);
+    };
+    for (const auto& object : kernelObjects) {
+        if (std::string(object.second->kind) != "file") continue;
+        const auto* open = static_cast<const FileObject*>(object.second.get());
+        struct stat other;
+        if (open->linkItself || fstat(open->fd, &other) != 0) continue;
+        if (std::make_pair(static_cast<uint64_t>(other.st_dev), static_cast<uint64_t>(other.st_ino)) != file) continue;
+        if (conflicts(open->access, open->share)) return true;
+    }
+    for (const auto& stream : streamShares)
+        if (stream.second.file == file && conflicts(stream.second.access, stream.second.share)) return true;
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------
 // Volumes and short names
 
 Volume& Machine::VolumeOf(char16_t driveLetter) { return volumes[Upper(std::u16string(1, driveLetter))[0]]; }

@@ -63,6 +63,7 @@ struct FileObject : KernelObject {
     int fd = -1;                 // host descriptor; O_PATH for a link or folder opened as itself
     std::string hostPath;        // where it was opened
     DWORD access = 0;            // granted rights, generic rights mapped
+    DWORD share = 0;             // the FILE_SHARE_ flags it was opened with
     bool linkItself = false;     // a symbolic link or junction opened as itself
     bool directoryLink = false;  // ... one that stands for a folder
 };
@@ -227,6 +228,18 @@ public:
     void NameMade(const std::string& hostPath);
     // The long name on disk that a short name stands for in a host folder; empty when none.
     std::string LongNameOf(const std::string& hostFolder, const std::u16string& shortName);
+
+    // Sharing, as Windows checks it at each open of a file: an open whose read, write or delete
+    // access an open handle or stream does not share, or whose sharing leaves out the access an
+    // open one has, is a violation. Streams of the runtime are listed by their own address; file
+    // handles are the "file" kernel objects.
+    struct StreamShare {
+        std::pair<uint64_t, uint64_t> file;  // host device and inode
+        DWORD access;
+        DWORD share;
+    };
+    std::map<const void*, StreamShare> streamShares;
+    bool SharingViolation(const std::string& hostPath, DWORD access, DWORD share);
 
     // Every path given to CreateFileW (whether it opened or not) and every path a runtime
     // stream was opened on, exactly as the caller passed it, in call order.

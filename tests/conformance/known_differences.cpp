@@ -48,6 +48,13 @@ const Difference Differences[] = {
      "Wine's msi answers a handle that is no installer session with other codes: MsiProcessMessage "
      "returns ERROR_INVALID_HANDLE (6) instead of -1, MsiSetMode returns 0 (success) instead of "
      "ERROR_INVALID_HANDLE"},
+    {WINE_HASHED_SHORT_NAMES, "search_matches_short_names_where_the_volume_makes_them",
+     "Wine makes every short name in the hashed form (\"BYST~N2U.SYS\"); Windows numbers the first "
+     "four of a base (\"BYSTAN~1.SYS\") and hashes only after them"},
+    {WINE_UTF8_TAKES_ANY_FLAGS, "utf8_refuses_the_best_fit_flags_and_the_default_character",
+     "Wine's WideCharToMultiByte and MultiByteToWideChar convert UTF-8 with any flags and with a "
+     "default character or lpUsedDefaultChar given; Windows refuses the flags with ERROR_INVALID_FLAGS "
+     "and the two pointers with ERROR_INVALID_PARAMETER"},
 };
 
 }  // namespace

@@ -244,3 +244,33 @@ INSTANTIATE_TEST_SUITE_P(OnTheRoad, FailingLogCall,
                                            "GetSecurityDescriptorOwner", "OpenProcessToken", "GetTokenInformation",
                                            "_open_osfhandle", "_wfdopen"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+// Another reader holds the log open while lines are written, as support staff's viewer does.
+// Windows lets the log's appending open in only when the reader shares writing; a reader that
+// shares only reading refuses it, and the lines of that time are lost.
+struct Viewer {
+    const char* name;
+    DWORD share;
+    const char* kept;
+};
+
+class LogWithAViewer : public PlantedLog, public ::testing::WithParamInterface<Viewer> {};
+
+TEST_P(LogWithAViewer, KeepsTheLinesThatWindowsLetsIn)
+{
+    m().processUser = PROCESS_USER;
+    Log(W("before"));
+    HANDLE viewer = CreateFileW(LogPath().c_str(), GENERIC_READ, GetParam().share, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+    Log(W("while viewed"));
+    Log(W("still viewed"));
+    EXPECT_TRUE(CloseHandle(viewer));
+    Log(W("after"));
+    EXPECT_EQ(LogText(), GetParam().kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sharing, LogWithAViewer,
+                         ::testing::Values(Viewer{"ReadingAndWriting", FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                  "before\nwhile viewed\nstill viewed\nafter\n"},
+                                           Viewer{"ReadingOnly", FILE_SHARE_READ, "before\nafter\n"}),
+                         [](const ::testing::TestParamInfo<Viewer>& info) { return std::string(info.param.name); });
