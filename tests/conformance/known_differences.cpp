@@ -55,6 +55,9 @@ const Difference Differences[] = {
      "Wine's WideCharToMultiByte and MultiByteToWideChar convert UTF-8 with any flags and with a "
      "default character or lpUsedDefaultChar given; Windows refuses the flags with ERROR_INVALID_FLAGS "
      "and the two pointers with ERROR_INVALID_PARAMETER"},
+    {WINE_UNINSTALL_TAKES_ANY_FLAGS, "uninstall_oem_inf_removes_the_inf_and_its_companion",
+     "Wine's SetupUninstallOEMInfW removes the INF whatever flags it is given; Windows refuses flags "
+     "other than SUOI_FORCEDELETE with ERROR_INVALID_FLAGS"},
 };
 
 }  // namespace

@@ -17,6 +17,7 @@ enum WineDifference {
     WINE_UPDATE_WITHOUT_DEVICE,
     WINE_HASHED_SHORT_NAMES,
     WINE_UTF8_TAKES_ANY_FLAGS,
+    WINE_UNINSTALL_TAKES_ANY_FLAGS,
 };
 
 // Whether the program runs on Wine: its ntdll.dll exports wine_get_version.

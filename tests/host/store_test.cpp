@@ -149,6 +149,26 @@ TEST_F(DeletePackages, OnlyTheClassPackagesAreUninstalledAndDeleted)
     EXPECT_EQ(m().Calls("LoadLibraryExW"), 2);  // once per package, from the system folder
 }
 
+// A package that a device still uses: Windows refuses its removal unless SUOI_FORCEDELETE asks
+// for it, which the sweep passes, so that the package goes and the device keeps running on the
+// driver it has loaded.
+TEST_F(DeletePackages, PackageStillBoundToADeviceIsForcedOut)
+{
+    Stage(u"oem3.inf", PackageClassText);
+    host::Device& device = devices().Add(PackageClass).HardwareIds({u"USB\\VID_1234&PID_0001"});
+    device.driverInf = u"oem3.inf";
+    EXPECT_FALSE(SetupUninstallOEMInfW(W("oem3.inf"), 0, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INF_IN_USE_BY_DEVICES));
+    EXPECT_FALSE(SetupUninstallOEMInfW(W("oem3.inf"), 0x80000000, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+    EXPECT_TRUE(m().Exists(Store + u"oem3.inf"));
+
+    EXPECT_EQ(installer.DeleteDriverPackages(W("{F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}"), 0), RESULT_SUCCESS);
+    EXPECT_NE(LogText().find("DeleteDriverPackage (C:\\Windows\\inf\\oem3.inf) ok\n"), std::string::npos);
+    EXPECT_TRUE(m().List(Store).empty());
+    EXPECT_TRUE(devices().devices[0].driverInf.empty());
+}
+
 TEST_F(DeletePackages, MissingUninstallFunctionStillDeletesTheFiles)
 {
     Stage(u"oem1.inf", PackageClassText);
