@@ -82,8 +82,8 @@ enum class FileSystem {
 struct Volume {
     FileSystem fileSystem = FileSystem::Ntfs;
     // Whether a name that is no valid 8.3 name gets a short one when the file is made
-    // ("bystander.sys_old" is "BYSTAN~1.SYS"): off by default, as `fsutil 8dot3name` leaves a
-    // new data volume of Windows 10; on for volumes made with it (and Wine's drives).
+    // ("bystander.sys_old" is "BYSTAN~1.SYS"): off by default, as on a volume where
+    // `fsutil 8dot3name` has turned them off; many system volumes, and Wine's drives, make them.
     bool shortNames = false;
 };
 

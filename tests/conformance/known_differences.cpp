@@ -28,8 +28,9 @@ const Difference Differences[] = {
      "Wine's newdev updates drivers for a 32-bit process on 64-bit Windows; Windows refuses with "
      "ERROR_IN_WOW64"},
     {WINE_UPDATE_WITHOUT_DEVICE, "driver_update_for_a_hardware_id_without_device",
-     "Wine's UpdateDriverForPlugAndPlayDevicesW returns TRUE for a hardware ID that no device has; "
-     "Windows fails with ERROR_NO_SUCH_DEVINST"},
+     "Wine's UpdateDriverForPlugAndPlayDevicesW returns TRUE without checking its arguments: for a "
+     "hardware ID that no device has, for unknown flags and for an INF that is not there; Windows fails "
+     "with ERROR_NO_SUCH_DEVINST, ERROR_INVALID_FLAGS and ERROR_FILE_NOT_FOUND"},
     {WINE_OEM_INF_KEEPS_ITS_NAME, "copy_oem_inf_stages_the_inf_in_the_inf_folder",
      "Wine's SetupCopyOEMInfW stages the INF in the inf folder under its own file name; Windows "
      "names the copy oem<N>.inf"},

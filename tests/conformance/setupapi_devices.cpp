@@ -157,11 +157,9 @@ CONFORMANCE_CASE(driver_update_for_a_hardware_id_without_device)
                 CHECK(!updated);
                 CHECK_EQ(error, ERROR_IN_WOW64);
             }
-        } else {
-            if (Checked(WINE_UPDATE_WITHOUT_DEVICE)) {
-                CHECK(!updated);
-                CHECK_EQ(error, ERROR_NO_SUCH_DEVINST);
-            }
+        } else if (Checked(WINE_UPDATE_WITHOUT_DEVICE)) {
+            CHECK(!updated);
+            CHECK_EQ(error, ERROR_NO_SUCH_DEVINST);
             // Flags beyond the INSTALLFLAG_ ones, and an INF that is not there.
             const DWORD unknownFlag = 0x80000000;
             SetLastError(0);
