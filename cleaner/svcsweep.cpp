@@ -78,9 +78,12 @@ private:
     LPWSTR* list_;
 };
 
-// The names are converted without best fit: a character that the code page does not hold
-// becomes the default character, and the call says so.
-const DWORD ExactConversion = WC_NO_BEST_FIT_CHARS;
+// The names are converted with no flags and no default character: the only form that every
+// code page takes (UTF-8 and the other pages without best fit refuse WC_NO_BEST_FIT_CHARS with
+// ERROR_INVALID_FLAGS and the question whether a default character was used with
+// ERROR_INVALID_PARAMETER). Whether the conversion was exact is told by the way back: a best
+// fit or a default character never converts back to the character it stands for.
+const DWORD AnyPageConversion = 0;
 const int TerminatedText = -1;  // the text runs to its terminator, which is converted too
 
 void RefuseTooLong(size_t length, char* reason, size_t reasonSize)
@@ -103,19 +106,12 @@ void RefuseUnconverted(DWORD error, char* reason, size_t reasonSize)
 }
 
 // Converts a wide name to the ANSI code page into `name` (SERVICE_NAME_BYTES), but only
-// when every character has its own byte there and the bytes convert back to the same wide
-// text; false with the refusal line otherwise.
+// when the bytes convert back to the very wide text; false with the refusal line otherwise.
 bool ToExactAnsi(LPCWSTR wide, char* name, char* reason, size_t reasonSize)
 {
-    // The size first: it also tells whether a character had no byte of its own.
-    BOOL usedDefault = FALSE;
-    int bytes = WideCharToMultiByte(CP_ACP, ExactConversion, wide, TerminatedText, nullptr, 0, nullptr, &usedDefault);
+    int bytes = WideCharToMultiByte(CP_ACP, AnyPageConversion, wide, TerminatedText, nullptr, 0, nullptr, nullptr);
     if (bytes == 0) {
         RefuseUnconverted(GetLastError(), reason, reasonSize);
-        return false;
-    }
-    if (usedDefault) {
-        RefuseInexact(reason, reasonSize);
         return false;
     }
     size_t length = static_cast<size_t>(bytes) - 1;
@@ -124,14 +120,13 @@ bool ToExactAnsi(LPCWSTR wide, char* name, char* reason, size_t reasonSize)
         return false;
     }
 
-    usedDefault = FALSE;
-    int written = WideCharToMultiByte(CP_ACP, ExactConversion, wide, TerminatedText, name,
-                                      static_cast<int>(SERVICE_NAME_BYTES), nullptr, &usedDefault);
+    int written = WideCharToMultiByte(CP_ACP, AnyPageConversion, wide, TerminatedText, name,
+                                      static_cast<int>(SERVICE_NAME_BYTES), nullptr, nullptr);
     if (written == 0) {
         RefuseUnconverted(GetLastError(), reason, reasonSize);
         return false;
     }
-    if (usedDefault || written != bytes) {
+    if (written != bytes) {
         RefuseInexact(reason, reasonSize);
         return false;
     }

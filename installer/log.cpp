@@ -27,8 +27,10 @@ private:
 // stands at the log's path is therefore opened as itself and written only when it is a
 // plain file that the process's user, SYSTEM or Administrators own; anything else (a link
 // or junction to another file, a hard link, a folder, a file someone else made to read,
-// forge or block the log) drops the message. Every check is made on the open handle, so
-// nothing can be swapped in between check and write.
+// forge or block the log) drops the message. On a volume that keeps no owners (FAT32, exFAT)
+// the owner is not asked, since every file there reads as Everyone's; the other checks hold.
+// Every check is made on the open handle, so nothing can be swapped in between check and
+// write.
 
 // Appending only, so that no write lands anywhere but at the end; and the rights to read
 // the attributes and the owner of what was opened.
@@ -109,6 +111,25 @@ bool HasTrustedOwner(HANDLE file)
            IsProcessUser(owner);
 }
 
+typedef BOOL(WINAPI* GetVolumeInformationByHandleFunction)(HANDLE file, LPWSTR volumeName, DWORD volumeNameSize,
+                                                           LPDWORD serialNumber, LPDWORD maximumComponentLength,
+                                                           LPDWORD fileSystemFlags, LPWSTR fileSystemName,
+                                                           DWORD fileSystemNameSize);
+
+// Whether the file's volume keeps owners: not FAT32 or exFAT, which have no security at all,
+// so that every file there reads as owned by Everyone and no owner tells who made it. Bound
+// by name, since GetVolumeInformationByHandleW came with Windows Vista; where it is missing or
+// fails, the volume counts as one that keeps owners.
+bool VolumeKeepsOwners(HANDLE file)
+{
+    GetVolumeInformationByHandleFunction getVolumeInformation = reinterpret_cast<GetVolumeInformationByHandleFunction>(
+        GetProcAddress(GetModuleHandleW(W("kernel32.dll")), "GetVolumeInformationByHandleW"));
+    if (!getVolumeInformation) return true;
+    DWORD flags = 0;
+    if (!getVolumeInformation(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return true;
+    return (flags & FILE_PERSISTENT_ACLS) != 0;
+}
+
 typedef BOOL(WINAPI* GetFileInformationByHandleExFunction)(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass,
                                                            LPVOID information, DWORD size);
 
@@ -163,8 +184,9 @@ FILE* OpenLogStream(const WCHAR* path)
     HandleGuard file(OpenOrCreateLog(path, &created));
     if (!file.Valid()) return nullptr;
     if (!IsPlainFile(file.Get())) return nullptr;
-    // A file this open created is the process's own.
-    if (!created && !HasTrustedOwner(file.Get())) return nullptr;
+    // A file this open created is the process's own. On a volume without owners (a TEMP on
+    // FAT32 or exFAT) ownership means nothing and is not asked; the checks above still hold.
+    if (!created && !HasTrustedOwner(file.Get()) && VolumeKeepsOwners(file.Get())) return nullptr;
 
     DescriptorGuard descriptor(_open_osfhandle(reinterpret_cast<intptr_t>(file.Get()), LOG_DESCRIPTOR_FLAGS));
     if (!descriptor.Valid()) return nullptr;

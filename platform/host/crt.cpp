@@ -49,6 +49,7 @@ ssize_t TextRead(void* cookie, char* data, size_t size)
 int TextClose(void* cookie)
 {
     auto* stream = static_cast<TextStream*>(cookie);
+    CurrentMachine().streamShares.erase(stream);
     int rc = std::fclose(stream->file);
     delete stream;
     CurrentMachine().HandleClosed("stream");
@@ -62,7 +63,6 @@ FILE* _wfsopen(const WCHAR* path, const WCHAR* mode, int shareFlag)
 {
     host::Machine& m = host::CurrentMachine();
     LAYER_ENTER_ERRNO(nullptr, EACCES);
-    (void)shareFlag;  // the simulated machine has one process: no sharing conflicts
     if (!path || !mode || !*path) return host::WithErrno(EINVAL, nullptr);
     std::u16string full = host::CurrentMachine().Redirected(host::CurrentMachine().FullPath(path));
     std::string hostPath = host::CurrentMachine().HostPath(full);
@@ -97,11 +97,27 @@ FILE* _wfsopen(const WCHAR* path, const WCHAR* mode, int shareFlag)
     if (exists && S_ISDIR(st.st_mode)) return host::WithErrno(EACCES, nullptr);
     if (writing && exists && (m.IsReadOnly(full) || m.IsLocked(full))) return host::WithErrno(EACCES, nullptr);
     if (!exists && hostMode[0] == 'r') return host::WithErrno(ENOENT, nullptr);
+    // The runtime opens through CreateFileW with the access of the mode and the sharing of the
+    // flag; a sharing violation there is EACCES here.
+    DWORD access = (hostMode[0] == 'r' || hostMode.find('+') != std::string::npos ? FILE_READ_DATA : 0) |
+                   (writing ? FILE_WRITE_DATA : 0);
+    DWORD share = 0;
+    switch (shareFlag) {
+    case _SH_DENYNO: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
+    case _SH_DENYWR: share = FILE_SHARE_READ; break;
+    case _SH_DENYRD: share = FILE_SHARE_WRITE; break;
+    case _SH_DENYRW: share = 0; break;
+    default: return host::WithErrno(EINVAL, nullptr);
+    }
+    if (exists && m.SharingViolation(hostPath, access, share)) return host::WithErrno(EACCES, nullptr);
 
     FILE* file = std::fopen(hostPath.c_str(), (hostMode + "b").c_str());
     if (!file) return nullptr;
     // A file the process creates is its user's.
-    if (!exists) host::CurrentMachine().SetOwnerOfOpenFile(fileno(file), m.processUser);
+    if (!exists) {
+        m.SetOwnerOfOpenFile(fileno(file), m.processUser);
+        m.NameMade(hostPath);
+    }
     // The runtime opens through CreateFileW, which leaves ERROR_ALREADY_EXISTS behind when
     // an append or write open finds the file there.
     SetLastError(writing && exists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -114,6 +130,10 @@ FILE* _wfsopen(const WCHAR* path, const WCHAR* mode, int shareFlag)
         delete stream;
         return nullptr;
     }
+    struct stat opened;
+    if (fstat(fileno(file), &opened) == 0)
+        m.streamShares[stream] = host::Machine::StreamShare{
+            std::make_pair(static_cast<uint64_t>(opened.st_dev), static_cast<uint64_t>(opened.st_ino)), access, share};
     // Unbuffered, so that every fwrite reaches the translation and the file at once.
     setvbuf(wrapped, nullptr, _IONBF, 0);
     host::CurrentMachine().HandleOpened("stream");

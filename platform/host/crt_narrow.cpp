@@ -23,105 +23,24 @@ const int WriteMode = 2;
 const int ReadMode = 4;
 
 // ---------------------------------------------------------------------------------------
-// The ANSI code page: Windows-1252
+// The ANSI code page: the machine's
 
-const UINT Windows1252 = 1252;
 const char DefaultChar = '?';
-const unsigned char FirstHighControl = 0x80;
-const unsigned char LastHighControl = 0x9F;
-// The bytes 0x80 to 0x9F. The five that Windows-1252 leaves unassigned (0x81, 0x8D, 0x8F,
-// 0x90, 0x9D) stand for the C1 control of the same value, both ways, as on Windows.
-const char16_t HighControlUnits[LastHighControl - FirstHighControl + 1] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-// Best fit: of Windows' best-fit table for this code page the layer models the fullwidth
-// forms of ASCII (U+FF01 to U+FF5E become 0x21 to 0x7E) and the letters of Latin Extended-A
-// that are an ASCII letter with a mark (U+0100 A-macron becomes 'A'); every other unit
-// outside the code page becomes the default character.
-const char16_t FirstFullwidth = 0xFF01;
-const char16_t LastFullwidth = 0xFF5E;
-const char16_t FullwidthOffset = 0xFF01 - 0x21;
-const char16_t FirstLatinExtendedA = 0x0100;
-const char16_t LastLatinExtendedA = 0x017F;
-// The base letter of each unit from U+0100 on; '-' where the layer models none.
-const char LatinExtendedABase[] =
-    "AaAaAaCcCcCcCcDd"   // U+0100
-    "--EeEeEeEeEeGgGg"   // U+0110
-    "GgGgHh--IiIiIiIi"   // U+0120
-    "I---JjKk-LlLlLl-"   // U+0130
-    "---NnNnNn---OoOo"   // U+0140
-    "Oo--RrRrRrSsSsSs"   // U+0150
-    "--TtTt--UuUuUuUu"   // U+0160
-    "UuUuWwYy-ZzZz---";  // U+0170
+const UINT CODE_PAGE_UTF7 = 65000;
+const UINT CODE_PAGE_GB18030 = 54936;
 
-bool IsAnsiCodePage(UINT codePage)
+// The page a code page argument names: CP_ACP and CP_THREAD_ACP name the machine's ANSI page.
+UINT PageOf(UINT codePage)
 {
-    return codePage == CP_ACP || codePage == CP_THREAD_ACP || codePage == Windows1252;
-}
-
-char16_t AnsiToWide(char byte)
-{
-    unsigned char value = static_cast<unsigned char>(byte);
-    if (value >= FirstHighControl && value <= LastHighControl) return HighControlUnits[value - FirstHighControl];
-    return static_cast<char16_t>(value);
-}
-
-// The byte that stands for the unit exactly; false when the code page has none.
-bool WideToAnsi(char16_t unit, char* byte)
-{
-    if (unit < FirstHighControl || (unit > LastHighControl && unit <= 0xFF)) {
-        *byte = static_cast<char>(unit);
-        return true;
-    }
-    for (size_t i = 0; i < sizeof HighControlUnits / sizeof HighControlUnits[0]; ++i) {
-        if (HighControlUnits[i] == unit) {
-            *byte = static_cast<char>(FirstHighControl + i);
-            return true;
-        }
-    }
-    return false;
-}
-
-bool BestFitOf(char16_t unit, char* byte)
-{
-    if (unit >= FirstFullwidth && unit <= LastFullwidth) {
-        *byte = static_cast<char>(unit - FullwidthOffset);
-        return true;
-    }
-    if (unit >= FirstLatinExtendedA && unit <= LastLatinExtendedA) {
-        char base = LatinExtendedABase[unit - FirstLatinExtendedA];
-        if (base == '-') return false;
-        *byte = base;
-        return true;
-    }
-    return false;
-}
-
-// The bytes of `length` units, one for each unit: a surrogate pair, like any unit outside the
-// code page, becomes default characters (two of them).
-std::string ToAnsi(const char16_t* text, size_t length, bool bestFit, char fallback, bool* usedDefault)
-{
-    std::string out;
-    *usedDefault = false;
-    for (size_t i = 0; i < length; ++i) {
-        char byte;
-        if (WideToAnsi(text[i], &byte) || (bestFit && BestFitOf(text[i], &byte))) {
-            out.push_back(byte);
-        } else {
-            out.push_back(fallback);
-            *usedDefault = true;
-        }
-    }
-    return out;
+    return codePage == CP_ACP || codePage == CP_THREAD_ACP ? CurrentMachine().ansiCodePage : codePage;
 }
 
 // Narrow text is in the ANSI code page.
 std::u16string Widen(const char* text)
 {
-    std::u16string wide;
-    for (; *text; ++text) wide.push_back(AnsiToWide(*text));
-    return wide;
+    DecodedText decoded = Decode(CurrentMachine().ansiCodePage, text, std::strlen(text));
+    if (decoded.unmodelled) Machine::Unsimulated("narrow text", "bytes the layer's code page does not know");
+    return decoded.text;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -193,8 +112,9 @@ std::vector<std::u16string> SplitCommandLine(const std::u16string& line)
 
 std::string BestFitAnsi(const std::u16string& text)
 {
-    bool usedDefault;
-    return ToAnsi(text.c_str(), text.size(), true, DefaultChar, &usedDefault);
+    EncodedText encoded = Encode(CurrentMachine().ansiCodePage, text.c_str(), text.size(), true, DefaultChar);
+    if (encoded.unmodelled) Machine::Unsimulated("narrow arguments", "a character the layer's code page does not know");
+    return encoded.bytes;
 }
 
 namespace {
@@ -336,43 +256,64 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
                                LPCSTR defaultChar, LPBOOL usedDefaultChar)
 {
     LAYER_ENTER(0);
-    if (!host::IsAnsiCodePage(codePage)) return host::WithLastError(ERROR_INVALID_PARAMETER, 0);
-    if (flags & ~static_cast<DWORD>(WC_NO_BEST_FIT_CHARS)) return host::WithLastError(ERROR_INVALID_FLAGS, 0);
+    UINT page = host::PageOf(codePage);
+    if (!host::HasBestFit(page)) {
+        // These pages take no flags but WC_ERR_INVALID_CHARS (UTF-8 and GB18030 only), and
+        // UTF-7 and UTF-8 no default character nor the question whether one was used.
+        DWORD allowed = page == host::CODE_PAGE_UTF8 || page == host::CODE_PAGE_GB18030 ? WC_ERR_INVALID_CHARS : 0;
+        if (flags & ~allowed) return host::WithLastError(ERROR_INVALID_FLAGS, 0);
+        if ((page == host::CODE_PAGE_UTF8 || page == host::CODE_PAGE_UTF7) && (defaultChar || usedDefaultChar))
+            return host::WithLastError(ERROR_INVALID_PARAMETER, 0);
+    } else if (flags & ~static_cast<DWORD>(WC_NO_BEST_FIT_CHARS)) {
+        return host::WithLastError(ERROR_INVALID_FLAGS, 0);
+    }
+    if (!host::IsModelledCodePage(page)) return host::WithLastError(ERROR_INVALID_PARAMETER, 0);
     if (!wide || wideChars == 0 || wideChars < -1 || byteCount < 0 || (byteCount > 0 && !bytes) ||
         (bytes && static_cast<const void*>(bytes) == static_cast<const void*>(wide))) {
         return host::WithLastError(ERROR_INVALID_PARAMETER, 0);
     }
     // -1: the text up to its terminator, the terminator included.
     size_t length = wideChars == -1 ? static_cast<size_t>(lstrlenW(wide)) + 1 : static_cast<size_t>(wideChars);
-    bool usedDefault;
-    std::string out = host::ToAnsi(wide, length, !(flags & WC_NO_BEST_FIT_CHARS),
-                                   defaultChar ? *defaultChar : host::DefaultChar, &usedDefault);
+    host::EncodedText encoded = host::Encode(page, wide, length, !(flags & WC_NO_BEST_FIT_CHARS),
+                                             defaultChar ? *defaultChar : host::DefaultChar);
+    if (encoded.unmodelled)
+        host::Machine::Unsimulated("WideCharToMultiByte",
+                                   "a character the layer's code page " + std::to_string(page) + " does not know");
+    if (encoded.invalid && (flags & WC_ERR_INVALID_CHARS)) return host::WithLastError(ERROR_NO_UNICODE_TRANSLATION, 0);
+    const std::string& out = encoded.bytes;
     if (byteCount > 0) {
         // What fits is written all the same; the call fails.
         size_t written = std::min(out.size(), static_cast<size_t>(byteCount));
         std::memcpy(bytes, out.data(), written);
         if (written < out.size()) return host::WithLastError(ERROR_INSUFFICIENT_BUFFER, 0);
     }
-    if (usedDefaultChar) *usedDefaultChar = usedDefault ? TRUE : FALSE;
+    if (usedDefaultChar) *usedDefaultChar = encoded.usedDefault ? TRUE : FALSE;
     return static_cast<int>(out.size());
 }
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int byteCount, LPWSTR wide, int wideChars)
 {
     LAYER_ENTER(0);
-    if (!host::IsAnsiCodePage(codePage)) return host::WithLastError(ERROR_INVALID_PARAMETER, 0);
-    // Every byte of Windows-1252 stands for one character, so MB_ERR_INVALID_CHARS never
-    // finds an invalid one; composition is not modelled.
-    if (flags & ~static_cast<DWORD>(MB_PRECOMPOSED | MB_ERR_INVALID_CHARS))
-        return host::WithLastError(ERROR_INVALID_FLAGS, 0);
+    UINT page = host::PageOf(codePage);
+    // The pages without best fit take MB_ERR_INVALID_CHARS alone; composition is not modelled.
+    DWORD allowed = host::HasBestFit(page) ? static_cast<DWORD>(MB_PRECOMPOSED | MB_ERR_INVALID_CHARS)
+                                           : static_cast<DWORD>(MB_ERR_INVALID_CHARS);
+    if (flags & ~allowed) return host::WithLastError(ERROR_INVALID_FLAGS, 0);
+    if (!host::IsModelledCodePage(page)) return host::WithLastError(ERROR_INVALID_PARAMETER, 0);
     if (!bytes || byteCount == 0 || byteCount < -1 || wideChars < 0 || (wideChars > 0 && !wide) ||
         (wide && static_cast<const void*>(bytes) == static_cast<const void*>(wide))) {
         return host::WithLastError(ERROR_INVALID_PARAMETER, 0);
     }
     size_t length = byteCount == -1 ? std::strlen(bytes) + 1 : static_cast<size_t>(byteCount);
-    if (wideChars == 0) return static_cast<int>(length);
-    size_t written = std::min(length, static_cast<size_t>(wideChars));
-    for (size_t i = 0; i < written; ++i) wide[i] = host::AnsiToWide(bytes[i]);
-    if (written < length) return host::WithLastError(ERROR_INSUFFICIENT_BUFFER, 0);
-    return static_cast<int>(length);
+    host::DecodedText decoded = host::Decode(page, bytes, length);
+    if (decoded.unmodelled)
+        host::Machine::Unsimulated("MultiByteToWideChar",
+                                   "bytes the layer's code page " + std::to_string(page) + " does not know");
+    if (decoded.invalid && (flags & MB_ERR_INVALID_CHARS)) return host::WithLastError(ERROR_NO_UNICODE_TRANSLATION, 0);
+    const std::u16string& text = decoded.text;
+    if (wideChars == 0) return static_cast<int>(text.size());
+    size_t written = std::min(text.size(), static_cast<size_t>(wideChars));
+    std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(written), wide);
+    if (written < text.size()) return host::WithLastError(ERROR_INSUFFICIENT_BUFFER, 0);
+    return static_cast<int>(text.size());
 }

@@ -22,6 +22,7 @@ FARPROC LayerFunction(const std::string& name)
         {"SetupUninstallOEMInfW", reinterpret_cast<FARPROC>(&SetupUninstallOEMInfW)},
         {"UpdateDriverForPlugAndPlayDevicesW", reinterpret_cast<FARPROC>(&UpdateDriverForPlugAndPlayDevicesW)},
         {"GetFileInformationByHandleEx", reinterpret_cast<FARPROC>(&GetFileInformationByHandleEx)},
+        {"GetVolumeInformationByHandleW", reinterpret_cast<FARPROC>(&GetVolumeInformationByHandleW)},
         {"SetDefaultDllDirectories", reinterpret_cast<FARPROC>(&SetDefaultDllDirectories)},
         // What drvrun report binds from setupapi.dll.
         {"SetupDiGetClassDevsExW", reinterpret_cast<FARPROC>(&SetupDiGetClassDevsExW)},

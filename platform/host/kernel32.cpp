@@ -79,19 +79,25 @@ bool Matches(const std::u16string& pattern, const std::u16string& name)
     return pi == p.size();
 }
 
+struct FoundEntry {
+    std::u16string name;
+    std::u16string shortName;  // empty when the entry has none
+    std::string hostPath;
+};
+
 struct FindSearch : KernelObject {
     FindSearch() : KernelObject("find") {}
-    std::vector<std::pair<std::u16string, std::string>> entries;  // name, host path
+    std::vector<FoundEntry> entries;
     size_t next = 0;
 };
 
 FILETIME FileTime(const struct timespec& t);
 
-void Fill(const std::pair<std::u16string, std::string>& entry, LPWIN32_FIND_DATAW data)
+void Fill(const FoundEntry& entry, LPWIN32_FIND_DATAW data)
 {
     std::memset(data, 0, sizeof(*data));
     struct stat st;
-    bool found = stat(entry.second.c_str(), &st) == 0;
+    bool found = stat(entry.hostPath.c_str(), &st) == 0;
     bool folder = found && S_ISDIR(st.st_mode);
     data->dwFileAttributes = folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     if (!folder) data->nFileSizeLow = static_cast<DWORD>(st.st_size);
@@ -101,8 +107,11 @@ void Fill(const std::pair<std::u16string, std::string>& entry, LPWIN32_FIND_DATA
         data->ftLastAccessTime = FileTime(st.st_atim);
         data->ftLastWriteTime = FileTime(st.st_mtim);
     }
-    size_t n = std::min<size_t>(entry.first.size(), MAX_PATH - 1);
-    std::copy(entry.first.begin(), entry.first.begin() + n, data->cFileName);
+    size_t n = std::min<size_t>(entry.name.size(), MAX_PATH - 1);
+    std::copy(entry.name.begin(), entry.name.begin() + n, data->cFileName);
+    const size_t ALTERNATE_CHARS = sizeof data->cAlternateFileName / sizeof data->cAlternateFileName[0];
+    n = std::min<size_t>(entry.shortName.size(), ALTERNATE_CHARS - 1);
+    std::copy(entry.shortName.begin(), entry.shortName.begin() + n, data->cAlternateFileName);
 }
 
 }  // namespace
@@ -389,7 +398,10 @@ BOOL WINAPI DeleteFileW(LPCWSTR path)
     if (hostPath.empty() || host::HasWildcard(full)) return host::WithLastError(ERROR_INVALID_NAME, FALSE);
     if (!host::IsThere(hostPath)) return host::WithLastError(host::MissingError(hostPath), FALSE);
     if (host::IsFolder(hostPath) || m.IsReadOnly(full)) return host::WithLastError(ERROR_ACCESS_DENIED, FALSE);
-    if (m.IsLocked(full)) return host::WithLastError(ERROR_SHARING_VIOLATION, FALSE);
+    // The deletion opens the file for DELETE: a handle open without FILE_SHARE_DELETE refuses it.
+    if (m.IsLocked(full) ||
+        m.SharingViolation(hostPath, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+        return host::WithLastError(ERROR_SHARING_VIOLATION, FALSE);
     if (unlink(hostPath.c_str()) != 0) return host::WithLastError(ERROR_ACCESS_DENIED, FALSE);
     return TRUE;
 }
@@ -417,13 +429,16 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data)
             std::string name = e->d_name;
             if (isRoot && (name == "." || name == "..")) continue;
             std::u16string wide = host::U16(name);
-            if (host::Matches(namePattern, wide)) search->entries.emplace_back(wide, hostFolder + "/" + name);
+            // The pattern matches the long name or the short one, as Windows matches both.
+            std::u16string shortName = m.ShortNameOf(hostFolder, wide);
+            if (host::Matches(namePattern, wide) || (!shortName.empty() && host::Matches(namePattern, shortName)))
+                search->entries.push_back(host::FoundEntry{wide, shortName, hostFolder + "/" + name});
         }
         closedir(dir);
     }
     // NTFS hands out names in upper-case collation order.
     std::sort(search->entries.begin(), search->entries.end(),
-              [](const auto& a, const auto& b) { return host::Upper(a.first) < host::Upper(b.first); });
+              [](const auto& a, const auto& b) { return host::Upper(a.name) < host::Upper(b.name); });
     if (search->entries.empty()) return host::WithLastError(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     host::Fill(search->entries[0], data);
     search->next = 1;
@@ -545,8 +560,6 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
 {
     host::Machine& m = CurrentMachine();
     LAYER_ENTER(INVALID_HANDLE_VALUE);
-    // One process: sharing meets no other opener (the machine's locked files stand for one).
-    (void)shareMode;
     (void)security;
     (void)templateFile;
     std::u16string text = host::Text(path);
@@ -574,6 +587,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
 
     auto object = std::make_unique<host::FileObject>();
     object->access = rights;
+    object->share = shareMode;
     object->linkItself = linkItself;
     object->directoryLink = linkItself && folder;
     object->hostPath = reached;
@@ -587,7 +601,10 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
             return host::WithLastError(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
         if (writes && !folder && !linkItself && m.IsReadOnly(full))
             return host::WithLastError(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+        // A locked file stands for one that another process holds open without sharing.
         if (m.IsLocked(full)) return host::WithLastError(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
+        if (!linkItself && m.SharingViolation(reached, rights, shareMode))
+            return host::WithLastError(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
         bool truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
         if (truncate && !(rights & FILE_WRITE_DATA))
             return host::WithLastError(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
@@ -609,7 +626,10 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURIT
         bool appendOnly = (rights & FILE_APPEND_DATA) && !(rights & FILE_WRITE_DATA);
         object->fd = open(reached.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | (appendOnly ? O_APPEND : 0), 0644);
         created = object->fd >= 0;
-        if (created) m.SetOwnerOfOpenFile(object->fd, m.processUser);
+        if (created) {
+            m.SetOwnerOfOpenFile(object->fd, m.processUser);
+            m.NameMade(reached);
+        }
     }
     if (object->fd < 0) return host::WithLastError(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     bool opened = exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS);
@@ -666,6 +686,31 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS 
     tag.FileAttributes = facts.attributes;
     if (object->linkItself) tag.ReparseTag = IO_REPARSE_TAG_SYMLINK;
     std::memcpy(information, &tag, sizeof tag);
+    return TRUE;
+}
+
+BOOL WINAPI GetVolumeInformationByHandleW(HANDLE file, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serialNumber,
+                                          LPDWORD maximumComponentLength, LPDWORD fileSystemFlags,
+                                          LPWSTR fileSystemName, DWORD fileSystemNameSize)
+{
+    host::Machine& m = CurrentMachine();
+    LAYER_ENTER(FALSE);
+    LAYER_OBJECT(host::FileObject, object, file, "file", FALSE);
+    bool fat = m.VolumeOfHostPath(object->hostPath).fileSystem == host::FileSystem::Fat;
+    const DWORD NTFS_FLAGS = FILE_CASE_SENSITIVE_SEARCH | FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK |
+                             FILE_PERSISTENT_ACLS | FILE_SUPPORTS_REPARSE_POINTS | FILE_SUPPORTS_HARD_LINKS;
+    const DWORD FAT_FLAGS = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
+    const DWORD LONGEST_COMPONENT = 255;
+    std::u16string name = fat ? u"FAT32" : u"NTFS";
+    // A buffer too small for a name fails the call, as GetVolumeInformationW does.
+    if ((volumeName && volumeNameSize < 1) || (fileSystemName && fileSystemNameSize < name.size() + 1))
+        return host::WithLastError(ERROR_BAD_LENGTH, FALSE);
+    if (volumeName) volumeName[0] = 0;
+    if (fileSystemName) host::CopyOut(name, fileSystemName, fileSystemNameSize);
+    struct stat st;
+    if (serialNumber) *serialNumber = fstat(object->fd, &st) == 0 ? static_cast<DWORD>(st.st_dev) : 0;
+    if (maximumComponentLength) *maximumComponentLength = LONGEST_COMPONENT;
+    if (fileSystemFlags) *fileSystemFlags = fat ? FAT_FLAGS : NTFS_FLAGS;
     return TRUE;
 }
 

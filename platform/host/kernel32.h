@@ -159,12 +159,16 @@ UINT WINAPI GetWindowsDirectoryW(LPWSTR buffer, UINT size);
 UINT WINAPI GetSystemWow64DirectoryW(LPWSTR buffer, UINT size);
 DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
 
-// The command line and the ANSI code page (crt_narrow.cpp). The machine's ANSI code page is
-// Windows-1252; CP_ACP, CP_THREAD_ACP and 1252 name it, and it is the only one modelled.
+// The command line and the code pages (crt_narrow.cpp). CP_ACP and CP_THREAD_ACP name the
+// machine's ANSI code page (Machine::ansiCodePage): Windows-1252, UTF-8 or Shift-JIS (932), the
+// three pages modelled.
 typedef HANDLE HLOCAL;
 #define CP_ACP 0
 #define CP_THREAD_ACP 3
+#define CP_UTF8 65001
+#define WC_ERR_INVALID_CHARS 0x00000080
 #define WC_NO_BEST_FIT_CHARS 0x00000400
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define MB_PRECOMPOSED 0x00000001
 #define MB_ERR_INVALID_CHARS 0x00000008
 #define ERROR_INVALID_FLAGS 1004L
@@ -195,6 +199,18 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION
 // a file handle. A buffer smaller than the record fails with ERROR_BAD_LENGTH.
 BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS informationClass, LPVOID information,
                                          DWORD size);
+// The file system of the volume a file handle is on (Windows Vista): its flags, such as
+// FILE_PERSISTENT_ACLS, which FAT32 and exFAT lack, and its name. Bound at run time by the
+// products; declared so the host exports can be listed.
+#define FILE_CASE_SENSITIVE_SEARCH 0x00000001
+#define FILE_CASE_PRESERVED_NAMES 0x00000002
+#define FILE_UNICODE_ON_DISK 0x00000004
+#define FILE_PERSISTENT_ACLS 0x00000008
+#define FILE_SUPPORTS_REPARSE_POINTS 0x00000080
+#define FILE_SUPPORTS_HARD_LINKS 0x00400000
+BOOL WINAPI GetVolumeInformationByHandleW(HANDLE file, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serialNumber,
+                                          LPDWORD maximumComponentLength, LPDWORD fileSystemFlags,
+                                          LPWSTR fileSystemName, DWORD fileSystemNameSize);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPVOID overlapped);
 // Closes a file handle or an access token.
 BOOL WINAPI CloseHandle(HANDLE handle);

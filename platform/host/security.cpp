@@ -104,7 +104,11 @@ BOOL WINAPI GetKernelObjectSecurity(HANDLE handle, SECURITY_INFORMATION requeste
     if (!(file->access & READ_CONTROL)) return host::WithLastError(ERROR_ACCESS_DENIED, FALSE);
     if (!lengthNeeded) return host::WithLastError(ERROR_NOACCESS, FALSE);
 
-    std::vector<BYTE> sid = host::SidBytes(host::CurrentMachine().OwnerOfOpenFile(file->fd));
+    // A file on FAT has no security of its own: Windows answers with a descriptor that names
+    // Everyone as the owner.
+    host::Machine& m = host::CurrentMachine();
+    bool fat = m.VolumeOfHostPath(file->hostPath).fileSystem == host::FileSystem::Fat;
+    std::vector<BYTE> sid = host::SidBytes(fat ? host::EVERYONE_SID : m.OwnerOfOpenFile(file->fd));
     DWORD needed = static_cast<DWORD>(sizeof(SECURITY_DESCRIPTOR_RELATIVE) + sid.size());
     *lengthNeeded = needed;
     // Nothing of the descriptor is copied unless all of it fits.

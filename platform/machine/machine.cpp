@@ -99,8 +99,9 @@ Machine::Machine()
     // LoadLibraryW. Null exports are the layer's own functions of those names.
     Module& kernel32 = AddModule(u"kernel32.dll", true);
     // Windows 10's kernel32: a test takes an export away to model an older Windows.
-    for (const char* name : {"IsWow64Process", "Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection",
-                             "GetFileInformationByHandleEx", "SetDefaultDllDirectories"})
+    for (const char* name :
+         {"IsWow64Process", "Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection",
+          "GetFileInformationByHandleEx", "GetVolumeInformationByHandleW", "SetDefaultDllDirectories"})
         kernel32.exports[name] = nullptr;
     // setupapi.dll exports the configuration manager's calls too.
     Module& setupapi = AddModule(u"setupapi.dll", true);
@@ -325,8 +326,12 @@ void Machine::WriteFile(const std::u16string& path, const std::string& bytes)
 {
     std::string hostPath = HostPathOf(path);
     MakeHostFolders(hostPath.substr(0, hostPath.rfind('/')));
+    struct stat st;
+    bool made = lstat(hostPath.c_str(), &st) != 0;
     std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (made) NameMade(hostPath);
 }
 
 std::string ReadHostFile(const std::string& hostPath)
@@ -388,6 +393,186 @@ bool Machine::IsReadOnly(const std::u16string& path) { return readOnly.count(Upp
 void Machine::Lock(const std::u16string& path, bool on) { Mark(locked, path, on); }
 
 bool Machine::IsLocked(const std::u16string& path) { return locked.count(Upper(Redirected(FullPath(path)))) != 0; }
+
+// ---------------------------------------------------------------------------------------
+// Sharing
+
+namespace {
+
+// The three kinds of access that sharing governs (winnt.h: FILE_READ_DATA and FILE_EXECUTE,
+// FILE_WRITE_DATA and FILE_APPEND_DATA, DELETE), and the FILE_SHARE_ flag that admits each.
+const DWORD READS = 0x0001 | 0x0020;
+const DWORD WRITES = 0x0002 | 0x0004;
+const DWORD DELETES = 0x00010000;
+const DWORD SHARE_READ = 0x1, SHARE_WRITE = 0x2, SHARE_DELETE = 0x4;
+
+// Whether one open's access is refused by the other's sharing.
+bool Refused(DWORD access, DWORD share)
+{
+    return ((access & READS) && !(share & SHARE_READ)) || ((access & WRITES) && !(share & SHARE_WRITE)) ||
+           ((access & DELETES) && !(share & SHARE_DELETE));
+}
+
+}  // namespace
+
+bool Machine::SharingViolation(const std::string& hostPath, DWORD access, DWORD share)
+{
+    struct stat st;
+    if (stat(hostPath.c_str(), &st) != 0) return false;
+    auto file = std::make_pair(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
+    auto conflicts = [&](DWORD openAccess, DWORD openShare) {
+        return Refused(access, openShare) || Refused(openAccess, share);
+    };
+    for (const auto& object : kernelObjects) {
+        if (std::string(object.second->kind) != "file") continue;
+        const auto* open = static_cast<const FileObject*>(object.second.get());
+        struct stat other;
+        if (open->linkItself || fstat(open->fd, &other) != 0) continue;
+        if (std::make_pair(static_cast<uint64_t>(other.st_dev), static_cast<uint64_t>(other.st_ino)) != file) continue;
+        if (conflicts(open->access, open->share)) return true;
+    }
+    for (const auto& stream : streamShares)
+        if (stream.second.file == file && conflicts(stream.second.access, stream.second.share)) return true;
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------
+// Volumes and short names
+
+Volume& Machine::VolumeOf(char16_t driveLetter) { return volumes[Upper(std::u16string(1, driveLetter))[0]]; }
+
+Volume& Machine::VolumeOfHostPath(const std::string& hostPath)
+{
+    // root + "/C/...": the drive's letter follows the root.
+    char16_t letter = hostPath.size() > root.size() + 1 ? static_cast<char16_t>(hostPath[root.size() + 1]) : u'C';
+    return VolumeOf(letter);
+}
+
+namespace {
+
+// The characters a short name may hold besides letters and digits.
+bool IsShortNameCharacter(char16_t c)
+{
+    if ((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9')) return true;
+    return c < 0x80 && std::strchr("!#$%&'()-@^_`{}~", static_cast<char>(c)) != nullptr;
+}
+
+// A part of a valid short name: one to `most` characters a short name holds, in one case.
+bool IsShortNamePart(const std::u16string& part, size_t most)
+{
+    if (part.size() > most) return false;
+    bool upper = false, lower = false;
+    for (char16_t c : part) {
+        if (!IsShortNameCharacter(c)) return false;
+        upper = upper || (c >= u'A' && c <= u'Z');
+        lower = lower || (c >= u'a' && c <= u'z');
+    }
+    return !(upper && lower);
+}
+
+// Whether a name is a valid 8.3 name as it stands, so that no short name is made for it.
+bool IsValidShortName(const std::u16string& name)
+{
+    const size_t BASE_CHARS = 8, EXTENSION_CHARS = 3;
+    if (name == u"." || name == u"..") return true;
+    size_t dot = name.find(u'.');
+    if (dot == std::u16string::npos) return !name.empty() && IsShortNamePart(name, BASE_CHARS);
+    if (dot == 0 || name.find(u'.', dot + 1) != std::u16string::npos || dot + 1 == name.size()) return false;
+    return IsShortNamePart(name.substr(0, dot), BASE_CHARS) && IsShortNamePart(name.substr(dot + 1), EXTENSION_CHARS);
+}
+
+// The letters a part of a long name gives its short name: upper case, without blanks and
+// dots, '_' for a character that a short name cannot hold.
+std::u16string ShortNameLetters(const std::u16string& part)
+{
+    std::u16string letters;
+    for (char16_t c : part) {
+        if (c == u' ' || c == u'.') continue;
+        letters.push_back(IsShortNameCharacter(c) ? Upper(std::u16string(1, c))[0] : u'_');
+    }
+    return letters;
+}
+
+// The short name of a long name with the number `n`: as much of the base as leaves room for
+// "~n" in eight characters (six for ~1 to ~9), and three letters of the last extension.
+std::u16string NumberedShortName(const std::u16string& name, int n)
+{
+    const size_t BASE_CHARS = 8, EXTENSION_CHARS = 3;
+    size_t dot = name.rfind(u'.');
+    bool hasExtension = dot != std::u16string::npos && dot > 0;
+    std::u16string base = ShortNameLetters(hasExtension ? name.substr(0, dot) : name);
+    std::u16string extension = hasExtension ? ShortNameLetters(name.substr(dot + 1)).substr(0, EXTENSION_CHARS) : u"";
+    std::u16string tail = u"~" + U16(std::to_string(n));
+    std::u16string shortName = base.substr(0, BASE_CHARS - tail.size()) + tail;
+    if (!extension.empty()) shortName += u"." + extension;
+    return shortName;
+}
+
+bool EntryIsThere(const std::string& hostPath)
+{
+    struct stat st;
+    return lstat(hostPath.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+std::map<std::u16string, std::u16string>* Machine::ShortNamesIn(const std::string& hostFolder)
+{
+    struct stat st;
+    if (stat(hostFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
+    return &shortNames[std::make_pair(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino))];
+}
+
+std::u16string Machine::ShortNameOf(const std::string& hostFolder, const std::u16string& name)
+{
+    if (!VolumeOfHostPath(hostFolder).shortNames || IsValidShortName(name)) return std::u16string();
+    auto* names = ShortNamesIn(hostFolder);
+    if (!names) return std::u16string();
+    std::u16string key = Upper(name);
+    auto known = names->find(key);
+    if (known != names->end()) return known->second;
+    // The first number whose short name no file of the folder has, by either of its names.
+    std::set<std::u16string> taken;
+    for (auto it = names->begin(); it != names->end();) {
+        if (!EntryIsThere(hostFolder + "/" + Component(hostFolder, it->first))) {
+            it = names->erase(it);  // gone: its short name is free again
+            continue;
+        }
+        taken.insert(Upper(it->second));
+        ++it;
+    }
+    for (int n = 1;; ++n) {
+        std::u16string candidate = NumberedShortName(name, n);
+        if (taken.count(candidate) || EntryIsThere(hostFolder + "/" + Component(hostFolder, candidate))) continue;
+        (*names)[key] = candidate;
+        return candidate;
+    }
+}
+
+void Machine::NameMade(const std::string& hostPath)
+{
+    size_t slash = hostPath.rfind('/');
+    ShortNameOf(hostPath.substr(0, slash), U16(hostPath.substr(slash + 1)));
+}
+
+std::string Machine::LongNameOf(const std::string& hostFolder, const std::u16string& shortName)
+{
+    if (!VolumeOfHostPath(hostFolder).shortNames) return std::string();
+    auto* names = ShortNamesIn(hostFolder);
+    if (!names) return std::string();
+    std::u16string wanted = Upper(shortName);
+    for (const auto& entry : *names) {
+        if (entry.second != wanted) continue;
+        // The index gives the long name as it is on disk.
+        auto key = folderKeys.find(hostFolder);
+        if (key == folderKeys.end()) return std::string();
+        auto index = folderIndexes.find(key->second);
+        if (index == folderIndexes.end()) return std::string();
+        auto onDisk = index->second.find(entry.first);
+        if (onDisk != index->second.end() && EntryIsThere(hostFolder + "/" + onDisk->second)) return onDisk->second;
+    }
+    return std::string();
+}
 
 // ---------------------------------------------------------------------------------------
 // Owners and links
@@ -604,6 +789,9 @@ std::string Machine::Component(const std::string& folder, const std::u16string& 
         if (lstat((folder + "/" + it->second).c_str(), &st) == 0) return it->second;
         names.erase(it);  // gone since
     }
+    // A short name stands for its long one.
+    std::string longName = LongNameOf(folder, name);
+    if (!longName.empty()) return longName;
     // Not there: whoever asked may be about to create it under this name.
     std::string given = U8(name);
     names.emplace(upper, given);

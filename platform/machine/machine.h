@@ -63,6 +63,7 @@ struct FileObject : KernelObject {
     int fd = -1;                 // host descriptor; O_PATH for a link or folder opened as itself
     std::string hostPath;        // where it was opened
     DWORD access = 0;            // granted rights, generic rights mapped
+    DWORD share = 0;             // the FILE_SHARE_ flags it was opened with
     bool linkItself = false;     // a symbolic link or junction opened as itself
     bool directoryLink = false;  // ... one that stands for a folder
 };
@@ -71,6 +72,19 @@ struct FileObject : KernelObject {
 struct Descriptor {
     HANDLE file = nullptr;
     int flags = 0;  // the _O_ flags it was made with
+};
+
+// The volume of a drive letter: its file system and whether it makes 8.3 short names.
+enum class FileSystem {
+    Ntfs,  // persistent ACLs: every file has an owner
+    Fat,   // FAT32 or exFAT: no security at all; every file reads as owned by Everyone
+};
+struct Volume {
+    FileSystem fileSystem = FileSystem::Ntfs;
+    // Whether a name that is no valid 8.3 name gets a short one when the file is made
+    // ("bystander.sys_old" is "BYSTAN~1.SYS"): off by default, as on a volume where
+    // `fsutil 8dot3name` has turned them off; many system volumes, and Wine's drives, make them.
+    bool shortNames = false;
 };
 
 struct Injection {
@@ -154,6 +168,8 @@ public:
     // program started by its full path sees it.
     std::u16string commandLine = u"\"" + moduleFileName + u"\"";
     DWORD versionMajor = 10, versionMinor = 0, versionBuild = 19045;
+    // The system's ANSI code page: 1252, CODE_PAGE_UTF8 (65001) or CODE_PAGE_SHIFT_JIS (932).
+    UINT ansiCodePage = CODE_PAGE_WINDOWS_1252;
     // What a successful Wow64DisableWow64FsRedirection returns: Windows promises only a
     // nonzero BOOL, so a caller must not take it for TRUE.
     BOOL redirectionDisableResult = TRUE;
@@ -236,6 +252,32 @@ public:
     // SetFileVersion(path, 2, 1, 0, 7) for 2.1.0.7; files without one have no version.
     void SetFileVersion(const std::u16string& path, WORD major, WORD minor, WORD build, WORD revision);
     std::map<std::u16string, FileVersion> fileVersions;  // by upper-case full path
+
+    // Volumes by drive letter ('C', 'D', ...); a drive that is not listed is a default volume.
+    std::map<char16_t, Volume> volumes;
+    Volume& VolumeOf(char16_t driveLetter);
+    Volume& VolumeOfHostPath(const std::string& hostPath);
+    // The 8.3 short name of the entry `name` in a host folder: empty when its volume makes
+    // none or the name is a valid short name itself. A name gets its short name when first
+    // seen (NameMade, called by whatever creates a file, or the first search that finds it):
+    // the first six letters of its base, "~N" (N the first number free in the folder, so by
+    // creation order), and the first three letters of its last extension, in upper case.
+    std::u16string ShortNameOf(const std::string& hostFolder, const std::u16string& name);
+    void NameMade(const std::string& hostPath);
+    // The long name on disk that a short name stands for in a host folder; empty when none.
+    std::string LongNameOf(const std::string& hostFolder, const std::u16string& shortName);
+
+    // Sharing, as Windows checks it at each open of a file: an open whose read, write or delete
+    // access an open handle or stream does not share, or whose sharing leaves out the access an
+    // open one has, is a violation. Streams of the runtime are listed by their own address; file
+    // handles are the "file" kernel objects.
+    struct StreamShare {
+        std::pair<uint64_t, uint64_t> file;  // host device and inode
+        DWORD access;
+        DWORD share;
+    };
+    std::map<const void*, StreamShare> streamShares;
+    bool SharingViolation(const std::string& hostPath, DWORD access, DWORD share);
 
     // Every path given to CreateFileW (whether it opened or not) and every path a runtime
     // stream was opened on, exactly as the caller passed it, in call order.
@@ -348,6 +390,9 @@ private:
     std::map<std::pair<uint64_t, uint64_t>, std::unordered_map<std::u16string, std::string>> folderIndexes;
     std::unordered_map<std::string, std::pair<uint64_t, uint64_t>> folderKeys;  // host path to identity
     std::string Component(const std::string& folder, const std::u16string& name);
+    // Short names per host folder (by device and inode): upper-case long name to short name.
+    std::map<std::pair<uint64_t, uint64_t>, std::map<std::u16string, std::u16string>> shortNames;
+    std::map<std::u16string, std::u16string>* ShortNamesIn(const std::string& hostFolder);
     std::string HostPathOf(const std::u16string& path);
 };
 

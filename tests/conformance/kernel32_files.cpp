@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "case_text.h"
+#include "known_differences.h"
 #include "setup.h"
 
 namespace {
@@ -82,6 +83,32 @@ CONFORMANCE_CASE(search_matches_names_without_regard_to_case)
     CHECK(drivers.size() == 1 && drivers[0].name == W("driver.sys"));
     std::vector<Found> exact = Search(InCase(W("x.inf")), &error);
     CHECK(exact.size() == 1 && exact[0].name == W("X.INF"));
+}
+
+CONFORMANCE_CASE(search_matches_short_names_where_the_volume_makes_them)
+{
+    if (!VolumeMakesShortNames()) {
+        Note("the volume makes no short names: nothing to match");
+        return;
+    }
+    for (const char* name : {"bystander.sys_old", "driver.sys", "oem5.inf_old", "oem6.inf"})
+        CHECK(PutFile(InCase(Wide(name)), "data"));
+    DWORD error = 0;
+    // "bystander.sys_old" is found through its short name, which the search reports beside it;
+    // a valid 8.3 name has no short name of its own.
+    std::vector<Found> drivers = Search(InCase(W("*.SYS")), &error);
+    CHECK_EQ(error, ERROR_NO_MORE_FILES);
+    CHECK_EQ(drivers.size(), 2u);
+    const Found* alias = Named(drivers, W("bystander.sys_old"));
+    if (!CHECK(alias != 0)) return;
+    if (Checked(WINE_HASHED_SHORT_NAMES)) CHECK_EQ(alias->shortName, Text(W("BYSTAN~1.SYS")));
+    const Found* plain = Named(drivers, W("driver.sys"));
+    if (CHECK(plain != 0)) CHECK(plain->shortName.empty());
+    std::vector<Found> store = Search(InCase(W("oem*.inf")), &error);
+    CHECK_EQ(store.size(), 2u);
+    CHECK(Named(store, W("oem5.inf_old")) != 0);
+    // The short name opens the file as its long name does.
+    CHECK(GetFileAttributesW(InCase(alias->shortName).c_str()) != INVALID_FILE_ATTRIBUTES);
 }
 
 CONFORMANCE_CASE(search_of_store_names)
@@ -290,4 +317,36 @@ CONFORMANCE_CASE(file_version_of_a_file_with_and_without_one)
     SetLastError(0);
     CHECK_EQ(GetFileVersionInfoSizeW(InCase(W("missing.sys")).c_str(), &handle), 0u);
     CHECK_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+CONFORMANCE_CASE(open_that_an_open_handle_does_not_share_is_a_sharing_violation)
+{
+    const Text file = InCase(W("drvmate.log"));
+    CHECK(PutFile(file, "log"));
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE reader = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    if (!CHECK(reader != INVALID_HANDLE_VALUE)) return;
+    // The reader shares reading only: a writer, even one that shares everything, is refused,
+    // and so is a reader that does not let the first one read, and the deletion.
+    SetLastError(0);
+    CHECK(CreateFileW(file.c_str(), FILE_APPEND_DATA, share, 0, OPEN_EXISTING, 0, 0) == INVALID_HANDLE_VALUE);
+    CHECK_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    SetLastError(0);
+    CHECK(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_WRITE, 0, OPEN_EXISTING, 0, 0) == INVALID_HANDLE_VALUE);
+    CHECK_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    SetLastError(0);
+    CHECK(!DeleteFileW(file.c_str()));
+    CHECK_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    HANDLE second = CreateFileW(file.c_str(), GENERIC_READ, share, 0, OPEN_EXISTING, 0, 0);
+    CHECK(second != INVALID_HANDLE_VALUE);
+    if (second != INVALID_HANDLE_VALUE) CHECK(CloseHandle(second));
+    CHECK(CloseHandle(reader));
+
+    // A reader that shares writing lets the appending open in.
+    reader = CreateFileW(file.c_str(), GENERIC_READ, share, 0, OPEN_EXISTING, 0, 0);
+    if (!CHECK(reader != INVALID_HANDLE_VALUE)) return;
+    HANDLE writer = CreateFileW(file.c_str(), FILE_APPEND_DATA, share, 0, OPEN_EXISTING, 0, 0);
+    CHECK(writer != INVALID_HANDLE_VALUE);
+    if (writer != INVALID_HANDLE_VALUE) CHECK(CloseHandle(writer));
+    CHECK(CloseHandle(reader));
 }

@@ -4,6 +4,7 @@
 #include "winapi.h"
 
 #include "case_text.h"
+#include "known_differences.h"
 #include "setup.h"
 
 namespace {
@@ -48,6 +49,42 @@ CONFORMANCE_CASE(wide_to_ansi_with_and_without_best_fit)
     WCHAR back[8];
     CHECK_EQ(MultiByteToWideChar(Windows1252, MB_ERR_INVALID_CHARS, "caf\xE9", TerminatedText, back, 8), 5);
     CHECK_EQ(Within(back, 8), W("caf\u00e9"));
+}
+
+// UTF-8 has no best fit: it takes no flag but WC_ERR_INVALID_CHARS, and no default character
+// nor the question whether one was used; the way back is the check of an exact conversion.
+CONFORMANCE_CASE(utf8_refuses_the_best_fit_flags_and_the_default_character)
+{
+    char bytes[8] = {};
+    BOOL usedDefault = FALSE;
+    const char question = '?';
+    if (Checked(WINE_UTF8_TAKES_ANY_FLAGS)) {
+        SetLastError(0);
+        CHECK_EQ(WideCharToMultiByte(CP_UTF8, WC_NO_BEST_FIT_CHARS, W("caf\u00e9"), TerminatedText, bytes, 8, 0, 0), 0);
+        CHECK_EQ(GetLastError(), ERROR_INVALID_FLAGS);
+        SetLastError(0);
+        CHECK_EQ(WideCharToMultiByte(CP_UTF8, 0, W("caf\u00e9"), TerminatedText, bytes, 8, 0, &usedDefault), 0);
+        CHECK_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+        SetLastError(0);
+        CHECK_EQ(WideCharToMultiByte(CP_UTF8, 0, W("caf\u00e9"), TerminatedText, bytes, 8, &question, 0), 0);
+        CHECK_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    }
+
+    CHECK_EQ(WideCharToMultiByte(CP_UTF8, 0, W("caf\u00e9"), TerminatedText, bytes, 8, 0, 0), 6);
+    CHECK_EQ(std::string(bytes), "caf\xC3\xA9");
+    WCHAR back[8];
+    CHECK_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, TerminatedText, back, 8), 5);
+    CHECK_EQ(Within(back, 8), W("caf\u00e9"));
+    // An unpaired surrogate fails only when asked to.
+    const WCHAR unpaired[] = {W('a'), 0xD800, 0};
+    SetLastError(0);
+    CHECK_EQ(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, unpaired, TerminatedText, bytes, 8, 0, 0), 0);
+    CHECK_EQ(GetLastError(), ERROR_NO_UNICODE_TRANSLATION);
+    if (Checked(WINE_UTF8_TAKES_ANY_FLAGS)) {
+        SetLastError(0);
+        CHECK_EQ(MultiByteToWideChar(CP_UTF8, MB_PRECOMPOSED, "a", TerminatedText, back, 8), 0);
+        CHECK_EQ(GetLastError(), ERROR_INVALID_FLAGS);
+    }
 }
 
 CONFORMANCE_CASE(command_line_to_arguments)

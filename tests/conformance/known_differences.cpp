@@ -28,8 +28,9 @@ const Difference Differences[] = {
      "Wine's newdev updates drivers for a 32-bit process on 64-bit Windows; Windows refuses with "
      "ERROR_IN_WOW64"},
     {WINE_UPDATE_WITHOUT_DEVICE, "driver_update_for_a_hardware_id_without_device",
-     "Wine's UpdateDriverForPlugAndPlayDevicesW returns TRUE for a hardware ID that no device has; "
-     "Windows fails with ERROR_NO_SUCH_DEVINST"},
+     "Wine's UpdateDriverForPlugAndPlayDevicesW returns TRUE without checking its arguments: for a "
+     "hardware ID that no device has, for unknown flags and for an INF that is not there; Windows fails "
+     "with ERROR_NO_SUCH_DEVINST, ERROR_INVALID_FLAGS and ERROR_FILE_NOT_FOUND"},
     {WINE_OEM_INF_KEEPS_ITS_NAME, "copy_oem_inf_stages_the_inf_in_the_inf_folder",
      "Wine's SetupCopyOEMInfW stages the INF in the inf folder under its own file name; Windows "
      "names the copy oem<N>.inf"},
@@ -51,6 +52,16 @@ const Difference Differences[] = {
      "Wine's msi answers a handle that is no installer session with other codes: MsiProcessMessage "
      "returns ERROR_INVALID_HANDLE (6) instead of -1, MsiSetMode returns 0 (success) instead of "
      "ERROR_INVALID_HANDLE"},
+    {WINE_HASHED_SHORT_NAMES, "search_matches_short_names_where_the_volume_makes_them",
+     "Wine makes every short name in the hashed form (\"BYST~N2U.SYS\"); Windows numbers the first "
+     "four of a base (\"BYSTAN~1.SYS\") and hashes only after them"},
+    {WINE_UTF8_TAKES_ANY_FLAGS, "utf8_refuses_the_best_fit_flags_and_the_default_character",
+     "Wine's WideCharToMultiByte and MultiByteToWideChar convert UTF-8 with any flags and with a "
+     "default character or lpUsedDefaultChar given; Windows refuses the flags with ERROR_INVALID_FLAGS "
+     "and the two pointers with ERROR_INVALID_PARAMETER"},
+    {WINE_UNINSTALL_TAKES_ANY_FLAGS, "uninstall_oem_inf_removes_the_inf_and_its_companion",
+     "Wine's SetupUninstallOEMInfW removes the INF whatever flags it is given; Windows refuses flags "
+     "other than SUOI_FORCEDELETE with ERROR_INVALID_FLAGS"},
 };
 
 }  // namespace

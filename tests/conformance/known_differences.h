@@ -15,6 +15,9 @@ enum WineDifference {
     WINE_MODULE_NAME_UNTERMINATED,
     WINE_NO_SESSION_CODES,
     WINE_UPDATE_WITHOUT_DEVICE,
+    WINE_HASHED_SHORT_NAMES,
+    WINE_UTF8_TAKES_ANY_FLAGS,
+    WINE_UNINSTALL_TAKES_ANY_FLAGS,
 };
 
 // Whether the program runs on Wine: its ntdll.dll exports wine_get_version.

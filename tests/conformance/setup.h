@@ -53,5 +53,9 @@ bool AddService(const std::string& name);
 // of the case's folder given the version 10.0.19041.1 on the host.
 Text VersionedFile();
 
+// Whether the case's folder is on a volume that makes 8.3 short names: on the host the
+// simulated drive is given them; on Windows a file with a long name is made to see.
+bool VolumeMakesShortNames();
+
 // Whether this build runs on 64-bit Windows, whether as a 64-bit process or under WOW64.
 bool On64BitWindows();

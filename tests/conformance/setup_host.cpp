@@ -116,3 +116,9 @@ bool AddService(const std::string& name)
 }
 
 bool On64BitWindows() { return M().windows64; }
+
+bool VolumeMakesShortNames()
+{
+    M().VolumeOf(CaseFolder()[0]).shortNames = true;
+    return true;
+}

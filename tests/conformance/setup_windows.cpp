@@ -271,3 +271,15 @@ bool On64BitWindows()
     BOOL wow64 = FALSE;
     return sizeof(void*) == 8 || (IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
 }
+
+bool VolumeMakesShortNames()
+{
+    const Text probe = InCase(L"short name probe.txt");
+    if (!PutFile(probe, "")) return false;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(probe.c_str(), &data);
+    bool made = find != INVALID_HANDLE_VALUE && data.cAlternateFileName[0] != 0;
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+    DeleteFileW(probe.c_str());
+    return made;
+}

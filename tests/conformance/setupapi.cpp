@@ -179,7 +179,20 @@ CONFORMANCE_CASE(uninstall_oem_inf_removes_the_inf_and_its_companion)
     UninstallFunction uninstall =
         reinterpret_cast<UninstallFunction>(GetProcAddress(setupapi, "SetupUninstallOEMInfW"));
     if (CHECK(uninstall != 0)) {
-        CHECK(uninstall(name.c_str(), SUOI_FORCEDELETE, 0));
+        // Flags beyond SUOI_FORCEDELETE are refused, and nothing is removed.
+        const DWORD unknownFlag = 0x80000000;
+        SetLastError(0);
+        BOOL refused = !uninstall(name.c_str(), unknownFlag, 0);
+        if (Checked(WINE_UNINSTALL_TAKES_ANY_FLAGS)) {
+            CHECK(refused);
+            CHECK_EQ(GetLastError(), ERROR_INVALID_FLAGS);
+            CHECK(IsThere(staged.path));
+        }
+        if (!refused) {
+            staged = Stage(source);  // Wine removed it: stage it again
+            if (!CHECK(staged.ok && staged.nameAt != Text::npos)) return;
+        }
+        CHECK(uninstall(staged.path.substr(staged.nameAt).c_str(), SUOI_FORCEDELETE, 0));
         CHECK(!IsThere(staged.path));
         if (Checked(WINE_UNINSTALL_LEAVES_THE_PNF)) CHECK(!IsThere(CompanionOf(staged.path)));
         // Once gone, it cannot go again.

@@ -203,6 +203,14 @@ CONFORMANCE_CASE(driver_update_for_a_hardware_id_without_device)
         } else if (Checked(WINE_UPDATE_WITHOUT_DEVICE)) {
             CHECK(!updated);
             CHECK_EQ(error, ERROR_NO_SUCH_DEVINST);
+            // Flags beyond the INSTALLFLAG_ ones, and an INF that is not there.
+            const DWORD unknownFlag = 0x80000000;
+            SetLastError(0);
+            CHECK(!update(0, Wide(absent).c_str(), inf.c_str(), unknownFlag, &reboot));
+            CHECK_EQ(GetLastError(), ERROR_INVALID_FLAGS);
+            SetLastError(0);
+            CHECK(!update(0, Wide(absent).c_str(), InCase(W("missing.inf")).c_str(), INSTALLFLAG_FORCE, &reboot));
+            CHECK_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
         }
     }
     CHECK(FreeLibrary(newdev));
@@ -215,4 +223,6 @@ CONFORMANCE_CASE(device_tree_is_reenumerated_from_its_root)
     if (!Checked(WINE_ROOT_NOT_LOCATED)) return;
     CHECK_EQ(located, CR_SUCCESS);
     CHECK_EQ(CM_Reenumerate_DevNode_Ex(root, CM_REENUMERATE_NORMAL, 0), CR_SUCCESS);
+    const ULONG unknownFlag = 0x80000000;
+    CHECK_EQ(CM_Reenumerate_DevNode_Ex(root, unknownFlag, 0), CR_INVALID_FLAG);
 }

@@ -39,7 +39,8 @@ protected:
 struct Planting {
     const char* name;
     void (*plant)(host::Machine& m);
-    bool readsAsTheVictim;  // reading the log's path gives the victim's bytes
+    bool readsAsTheVictim;            // reading the log's path gives the victim's bytes
+    bool refusedForItsOwner = false;  // a plain file, refused only for who owns it
 };
 
 const std::u16string LOG = u"C:\\Temp\\drvmate.log";
@@ -56,7 +57,7 @@ const Planting PLANTINGS[] = {
          m.WriteFile(LOG, VICTIM_BYTES);
          m.SetOwner(LOG, OTHER_USER);
      },
-     true},
+     true, true},
 };
 
 class PlantedThing : public PlantedLog, public ::testing::WithParamInterface<Planting> {
@@ -94,6 +95,23 @@ TEST_P(PlantedThing, IsNeitherWrittenNorFollowedOnWindowsXP)
     EXPECT_EQ(m().Calls("GetFileInformationByHandleEx"), 0);
 }
 
+// A TEMP on FAT32 or exFAT keeps no owners: a plain file there is the log whoever made it, but
+// links, junctions and folders are refused as on NTFS.
+TEST_P(PlantedThing, OnAVolumeWithoutOwnersOnlyAPlainFileIsWritten)
+{
+    m().VolumeOf(u'C').fileSystem = host::FileSystem::Fat;
+    if (!GetParam().refusedForItsOwner) {
+        ExpectNeitherWrittenNorFollowed();
+        return;
+    }
+    GetParam().plant(m());
+    Log(W("first\n"));
+    Log(W("second"));
+    EXPECT_EQ(LogBytes(), VICTIM_BYTES + Bytes({'f', 0, 'i', 0, 'r', 0, 's', 0, 't', 0, 0x0D, 0x0A, 0, 's', 0,
+                                                'e', 0, 'c', 0, 'o', 0, 'n', 0, 'd', 0, 0x0D, 0x0A, 0}));
+    EXPECT_EQ(m().ReadFile(VICTIM), VICTIM_BYTES);
+}
+
 INSTANTIATE_TEST_SUITE_P(AtTheLogPath, PlantedThing, ::testing::ValuesIn(PLANTINGS),
                          [](const ::testing::TestParamInfo<Planting>& info) { return std::string(info.param.name); });
 
@@ -102,6 +120,7 @@ struct Ownership {
     const char* name;
     const char* owner;
     bool appended;
+    bool onFat = false;  // TEMP is on a volume without owners (FAT32, exFAT)
 };
 
 class ExistingLog : public PlantedLog, public ::testing::WithParamInterface<Ownership> {};
@@ -109,6 +128,7 @@ class ExistingLog : public PlantedLog, public ::testing::WithParamInterface<Owne
 TEST_P(ExistingLog, IsAppendedOnlyWhenTheProcessSystemOrAdministratorsOwnIt)
 {
     m().processUser = PROCESS_USER;
+    if (GetParam().onFat) m().VolumeOf(u'C').fileSystem = host::FileSystem::Fat;
     std::string earlier = Bytes({'a', 0, 0x0D, 0x0A, 0});
     m().WriteFile(LogPath(), earlier);
     m().SetOwner(LogPath(), GetParam().owner);
@@ -123,7 +143,9 @@ INSTANTIATE_TEST_SUITE_P(ByOwner, ExistingLog,
                                            Ownership{"Administrators", host::ADMINISTRATORS_SID, true},
                                            Ownership{"ProcessUser", PROCESS_USER, true},
                                            Ownership{"AnotherUser", OTHER_USER, false},
-                                           Ownership{"Users", "S-1-5-32-545", false}),
+                                           Ownership{"Users", "S-1-5-32-545", false},
+                                           Ownership{"ProcessUserOnFat", PROCESS_USER, true, true},
+                                           Ownership{"AnotherUserOnFat", OTHER_USER, true, true}),
                          [](const ::testing::TestParamInfo<Ownership>& info) { return std::string(info.param.name); });
 
 TEST_F(PlantedLog, MissingLogIsCreatedAsTheProcesssOwnAndAppendedToNext)
@@ -133,6 +155,24 @@ TEST_F(PlantedLog, MissingLogIsCreatedAsTheProcesssOwnAndAppendedToNext)
     EXPECT_EQ(m().Owner(LogPath()), PROCESS_USER);
     Log(W("two\n"));
     EXPECT_EQ(LogBytes(), Bytes({'o', 0, 'n', 0, 'e', 0, 0x0D, 0x0A, 0, 't', 0, 'w', 0, 'o', 0, 0x0D, 0x0A, 0}));
+}
+
+// On FAT every file reads as owned by Everyone: the log that the first message made takes every
+// later one. The volume is asked only when the owner is none the log trusts.
+TEST_F(PlantedLog, LogOnAVolumeWithoutOwnersKeepsEveryMessage)
+{
+    m().processUser = PROCESS_USER;
+    m().VolumeOf(u'C').fileSystem = host::FileSystem::Fat;
+    Log(W("one"));
+    Log(W("two"));
+    Log(W("three"));
+    EXPECT_EQ(LogText(), "one\ntwo\nthree\n");
+    EXPECT_EQ(m().Calls("GetVolumeInformationByHandleW"), 2);
+
+    m().VolumeOf(u'C').fileSystem = host::FileSystem::Ntfs;
+    Log(W("four"));
+    EXPECT_EQ(m().Calls("GetVolumeInformationByHandleW"), 2);
+    EXPECT_EQ(LogText(), "one\ntwo\nthree\nfour\n");
 }
 
 // The process's user is read from its token once per load of the library; a planted log of
@@ -204,3 +244,33 @@ INSTANTIATE_TEST_SUITE_P(OnTheRoad, FailingLogCall,
                                            "GetSecurityDescriptorOwner", "OpenProcessToken", "GetTokenInformation",
                                            "_open_osfhandle", "_wfdopen"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+// Another reader holds the log open while lines are written, as support staff's viewer does.
+// Windows lets the log's appending open in only when the reader shares writing; a reader that
+// shares only reading refuses it, and the lines of that time are lost.
+struct Viewer {
+    const char* name;
+    DWORD share;
+    const char* kept;
+};
+
+class LogWithAViewer : public PlantedLog, public ::testing::WithParamInterface<Viewer> {};
+
+TEST_P(LogWithAViewer, KeepsTheLinesThatWindowsLetsIn)
+{
+    m().processUser = PROCESS_USER;
+    Log(W("before"));
+    HANDLE viewer = CreateFileW(LogPath().c_str(), GENERIC_READ, GetParam().share, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+    Log(W("while viewed"));
+    Log(W("still viewed"));
+    EXPECT_TRUE(CloseHandle(viewer));
+    Log(W("after"));
+    EXPECT_EQ(LogText(), GetParam().kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sharing, LogWithAViewer,
+                         ::testing::Values(Viewer{"ReadingAndWriting", FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                  "before\nwhile viewed\nstill viewed\nafter\n"},
+                                           Viewer{"ReadingOnly", FILE_SHARE_READ, "before\nafter\n"}),
+                         [](const ::testing::TestParamInfo<Viewer>& info) { return std::string(info.param.name); });

@@ -1,5 +1,9 @@
 #include "device_fixture.h"
 
+#include <algorithm>
+
+#include "found_names.h"
+
 namespace {
 
 const std::string OtherClassText = "{4d36e978-e325-11ce-bfc1-08002be10318}";
@@ -143,6 +147,26 @@ TEST_F(DeletePackages, OnlyTheClassPackagesAreUninstalledAndDeleted)
     EXPECT_EQ(m().List(Store), (std::vector<std::u16string>{u"machine.inf", u"oem4.inf", u"oem4.PNF", u"oem9.inf"}));
     EXPECT_EQ(m().Calls("SetupUninstallOEMInfW"), 2);
     EXPECT_EQ(m().Calls("LoadLibraryExW"), 2);  // once per package, from the system folder
+}
+
+// A package that a device still uses: Windows refuses its removal unless SUOI_FORCEDELETE asks
+// for it, which the sweep passes, so that the package goes and the device keeps running on the
+// driver it has loaded.
+TEST_F(DeletePackages, PackageStillBoundToADeviceIsForcedOut)
+{
+    Stage(u"oem3.inf", PackageClassText);
+    host::Device& device = devices().Add(PackageClass).HardwareIds({u"USB\\VID_1234&PID_0001"});
+    device.driverInf = u"oem3.inf";
+    EXPECT_FALSE(SetupUninstallOEMInfW(W("oem3.inf"), 0, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INF_IN_USE_BY_DEVICES));
+    EXPECT_FALSE(SetupUninstallOEMInfW(W("oem3.inf"), 0x80000000, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+    EXPECT_TRUE(m().Exists(Store + u"oem3.inf"));
+
+    EXPECT_EQ(installer.DeleteDriverPackages(W("{F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}"), 0), RESULT_SUCCESS);
+    EXPECT_NE(LogText().find("DeleteDriverPackage (C:\\Windows\\inf\\oem3.inf) ok\n"), std::string::npos);
+    EXPECT_TRUE(m().List(Store).empty());
+    EXPECT_TRUE(devices().devices[0].driverInf.empty());
 }
 
 TEST_F(DeletePackages, MissingUninstallFunctionStillDeletesTheFiles)
@@ -291,3 +315,104 @@ TEST_F(DeleteDriverFiles, NoMatchOrNoSystemDirectory)
     EXPECT_TRUE(m().Exists(u"C:\\drivers\\tesmar.sys"));
     EXPECT_EQ(m().Calls("FindFirstFileW"), 1);
 }
+
+// The four searches over the names of the shared table, on a volume without short names and on
+// one with them, where Windows also reports each name whose short name matches: the searches
+// take the same names either way, and leave every other file as it was.
+class SearchesOnAVolume : public DeviceTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override
+    {
+        DeviceTest::SetUp();
+        m().VolumeOf(u'C').shortNames = GetParam();
+    }
+
+    // The table's names of a search, the taken ones or the others.
+    static std::vector<std::u16string> Names(const char* search, bool taken)
+    {
+        std::vector<std::u16string> names;
+        for (const FoundName& row : FOUND_NAMES)
+            if (std::string(row.search) == search && row.taken == taken) names.push_back(row.name);
+        std::sort(names.begin(), names.end(), host::NoCaseLess());
+        return names;
+    }
+
+    // The names the layer reports for a pattern, and their short names.
+    std::vector<std::u16string> Reported(const std::u16string& pattern, std::vector<std::u16string>* shortNames)
+    {
+        std::vector<std::u16string> names;
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data)) {
+            names.push_back(data.cFileName);
+            if (data.cAlternateFileName[0]) shortNames->push_back(data.cAlternateFileName);
+        }
+        if (find != INVALID_HANDLE_VALUE) FindClose(find);
+        return names;
+    }
+
+    // With short names on, the layer reports every alias of the table beside the taken names.
+    void ExpectReported(const std::u16string& folder, const char* search, const std::u16string& pattern)
+    {
+        std::vector<std::u16string> shortNames;
+        std::vector<std::u16string> reported = Reported(folder + pattern, &shortNames);
+        std::vector<std::u16string> others = Names(search, false);
+        for (const char16_t* alias : {u"bystander.sys_old", u"driver.inf_old", u"notes.info", u"oem5.inf_old"}) {
+            if (std::find(others.begin(), others.end(), alias) == others.end()) continue;
+            EXPECT_EQ(std::count(reported.begin(), reported.end(), alias), GetParam() ? 1 : 0) << host::U8(alias);
+        }
+        EXPECT_EQ(shortNames.empty(), !GetParam());
+    }
+};
+
+TEST_P(SearchesOnAVolume, InstallAndUninstallTakeOnlyInfNames)
+{
+    const char* search = "install's and uninstall's INF";
+    for (bool taken : {true, false})
+        for (const std::u16string& name : Names(search, taken)) m().WriteFile(u"C:\\pkg\\" + name, "");
+    ExpectReported(u"C:\\pkg\\", search, u"*.inf");
+    WCHAR buffer[SEARCH_BUFFER_CHARS];
+    CopyPathText(buffer, W("C:\\pkg\\*.inf"));
+    std::vector<std::string> lines;
+    HANDLE find = installer.FindFirstInf(buffer, buffer + 7);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    while (installer.FindNextInf(find, buffer + 7)) {
+    }
+    FindClose(find);
+    std::vector<std::string> expected;
+    for (const std::u16string& name : Names(search, true)) expected.push_back("infFile: " + host::U8(name));
+    EXPECT_EQ(LogLines(), expected);
+}
+
+TEST_P(SearchesOnAVolume, StoreSweepUninstallsOnlyOemInfs)
+{
+    const char* search = "store's OEM INFs";
+    for (bool taken : {true, false})
+        for (const std::u16string& name : Names(search, taken))
+            m().WriteFile(Store + name, InfOfClass(PackageClassText));
+    ExpectReported(Store, search, u"oem*.inf");
+    EXPECT_EQ(installer.DeleteDriverPackages(W("{F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}"), 0), RESULT_SUCCESS);
+    EXPECT_EQ(m().List(Store), Names(search, false));
+    EXPECT_EQ(m().Calls("SetupUninstallOEMInfW"), static_cast<int>(Names(search, true).size()));
+}
+
+TEST_P(SearchesOnAVolume, DriverFileSweepDeletesOnlySysNames)
+{
+    const char* search = "package's driver files";
+    const std::u16string drivers = u"C:\\Windows\\system32\\drivers\\";
+    for (bool taken : {true, false}) {
+        for (const std::u16string& name : Names(search, taken)) {
+            m().WriteFile(u"C:\\pkg\\" + name, "new");
+            m().WriteFile(drivers + name, "installed");
+        }
+    }
+    ExpectReported(u"C:\\pkg\\", search, u"*.SYS");
+    installer.DeleteDriverFiles(W("C:\\pkg\\*.SYS"));
+    EXPECT_EQ(m().List(drivers), Names(search, false));
+    EXPECT_EQ(m().Calls("DeleteFileW"), static_cast<int>(Names(search, true).size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(ShortNames, SearchesOnAVolume, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "On" : "Off");
+                         });

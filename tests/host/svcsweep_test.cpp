@@ -376,3 +376,108 @@ TEST_F(CommandLineAndCodePage, WithoutNoBestFitFullwidthLettersBecomeAsciiUnnoti
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", -1, wide, 3), 0);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
 }
+
+// Each name on each system code page: the ANSI bytes it reaches the manager and the registry
+// as, or its refusal. Windows-1252 has best fit; UTF-8 has none and holds every name; Shift-JIS
+// (932) holds Japanese and full-width forms but not the Latin letters, and its best fit turns
+// the yen sign into the byte of the backslash.
+struct NameOnPages {
+    const char* label;
+    std::u16string wide;
+    const char* on1252;  // null: refused
+    const char* on932;   // null: refused; on UTF-8 every name is its UTF-8 bytes
+};
+
+void PrintTo(const NameOnPages& name, std::ostream* out) { *out << name.label; }
+
+const UINT SYSTEM_CODE_PAGES[] = {host::CODE_PAGE_WINDOWS_1252, host::CODE_PAGE_UTF8, host::CODE_PAGE_SHIFT_JIS};
+
+const NameOnPages NAMES_ON_PAGES[] = {
+    {"Ascii", u"tesmarusb", "tesmarusb", "tesmarusb"},
+    {"AccentAndPerMille", u"caf\u00E9\u2030", "caf\xE9\x89", nullptr},
+    {"FullwidthLetters", u"\uFF56\uFF49\uFF43\uFF54\uFF49\uFF4D", nullptr,
+     "\x82\x96\x82\x89\x82\x83\x82\x94\x82\x89\x82\x8D"},
+    {"FullwidthBackslash", u"victim\uFF3CEnum", nullptr,
+     "victim\x81\x5F"
+     "Enum"},
+    {"YenSign", u"victim\u00A5Enum",
+     "victim\xA5"
+     "Enum",
+     nullptr},
+    {"Japanese", u"\u65E5\u672C\u8A9E", nullptr, "\x93\xFA\x96\x7B\x8C\xEA"},
+    {"SurrogatePair", u"victim\U0001F600", nullptr, nullptr},
+};
+
+class SvcsweepOnCodePage : public CleanerTest, public ::testing::WithParamInterface<std::tuple<NameOnPages, UINT>> {};
+
+TEST_P(SvcsweepOnCodePage, ExactNamesAreDeletedAndInexactOnesRefused)
+{
+    const NameOnPages& name = std::get<0>(GetParam());
+    UINT page = std::get<1>(GetParam());
+    m().ansiCodePage = page;
+    const char* expected = page == host::CODE_PAGE_UTF8        ? nullptr
+                           : page == host::CODE_PAGE_SHIFT_JIS ? name.on932
+                                                               : name.on1252;
+    std::string ansi = page == host::CODE_PAGE_UTF8 ? host::U8(name.wide) : expected ? expected : "";
+    bool accepted = page == host::CODE_PAGE_UTF8 || expected;
+    host::CurrentMachine().services.Add("victim");
+    host::CurrentMachine().registry.AddKey(Key("victim\\Enum"));
+    if (accepted) {
+        host::CurrentMachine().services.Add(ansi);
+        host::CurrentMachine().registry.AddKey(Key(ansi));
+    }
+    CreateLog();
+    Run({host::U8(name.wide)});
+    if (accepted) {
+        EXPECT_EQ(Err(), "");
+        EXPECT_FALSE(host::CurrentMachine().services.Has(ansi));
+        EXPECT_FALSE(host::CurrentMachine().registry.HasKey(Key(ansi)));
+    } else {
+        const std::string reason =
+            "The service name does not convert exactly to the ANSI code page: nothing is deleted\n";
+        EXPECT_EQ(Err(), reason);
+        EXPECT_EQ(m().Calls("OpenSCManagerA"), 0);
+    }
+    EXPECT_TRUE(host::CurrentMachine().services.Has("victim"));
+    EXPECT_TRUE(host::CurrentMachine().registry.HasKey(Key("victim\\Enum")));
+    ExpectNoHandlesLeft();
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, SvcsweepOnCodePage,
+                         ::testing::Combine(::testing::ValuesIn(NAMES_ON_PAGES),
+                                            ::testing::ValuesIn(SYSTEM_CODE_PAGES)),
+                         [](const ::testing::TestParamInfo<std::tuple<NameOnPages, UINT>>& info) {
+                             return std::string(std::get<0>(info.param).label) + "On" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
+
+// The flags each page takes, as Microsoft documents them: UTF-8 takes none but
+// WC_ERR_INVALID_CHARS and no default character, where 1252 and 932 take best-fit flags.
+TEST_F(CommandLineAndCodePage, EachPageTakesItsOwnFlags)
+{
+    const std::u16string name = u"caf\u00E9";
+    char bytes[16];
+    BOOL usedDefault = FALSE;
+    for (UINT page : SYSTEM_CODE_PAGES) {
+        m().ansiCodePage = page;
+        bool utf8 = page == host::CODE_PAGE_UTF8;
+        int written =
+            WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.c_str(), -1, bytes, sizeof bytes, nullptr, nullptr);
+        EXPECT_EQ(written == 0, utf8) << page;
+        if (utf8) EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+        written = WideCharToMultiByte(CP_ACP, 0, name.c_str(), -1, bytes, sizeof bytes, nullptr, &usedDefault);
+        EXPECT_EQ(written == 0, utf8) << page;
+        if (utf8) EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        EXPECT_EQ(
+            WideCharToMultiByte(CP_ACP, WC_ERR_INVALID_CHARS, u"a\xD800", -1, bytes, sizeof bytes, nullptr, nullptr),
+            0);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(utf8 ? ERROR_NO_UNICODE_TRANSLATION : ERROR_INVALID_FLAGS));
+        EXPECT_EQ(MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, "a", -1, nullptr, 0), utf8 ? 0 : 2);
+    }
+    // UTF-8's way back: an invalid byte is U+FFFD, or a failure when asked.
+    WCHAR wide[8];
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "a\xFF", 2, wide, 8), 2);
+    EXPECT_EQ(wide[1], 0xFFFD);
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xFF", 2, wide, 8), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+}
