@@ -188,9 +188,21 @@ bool IsUsableServiceName(const char* name, char* reason, size_t reasonSize)
         RefuseTooLong(length, reason, reasonSize);
         return false;
     }
-    if (strpbrk(name, "\\/")) {
-        snprintf(reason, reasonSize, "The service name %s holds a backslash or a slash: nothing is deleted\n", name);
+    // The characters are looked at, not the bytes: on a double-byte code page such as 932 a
+    // character's trail byte may be that of the backslash (0x5C) without being one.
+    WCHAR wide[SERVICE_NAME_BYTES];
+    int chars = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, TerminatedText, wide,
+                                    static_cast<int>(SERVICE_NAME_BYTES));
+    if (chars == 0) {
+        RefuseUnconverted(GetLastError(), reason, reasonSize);
         return false;
+    }
+    for (int i = 0; i < chars; ++i) {
+        if (wide[i] == W('\\') || wide[i] == W('/')) {
+            snprintf(reason, reasonSize, "The service name %s holds a backslash or a slash: nothing is deleted\n",
+                     name);
+            return false;
+        }
     }
     return true;
 }

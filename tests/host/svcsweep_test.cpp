@@ -405,6 +405,8 @@ const NameOnPages NAMES_ON_PAGES[] = {
      "Enum",
      nullptr},
     {"Japanese", u"\u65E5\u672C\u8A9E", nullptr, "\x93\xFA\x96\x7B\x8C\xEA"},
+    // The trail byte of this kanji is the backslash's: a character, not a path separator.
+    {"KanjiWithBackslashTrailByte", u"\u8868", nullptr, "\x95\x5C"},
     {"SurrogatePair", u"victim\U0001F600", nullptr, nullptr},
 };
 
