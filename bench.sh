@@ -12,7 +12,8 @@
 # optimised, without sanitizers), in the process's CPU time, with the simulated machine's
 # drives on a tmpfs; Wine figures from a program of the 64-bit build and from msiexec in one
 # fresh 64-bit prefix (build/bench/prefix), the sweeps and msiexec in the CPU time of the
-# prefix's processes, which run in a cgroup (v2) of their own. Not part of test.sh: timings
+# prefix's processes, which run in a cgroup (v2) of their own, the log lines with the prefix
+# pinned to one CPU (taskset). Not part of test.sh: timings
 # depend on the machine and its load. The samples and the table stay in build/bench/.
 set -euo pipefail
 source "$(cd "$(dirname "$0")" && pwd)/scripts/common.sh"
