@@ -12,7 +12,8 @@
 # optimised, without sanitizers), in the process's CPU time, with the simulated machine's
 # drives on a tmpfs; Wine figures from a program of the 64-bit build and from msiexec in one
 # fresh 64-bit prefix (build/bench/prefix), the sweeps and msiexec in the CPU time of the
-# prefix's processes, which run in a cgroup (v2) of their own. Not part of test.sh: timings
+# prefix's processes, which run in a cgroup (v2) of their own, the log lines with the prefix
+# pinned to one CPU (taskset). Not part of test.sh: timings
 # depend on the machine and its load. The samples and the table stay in build/bench/.
 set -euo pipefail
 source "$(cd "$(dirname "$0")" && pwd)/scripts/common.sh"
@@ -41,7 +42,7 @@ if [ -n "$quick" ]; then
 else
     MODE="full"
     HOST_STORES=(1000 10000) HOST_ROUNDS=11 HEAP_DEVICES=(1 100 1000) HEAP_STORES=(1000 10000)
-    LOG_ROUNDS=9 LOG_LINES=1000 SWEEP_ROUNDS=4 WINE_STORES=(1000 10000) MSI_ROUNDS=11
+    LOG_ROUNDS=15 LOG_LINES=1000 SWEEP_ROUNDS=4 WINE_STORES=(1000 10000) MSI_ROUNDS=11
 fi
 
 started=$(date +%s)
@@ -151,13 +152,24 @@ wine_bench() {  # what it measures, then its arguments
     local what=$1 rc=0
     shift
     step "Wine: $what"
-    (cd "$WIN_BUILD" && timeout "$PROGRAM_TIMEOUT" "$WINE" wine_bench.exe "$@") >"$OUT/wine-$1.txt" 2>&1 || rc=$?
+    (cd "$WIN_BUILD" && timeout "$PROGRAM_TIMEOUT" $PINNED "$WINE" wine_bench.exe "$@") >"$OUT/wine-$1.txt" 2>&1 || rc=$?
     # (the Windows runtime ends the program's lines with CR LF)
     awk '{ sub(/\r$/, "") } $1 == "sample" { print "sample wine." $2, $3 } $1 == "check" && $3 != "ok" { print }' \
         "$OUT/wine-$1.txt" >>"$OUT/samples.txt"
     [ "$rc" -eq 0 ] || echo "check wine.$1 failed: wine_bench $* ended with $rc ($OUT/wine-$1.txt)" >>"$OUT/checks.txt"
 }
-wine_bench "log lines" log "$LOG_ROUNDS" "$LOG_LINES"
+# The log lines are timed one at a time in wall time, a few microseconds apart: on one CPU,
+# with the prefix started afresh on it (wineserver, which serves every call that opens the
+# log, included), the time of each line does not depend on which CPU the scheduler gave the
+# program and the server, or on moves between them. The other steps start the prefix afresh
+# again, on every CPU.
+PINNED=
+if command -v taskset >/dev/null; then
+    PINNED="taskset -c $(( $(nproc) - 1 ))"
+fi
+wine_bench "log lines${PINNED:+ (on CPU $(( $(nproc) - 1 )))}" log "$LOG_ROUNDS" "$LOG_LINES"
+stop_prefix
+PINNED=
 wine_bench "store sweeps of ${WINE_STORES[*]} INFs" sweep "$SWEEP_ROUNDS" "${WINE_STORES[@]}"
 wine_bench "msiexec /i and /x of three packages" msi "$MSI_ROUNDS" \
     "$(winpath "$MSI/example.msi")" "$(winpath "$MSI/empty.msi")" "$(winpath "$MSI/none.msi")"

@@ -2,21 +2,23 @@
 // (the 64-bit build) against Wine's runtime, setupapi and msiexec:
 //
 //   wine_bench log ROUNDS LINES
-//       LogMessage of one class line against two appends of the same bytes: a bare
-//       _wfsopen("at") + fwrite + fclose, and the checked append, which opens through
-//       CreateFileW and makes the checks that the log must make before it writes; LINES of
-//       each per round, one line of each in turn; per round the median line of each;
+//       LogMessage of one class line against appends of the same bytes: a bare
+//       _wfsopen("at") + fwrite + fclose, the checked append, which opens through CreateFileW
+//       and makes the checks that the log must make before it writes, and the checked append
+//       of the line formatted as LogMessage formats it; LINES of each per round, one line of
+//       each in turn; per round the median line of each;
 //   wine_bench sweep ROUNDS SMALL LARGE
 //       DeleteDriverPackages over stores of SMALL and LARGE real INFs of another class in the
 //       inf folder of the Windows directory, alternating; each sample sweeps the small store
 //       LARGE / SMALL times; on the small store also the bare file search and the sweep
 //       without a log, which split its time per INF;
 //   wine_bench msi ROUNDS EXAMPLE.msi EMPTY.msi NONE.msi
-//       msiexec /i and /x of the three packages, in turn; in turn with them, the device walks
-//       that the example's removal passes make on each road, alone, in a fresh process as
-//       the custom action makes them:
-//   wine_bench walks PASSES OUT
-//       PASSES passes of those walks; writes their CPU and wall milliseconds into the file OUT.
+//       msiexec /i and /x of the three packages, in turn; in turn with them, the platform
+//       calls that the example's custom actions must make on each road, alone, in a fresh
+//       process as the custom action makes them:
+//   wine_bench road install|remove PASSES FOLDER OUT
+//       those calls of one road, with PASSES removal passes, on the package folder FOLDER;
+//       writes their CPU and wall milliseconds into the file OUT.
 //
 // The sweeps and msiexec are measured in the CPU time of the prefix's processes: wineserver,
 // this program and every process started from them, which bench.sh runs in a cgroup of their
@@ -34,6 +36,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -327,6 +330,29 @@ bool CheckedLine(const wchar_t* path, PSID user, const wchar_t* text, size_t byt
     return true;
 }
 
+// The checked append of a line that it formats first, as LogMessage does: the same format and
+// values through _vsnwprintf into a buffer of the log's size. Tells how much of what
+// LogMessage spends beyond the checked append is the formatting.
+bool FormattedCheckedLine(const wchar_t* path, PSID user, const wchar_t* format, ...)
+{
+    wchar_t message[LINE_CHARS];
+    va_list values;
+    va_start(values, format);
+    int length = _vsnwprintf(message, LINE_CHARS - 1, format, values);
+    va_end(values);
+    if (length < 0) return false;
+    message[length] = 0;
+    return CheckedLine(path, user, message, length * sizeof(wchar_t));
+}
+
+bool FormattedClassLine(const wchar_t* path, PSID user)
+{
+    return FormattedCheckedLine(path, user, ClassLineFormat, ClassLinePath, PackageClass.Data1, PackageClass.Data2,
+                                PackageClass.Data3, PackageClass.Data4[0], PackageClass.Data4[1], PackageClass.Data4[2],
+                                PackageClass.Data4[3], PackageClass.Data4[4], PackageClass.Data4[5],
+                                PackageClass.Data4[6], PackageClass.Data4[7]);
+}
+
 int MeasureLog(int rounds, int lines)
 {
     std::wstring folder = WorkFolder(L"bench-log");
@@ -337,20 +363,22 @@ int MeasureLog(int rounds, int lines)
                PackageClass.Data4[7]);
     text[LINE_CHARS - 1] = 0;
     size_t bytes = wcslen(text) * sizeof(wchar_t);
-    std::wstring bare = folder + L"\\bare.log", checked = folder + L"\\checked.log";
+    std::wstring bare = folder + L"\\bare.log", checked = folder + L"\\checked.log",
+                 formatted = folder + L"\\formatted.log";
     TokenUserBuffer user;
     if (!Check("log.process_user", ReadProcessUser(&user), "cannot read the process's user")) return 1;
 
     bool same = true, passed = true;
     // Round 0 warms the file system and the libraries up and is not counted. Within a round the
-    // three write their lines one at a time, in turn, so that the machine's other work falls on
-    // all three alike; each one's figure of the round is its median line, so that the lines
-    // during which the scheduler ran other work do not count.
-    enum { LOG_MESSAGE, BARE, CHECKED, CASES };
+    // four write their lines one at a time, in turn, each line starting with the next of them,
+    // so that the machine's other work falls on all alike; each one's figure of the round is its
+    // median line, so that the lines during which the scheduler ran other work do not count.
+    enum { LOG_MESSAGE, BARE, CHECKED, FORMATTED, CASES };
     for (int round = 0; round <= rounds; ++round) {
         std::wstring log = FreshLog(folder);
         DeleteFileW(bare.c_str());
         DeleteFileW(checked.c_str());
+        DeleteFileW(formatted.c_str());
         std::vector<double> seconds[CASES];
         for (int i = 0; i < lines; ++i) {
             for (int turn = 0; turn < CASES; ++turn) {
@@ -361,20 +389,25 @@ int MeasureLog(int rounds, int lines)
                     LogClassLine();
                 else if (c == BARE)
                     BareLine(bare.c_str(), text, bytes);
-                else
+                else if (c == CHECKED)
                     passed = CheckedLine(checked.c_str(), user.user.User.Sid, text, bytes) && passed;
+                else
+                    passed = FormattedClassLine(formatted.c_str(), user.user.User.Sid) && passed;
                 seconds[c].push_back(watch.Seconds());
             }
         }
         std::string logBytes = ReadBytes(log);
-        if (logBytes.empty() || logBytes != ReadBytes(bare) || logBytes != ReadBytes(checked)) same = false;
+        if (logBytes.empty() || logBytes != ReadBytes(bare) || logBytes != ReadBytes(checked) ||
+            logBytes != ReadBytes(formatted))
+            same = false;
         if (round == 0) continue;
         Sample("log.drvmate.us_per_line", Median(seconds[LOG_MESSAGE]) * MICROSECONDS);
         Sample("log.bare.us_per_line", Median(seconds[BARE]) * MICROSECONDS);
         Sample("log.checked.us_per_line", Median(seconds[CHECKED]) * MICROSECONDS);
+        Sample("log.formatted.us_per_line", Median(seconds[FORMATTED]) * MICROSECONDS);
     }
     bool ok = Check("log.checks_passed", passed, "the checked append refused its own file");
-    ok = Check("log.same_bytes", same, "LogMessage and the two appends left different bytes") && ok;
+    ok = Check("log.same_bytes", same, "LogMessage and the three appends left different bytes") && ok;
     return ok ? 0 : 1;
 }
 
@@ -580,19 +613,21 @@ MsiRun RunMsiexec(const wchar_t* action, const std::wstring& package, const std:
     return run;
 }
 
-// One pass of the device walks that a removal makes, and nothing else: the present devices
-// of the package's class, then every device of every class with the node status of each of
-// the class's devices. False when a device list cannot be built.
-bool WalkDevices()
+// The present devices of the package's class, each with its index in the list.
+template <typename Visit>
+bool VisitPresentDevices(Visit visit)
 {
-    {
-        DeviceSetGuard devices(SetupDiGetClassDevsExW(&PackageClass, 0, 0, DIGCF_PRESENT, 0, 0, 0));
-        if (!devices.Built()) return false;
-        SP_DEVINFO_DATA device;
-        device.cbSize = sizeof device;
-        for (DWORD index = 0; SetupDiEnumDeviceInfo(devices.Get(), index, &device); ++index) {
-        }
-    }
+    DeviceSetGuard devices(SetupDiGetClassDevsExW(&PackageClass, 0, 0, DIGCF_PRESENT, 0, 0, 0));
+    if (!devices.Built()) return false;
+    SP_DEVINFO_DATA device;
+    device.cbSize = sizeof device;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices.Get(), index, &device); ++index) visit(devices.Get(), &device);
+    return true;
+}
+
+// Every device of every class, with the node status of each of the class's devices.
+bool WalkAllClasses()
+{
     DeviceSetGuard devices(SetupDiGetClassDevsW(0, 0, 0, DIGCF_ALLCLASSES));
     if (!devices.Built()) return false;
     SP_DEVINFO_DATA device;
@@ -605,24 +640,153 @@ bool WalkDevices()
     return true;
 }
 
-// The walks of `passes` removal passes in this fresh process, as a custom action makes them
-// in its own: the prefix's CPU milliseconds and the wall milliseconds they took into the
-// file `out`, separated by a space.
-int MeasureWalks(int passes, const std::wstring& out)
+// One pass of the device walks that a removal makes, and nothing else: the present devices
+// of the package's class, then every device of every class. False when a device list cannot
+// be built.
+bool WalkDevices()
 {
-    bool walked = true;
-    // (the start of this process is not part of the walks)
+    return VisitPresentDevices([](HDEVINFO, SP_DEVINFO_DATA*) {}) && WalkAllClasses();
+}
+
+// The class of an INF, read as the roads read it: its full path, then SetupDiGetINFClassW.
+bool ReadInfClass(const std::wstring& inf, GUID* infClass)
+{
+    wchar_t full[MAX_PATH], className[MAX_CLASS_NAME_LEN];
+    DWORD length = GetFullPathNameW(inf.c_str(), MAX_PATH, full, 0);
+    return length && length < MAX_PATH && SetupDiGetINFClassW(full, infClass, className, MAX_CLASS_NAME_LEN, 0);
+}
+
+// The store sweep: every oem*.inf of the inf folder, its class read, and those of the
+// package's class uninstalled from the driver store (SetupUninstallOEMInfW, bound from
+// setupapi.dll of the system folder) and deleted with their .PNF. The count of packages it
+// uninstalled into `removed`.
+void SweepStore(int* removed)
+{
+    typedef BOOL(WINAPI * UninstallFunction)(PCWSTR, DWORD, PVOID);
+    std::wstring inf = WindowsFolder() + L"\\inf\\";
+    WIN32_FIND_DATAW data;
+    FindGuard find(FindFirstFileW((inf + L"oem*.inf").c_str(), &data));
+    if (!find.Found()) return;
+    do {
+        std::wstring path = inf + data.cFileName;
+        GUID infClass;
+        if (!ReadInfClass(path, &infClass) || !IsEqualGUID(infClass, PackageClass)) continue;
+        wchar_t full[MAX_PATH];
+        wchar_t* name = 0;
+        GetFullPathNameW(path.c_str(), MAX_PATH, full, &name);
+        LibraryGuard setupapi(L"setupapi.dll");
+        UninstallFunction uninstall = reinterpret_cast<UninstallFunction>(setupapi.Function("SetupUninstallOEMInfW"));
+        if (uninstall && name && uninstall(name, SUOI_FORCEDELETE, 0)) ++*removed;
+        DeleteFileW(path.c_str());
+        DeleteFileW((path.substr(0, path.size() - 3) + L"PNF").c_str());
+    } while (FindNextFileW(find.Get(), &data));
+}
+
+// The deletion of the package's driver binaries: each .SYS of the package folder, deleted
+// from the drivers folders of the system folder and of the WOW64 one.
+void DeleteDriverBinaries(const std::wstring& folder)
+{
+    wchar_t system[MAX_PATH], wow64[MAX_PATH];
+    UINT systemLength = GetSystemDirectoryW(system, MAX_PATH);
+    UINT wow64Length = GetSystemWow64DirectoryW(wow64, MAX_PATH);
+    if (!systemLength || systemLength >= MAX_PATH) return;
+    WIN32_FIND_DATAW data;
+    FindGuard find(FindFirstFileW((folder + L"\\*.SYS").c_str(), &data));
+    if (!find.Found()) return;
+    do {
+        DeleteFileW((std::wstring(system) + L"\\drivers\\" + data.cFileName).c_str());
+        if (wow64Length && wow64Length < MAX_PATH)
+            DeleteFileW((std::wstring(wow64) + L"\\drivers\\" + data.cFileName).c_str());
+    } while (FindNextFileW(find.Get(), &data));
+}
+
+// The platform work that a road must make, without the custom action's own: its removal
+// passes' device walks, the store sweep and the deletion of the driver binaries; on the
+// install road also the search for the package folder's INF and the reads of its class, the
+// staging of the INF in the driver store (SetupCopyOEMInfW), the update of the class's
+// present devices onto it (UpdateDriverForPlugAndPlayDevicesW, bound from newdev.dll of the
+// system folder) with the walk of all devices that follows, and the re-enumeration of the
+// device tree. What each step changes is what the road changes, so that the state each
+// msiexec run finds stays the same: the install stages the package, the removal that follows
+// uninstalls what the sweep finds of the class (Wine stages the INF under its own name, not
+// as an oem*.inf, so its sweep finds nothing, as the custom action's does). False when a step
+// the road must take fails; the packages staged or uninstalled into `changed`.
+bool RoadCalls(bool install, int passes, const std::wstring& folder, int* changed)
+{
+    bool ok = true;
+    std::wstring inf;
+    GUID infClass;
+    if (install) {
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((folder + L"\\*.inf").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) return false;
+        FindClose(find);
+        inf = folder + L"\\" + data.cFileName;
+        ok = ReadInfClass(inf, &infClass);
+    }
+    for (int pass = 0; pass < passes; ++pass) ok = WalkDevices() && ok;
+    // (the install's sweep reads the INF's class again)
+    if (install) ok = ReadInfClass(inf, &infClass) && ok;
+    int removed = 0;
+    SweepStore(&removed);
+    DeleteDriverBinaries(folder);
+    if (!install) {
+        *changed = removed;
+        return ok;
+    }
+    wchar_t full[MAX_PATH], staged[MAX_PATH];
+    GetFullPathNameW(inf.c_str(), MAX_PATH, full, 0);
+    if (SetupCopyOEMInfW(full, 0, SPOST_PATH, 0, staged, MAX_PATH, 0, 0)) ++*changed;
+    // The update: the INF checked and its class read again, then each present device of the
+    // class onto it by its first hardware ID, then every device of every class.
+    typedef BOOL(WINAPI * UpdateFunction)(HWND, LPCWSTR, LPCWSTR, DWORD, PBOOL);
+    ok = GetFileAttributesW(full) != INVALID_FILE_ATTRIBUTES && ReadInfClass(full, &infClass) && ok;
+    LibraryGuard newdev(L"newdev.dll");
+    UpdateFunction update = reinterpret_cast<UpdateFunction>(newdev.Function("UpdateDriverForPlugAndPlayDevicesW"));
+    ok = update && ok;
+    ok = VisitPresentDevices([&](HDEVINFO devices, SP_DEVINFO_DATA* device) {
+             wchar_t ids[4096 + 2] = {0};
+             DWORD type = 0;
+             BOOL reboot = FALSE;
+             if (SetupDiGetDeviceRegistryPropertyW(devices, device, SPDRP_HARDWAREID, &type,
+                                                   reinterpret_cast<BYTE*>(ids), 8192, 0) &&
+                 ids[0] && update)
+                 update(0, ids, full, INSTALLFLAG_FORCE, &reboot);
+         }) &&
+         ok;
+    ok = WalkAllClasses() && ok;
+    // (the road goes on whatever the re-enumeration returns; Wine's CM_Locate_DevNode_ExW fails)
+    DEVINST root = 0;
+    if (CM_Locate_DevNode_ExW(&root, 0, CM_LOCATE_DEVNODE_NORMAL, 0) == CR_SUCCESS)
+        CM_Reenumerate_DevNode_Ex(root, CM_REENUMERATE_NORMAL, 0);
+    return ok;
+}
+
+// A road's platform calls (install or remove) with `passes` removal passes, on the package
+// folder `folder`, in this fresh process as a custom action makes them in its own: the
+// prefix's CPU milliseconds and the wall milliseconds they took into the file `out`,
+// separated by a space. Fails unless the install staged one package; says how many packages
+// the removal uninstalled.
+int MeasureRoad(const std::wstring& road, int passes, const std::wstring& folder, const std::wstring& out)
+{
+    bool install = road == L"install";
+    if (!install && road != L"remove") return 2;
+    int changed = 0;
+    // (the start of this process is not part of the road)
     Settle();
     Meter meter;
-    for (int pass = 0; pass < passes; ++pass) walked = WalkDevices() && walked;
+    bool ok = RoadCalls(install, passes, folder, &changed);
     double cpuMs = meter.CpuMs(), wallMs = meter.WallMs();
     char text[64];
     snprintf(text, sizeof text, "%.3f %.3f", cpuMs, wallMs);
-    return walked && cpuMs >= 0 && !unsettled && WriteBytes(out, text) ? 0 : 1;
+    if (!ok || (install && changed != 1)) printf("info road %ls: a step failed or nothing was staged\n", road.c_str());
+    if (!install) printf("info road remove: %d packages uninstalled\n", changed);
+    return ok && (!install || changed == 1) && cpuMs >= 0 && !unsettled && WriteBytes(out, text) ? 0 : 1;
 }
 
-// The walks of `passes` removal passes, timed in a fresh process of this program.
-MsiRun RunWalks(int passes, const std::wstring& folder)
+// A road's platform calls, with `passes` removal passes, timed in a fresh process of this
+// program.
+MsiRun RunRoad(const wchar_t* road, int passes, const std::wstring& driverFolder, const std::wstring& folder)
 {
     MsiRun run;
     run.passes = passes;
@@ -631,7 +795,8 @@ MsiRun RunWalks(int passes, const std::wstring& folder)
     if (!length || length >= MAX_PATH) return run;
     std::wstring out = folder + L"\\walks.txt";
     DeleteFileW(out.c_str());
-    if (!RunProcess(L"\"" + std::wstring(program) + L"\" walks " + std::to_wstring(passes) + L" \"" + out + L"\"",
+    if (!RunProcess(L"\"" + std::wstring(program) + L"\" road " + road + L" " + std::to_wstring(passes) + L" \"" +
+                        driverFolder + L"\" \"" + out + L"\"",
                     &run.exitCode))
         return run;
     std::string text = ReadBytes(out);
@@ -640,6 +805,33 @@ MsiRun RunWalks(int passes, const std::wstring& folder)
     run.wallMs = strtod(cpuEnd, &wallEnd);
     run.ok = run.exitCode == 0 && !text.empty() && cpuEnd != text.c_str() && wallEnd != cpuEnd && *wallEnd == 0;
     return run;
+}
+
+// The example package's driver folder, as its custom actions form it: Program Files, Tesmar,
+// drivers, on the system drive.
+std::wstring InstalledDriverFolder()
+{
+    wchar_t system[MAX_PATH];
+    UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    std::wstring root = length >= 3 && length < MAX_PATH ? std::wstring(system, 3) : L"C:\\";
+    return root + L"Program Files\\Tesmar\\drivers";
+}
+
+// Copies every file of `from` into the folder `to`; false when there was none or one failed.
+bool CopyFolder(const std::wstring& from, const std::wstring& to)
+{
+    CreateDirectoryW(to.c_str(), 0);
+    WIN32_FIND_DATAW data;
+    FindGuard find(FindFirstFileW((from + L"\\*").c_str(), &data));
+    if (!find.Found()) return false;
+    int copied = 0;
+    bool ok = true;
+    do {
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        ok = CopyFileW((from + L"\\" + data.cFileName).c_str(), (to + L"\\" + data.cFileName).c_str(), FALSE) && ok;
+        ++copied;
+    } while (FindNextFileW(find.Get(), &data));
+    return ok && copied > 0;
 }
 
 int MeasureMsi(int rounds, const std::vector<std::wstring>& packages)
@@ -656,6 +848,9 @@ int MeasureMsi(int rounds, const std::vector<std::wstring>& packages)
     // service and its custom action server and warm the caches up; they are not counted. The
     // example's tell how many removal passes each road makes.
     MsiRun warmInstall = RunMsiexec(L"/i", packages[EXAMPLE], logFolder);
+    // The floor's package folder: a copy of the example's, as its install leaves it.
+    std::wstring driverFolder = logFolder + L"\\drivers";
+    if (!CopyFolder(InstalledDriverFolder(), driverFolder)) failures += " the example's driver folder not copied;";
     MsiRun warmRemove = RunMsiexec(L"/x", packages[EXAMPLE], logFolder);
     if (!warmInstall.ok || !warmRemove.ok) failures += " example (warming up);";
     MsiRun warm = RunMsiexec(L"/i", packages[EMPTY], logFolder);
@@ -667,8 +862,9 @@ int MeasureMsi(int rounds, const std::vector<std::wstring>& packages)
             // Each round starts with the next variant.
             int v = (turn + round) % variants;
             if (v == WALKS) {
-                install[v] = RunWalks(warmInstall.passes, logFolder);
-                remove[v] = RunWalks(warmRemove.passes, logFolder);
+                // The install's platform calls stage the package that the removal's uninstall.
+                install[v] = RunRoad(L"install", warmInstall.passes, driverFolder, logFolder);
+                remove[v] = RunRoad(L"remove", warmRemove.passes, driverFolder, logFolder);
             } else {
                 install[v] = RunMsiexec(L"/i", packages[v], logFolder);
                 remove[v] = RunMsiexec(L"/x", packages[v], logFolder);
@@ -705,7 +901,7 @@ int MeasureMsi(int rounds, const std::vector<std::wstring>& packages)
         if (install[EMPTY].ok && install[NONE].ok) Sample("msi.dll.install_ms", install[EMPTY].ms - install[NONE].ms);
         if (remove[EMPTY].ok && remove[NONE].ok) Sample("msi.dll.remove_ms", remove[EMPTY].ms - remove[NONE].ms);
     }
-    ok = Check("msi.exit_codes", ok, "msiexec or the device walks failed:" + failures) && ok;
+    ok = Check("msi.exit_codes", ok, "msiexec or the roads' platform calls failed:" + failures) && ok;
     ok = Check("msi.example_pause", examplePauses == 1,
                "the example's install waited after " + std::to_string(examplePauses) + " rescans, not 1") &&
          ok;
@@ -723,7 +919,7 @@ int Usage()
             "usage: wine_bench log ROUNDS LINES\n"
             "       wine_bench sweep ROUNDS SMALL LARGE   (SMALL < LARGE)\n"
             "       wine_bench msi ROUNDS EXAMPLE.msi EMPTY.msi NONE.msi\n"
-            "       wine_bench walks PASSES OUT\n");
+            "       wine_bench road install|remove PASSES FOLDER OUT\n");
     return 2;
 }
 
@@ -740,6 +936,8 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc < 3) return Usage();
     std::wstring mode = argv[1];
+    if (mode == L"road" && argc == 6 && Positive(argv[3]))
+        return MeasureRoad(argv[2], Positive(argv[3]), argv[4], argv[5]);
     // The rounds, or for the walks their passes.
     int rounds = Positive(argv[2]);
     if (!rounds) return Usage();
@@ -748,6 +946,5 @@ int wmain(int argc, wchar_t** argv)
     if (mode == L"sweep" && argc == 5 && Positive(argv[3]) && Positive(argv[3]) < Positive(argv[4]))
         return MeasureSweep(rounds, Positive(argv[3]), Positive(argv[4]));
     if (mode == L"msi" && argc == 6) return MeasureMsi(rounds, std::vector<std::wstring>(argv + 3, argv + 6));
-    if (mode == L"walks" && argc == 4) return MeasureWalks(rounds, argv[3]);
     return Usage();
 }
