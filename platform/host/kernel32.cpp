@@ -762,9 +762,13 @@ BOOL WINAPI GetVolumeInformationW(LPCWSTR rootPath, LPWSTR volumeName, DWORD vol
     LAYER_ENTER(FALSE);
     // Null: the root of the current folder's volume.
     std::u16string text = rootPath ? host::Text(rootPath) : DriveRoot(m.FullPath(u"."));
-    // The root needs its trailing backslash: "C:" is a name, not a root.
-    if (text.empty() || text.back() != u'\\') return host::WithLastError(ERROR_INVALID_NAME, FALSE);
+    if (text.empty()) return host::WithLastError(ERROR_INVALID_NAME, FALSE);
     std::u16string full = m.FullPath(text);
+    // The root needs its trailing backslash. A bare drive ("C:") stands for the drive's current
+    // folder, which serves only where it is the root.
+    bool bareDrive = text.size() == 2 && text[1] == u':';
+    if (text.back() != u'\\' && !(bareDrive && full == DriveRoot(full)))
+        return host::WithLastError(ERROR_INVALID_NAME, FALSE);
     std::u16string root = DriveRoot(full);
     if (root.empty()) host::Machine::Unsimulated("GetVolumeInformationW", "a root without a drive letter");
     // A folder below the root is no volume's root on a machine that mounts none in a folder.
