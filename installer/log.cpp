@@ -30,7 +30,8 @@ private:
 // forge or block the log) drops the message. On a volume that keeps no owners (FAT32, exFAT)
 // the owner is not asked, since every file there reads as Everyone's; the other checks hold.
 // Every check is made on the open handle, so nothing can be swapped in between check and
-// write.
+// write; only Windows XP, which cannot ask a handle for its volume, asks the log's path (see
+// VolumeKeepsOwners).
 
 // Appending only, so that no write lands anywhere but at the end; and the rights to read
 // the attributes and the owner of what was opened.
@@ -129,14 +130,16 @@ bool VolumeKeepsOwners(HANDLE file, const WCHAR* path)
         if (!getVolumeInformation(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return true;
         return (flags & FILE_PERSISTENT_ACLS) != 0;
     }
-    // Windows XP: the volume of the log's path, asked by its root. The path names the file
-    // that is open: the handle was checked to be a plain file (no link or junction at the
-    // log's name), and it is held without FILE_SHARE_DELETE, so the name can be neither
-    // removed nor renamed meanwhile. A junction or mount point above the log (TEMP or a folder
-    // over it) would make the path's volume another than the file's, but those folders are
-    // the administrators', not what a user can plant; GetVolumePathNameW follows mount points
-    // to the volume the path ends on. The root is a prefix of the full path: a buffer that
-    // cuts its trailing backslash makes GetVolumeInformationW fail, and the owner decides.
+    // Windows XP: the volume of the log's path, asked by its root. The path still names the
+    // file that is open: the handle was checked to be a plain file (no link or junction at the
+    // log's name), and it is held without FILE_SHARE_DELETE, so the name can be neither removed
+    // nor renamed meanwhile. Only a junction or mount point above the log (TEMP or a folder over
+    // it) could make the path's volume another than the file's; but whoever could put one there
+    // could already steer where the log is written, and those folders are the administrators'.
+    // An answer that the volume keeps owners only lets the owner decide; GetVolumePathNameW
+    // follows mount points to the volume the path ends on. The root is a prefix of the full
+    // path: a buffer that cuts its trailing backslash makes GetVolumeInformationW fail, and the
+    // owner decides.
     WCHAR root[MAX_PATH];
     if (!GetVolumePathNameW(path, root, MAX_PATH)) return true;
     if (!GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return true;
