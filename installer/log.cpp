@@ -30,7 +30,8 @@ private:
 // forge or block the log) drops the message. On a volume that keeps no owners (FAT32, exFAT)
 // the owner is not asked, since every file there reads as Everyone's; the other checks hold.
 // Every check is made on the open handle, so nothing can be swapped in between check and
-// write.
+// write; only Windows XP, which cannot ask a handle for its volume, asks the log's path (see
+// VolumeKeepsOwners).
 
 // Appending only, so that no write lands anywhere but at the end; and the rights to read
 // the attributes and the owner of what was opened.
@@ -117,16 +118,31 @@ typedef BOOL(WINAPI* GetVolumeInformationByHandleFunction)(HANDLE file, LPWSTR v
                                                            DWORD fileSystemNameSize);
 
 // Whether the file's volume keeps owners: not FAT32 or exFAT, which have no security at all,
-// so that every file there reads as owned by Everyone and no owner tells who made it. Bound
-// by name, since GetVolumeInformationByHandleW came with Windows Vista; where it is missing or
-// fails, the volume counts as one that keeps owners.
-bool VolumeKeepsOwners(HANDLE file)
+// so that every file there reads as owned by Everyone and no owner tells who made it. Where it
+// cannot be told, the volume counts as one that keeps owners, and the owner decides.
+bool VolumeKeepsOwners(HANDLE file, const WCHAR* path)
 {
+    DWORD flags = 0;
+    // GetVolumeInformationByHandleW came with Windows Vista: bound by name.
     GetVolumeInformationByHandleFunction getVolumeInformation = reinterpret_cast<GetVolumeInformationByHandleFunction>(
         GetProcAddress(GetModuleHandleW(W("kernel32.dll")), "GetVolumeInformationByHandleW"));
-    if (!getVolumeInformation) return true;
-    DWORD flags = 0;
-    if (!getVolumeInformation(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return true;
+    if (getVolumeInformation) {
+        if (!getVolumeInformation(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return true;
+        return (flags & FILE_PERSISTENT_ACLS) != 0;
+    }
+    // Windows XP: the volume of the log's path, asked by its root. The path still names the
+    // file that is open: the handle was checked to be a plain file (no link or junction at the
+    // log's name), and it is held without FILE_SHARE_DELETE, so the name can be neither removed
+    // nor renamed meanwhile. Only a junction or mount point above the log (TEMP or a folder over
+    // it) could make the path's volume another than the file's; but whoever could put one there
+    // could already steer where the log is written, and those folders are the administrators'.
+    // An answer that the volume keeps owners only lets the owner decide; GetVolumePathNameW
+    // follows mount points to the volume the path ends on. The root is a prefix of the full
+    // path: a buffer that cuts its trailing backslash makes GetVolumeInformationW fail, and the
+    // owner decides.
+    WCHAR root[MAX_PATH];
+    if (!GetVolumePathNameW(path, root, MAX_PATH)) return true;
+    if (!GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return true;
     return (flags & FILE_PERSISTENT_ACLS) != 0;
 }
 
@@ -186,7 +202,7 @@ FILE* OpenLogStream(const WCHAR* path)
     if (!IsPlainFile(file.Get())) return nullptr;
     // A file this open created is the process's own. On a volume without owners (a TEMP on
     // FAT32 or exFAT) ownership means nothing and is not asked; the checks above still hold.
-    if (!created && !HasTrustedOwner(file.Get()) && VolumeKeepsOwners(file.Get())) return nullptr;
+    if (!created && !HasTrustedOwner(file.Get()) && VolumeKeepsOwners(file.Get(), path)) return nullptr;
 
     DescriptorGuard descriptor(_open_osfhandle(reinterpret_cast<intptr_t>(file.Get()), LOG_DESCRIPTOR_FLAGS));
     if (!descriptor.Valid()) return nullptr;

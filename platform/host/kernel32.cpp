@@ -689,6 +689,40 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS 
     return TRUE;
 }
 
+namespace {
+
+// What GetVolumeInformationW and GetVolumeInformationByHandleW tell of a volume of the machine:
+// NTFS keeps owners and ACLs (FILE_PERSISTENT_ACLS), FAT32 has no security at all.
+BOOL DescribeVolume(const host::Volume& volume, DWORD serial, LPWSTR volumeName, DWORD volumeNameSize,
+                    LPDWORD serialNumber, LPDWORD maximumComponentLength, LPDWORD fileSystemFlags,
+                    LPWSTR fileSystemName, DWORD fileSystemNameSize)
+{
+    bool fat = volume.fileSystem == host::FileSystem::Fat;
+    const DWORD NTFS_FLAGS = FILE_CASE_SENSITIVE_SEARCH | FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK |
+                             FILE_PERSISTENT_ACLS | FILE_SUPPORTS_REPARSE_POINTS | FILE_SUPPORTS_HARD_LINKS;
+    const DWORD FAT_FLAGS = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
+    const DWORD LONGEST_COMPONENT = 255;
+    std::u16string name = fat ? u"FAT32" : u"NTFS";
+    // A buffer too small for a name fails the call.
+    if ((volumeName && volumeNameSize < 1) || (fileSystemName && fileSystemNameSize < name.size() + 1))
+        return host::WithLastError(ERROR_BAD_LENGTH, FALSE);
+    if (volumeName) volumeName[0] = 0;
+    if (fileSystemName) host::CopyOut(name, fileSystemName, fileSystemNameSize);
+    if (serialNumber) *serialNumber = serial;
+    if (maximumComponentLength) *maximumComponentLength = LONGEST_COMPONENT;
+    if (fileSystemFlags) *fileSystemFlags = fat ? FAT_FLAGS : NTFS_FLAGS;
+    return TRUE;
+}
+
+// "X:\" for a full path on drive X; empty for any other (UNC, device) path.
+std::u16string DriveRoot(const std::u16string& full)
+{
+    if (full.size() < 3 || full[1] != u':' || full[2] != u'\\') return std::u16string();
+    return full.substr(0, 3);
+}
+
+}  // namespace
+
 BOOL WINAPI GetVolumeInformationByHandleW(HANDLE file, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serialNumber,
                                           LPDWORD maximumComponentLength, LPDWORD fileSystemFlags,
                                           LPWSTR fileSystemName, DWORD fileSystemNameSize)
@@ -696,22 +730,54 @@ BOOL WINAPI GetVolumeInformationByHandleW(HANDLE file, LPWSTR volumeName, DWORD 
     host::Machine& m = CurrentMachine();
     LAYER_ENTER(FALSE);
     LAYER_OBJECT(host::FileObject, object, file, "file", FALSE);
-    bool fat = m.VolumeOfHostPath(object->hostPath).fileSystem == host::FileSystem::Fat;
-    const DWORD NTFS_FLAGS = FILE_CASE_SENSITIVE_SEARCH | FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK |
-                             FILE_PERSISTENT_ACLS | FILE_SUPPORTS_REPARSE_POINTS | FILE_SUPPORTS_HARD_LINKS;
-    const DWORD FAT_FLAGS = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
-    const DWORD LONGEST_COMPONENT = 255;
-    std::u16string name = fat ? u"FAT32" : u"NTFS";
-    // A buffer too small for a name fails the call, as GetVolumeInformationW does.
-    if ((volumeName && volumeNameSize < 1) || (fileSystemName && fileSystemNameSize < name.size() + 1))
-        return host::WithLastError(ERROR_BAD_LENGTH, FALSE);
-    if (volumeName) volumeName[0] = 0;
-    if (fileSystemName) host::CopyOut(name, fileSystemName, fileSystemNameSize);
     struct stat st;
-    if (serialNumber) *serialNumber = fstat(object->fd, &st) == 0 ? static_cast<DWORD>(st.st_dev) : 0;
-    if (maximumComponentLength) *maximumComponentLength = LONGEST_COMPONENT;
-    if (fileSystemFlags) *fileSystemFlags = fat ? FAT_FLAGS : NTFS_FLAGS;
+    DWORD serial = fstat(object->fd, &st) == 0 ? static_cast<DWORD>(st.st_dev) : 0;
+    return DescribeVolume(m.VolumeOfHostPath(object->hostPath), serial, volumeName, volumeNameSize, serialNumber,
+                          maximumComponentLength, fileSystemFlags, fileSystemName, fileSystemNameSize);
+}
+
+BOOL WINAPI GetVolumePathNameW(LPCWSTR path, LPWSTR volumePath, DWORD size)
+{
+    host::Machine& m = CurrentMachine();
+    LAYER_ENTER(FALSE);
+    std::u16string text = host::Text(path);
+    // An empty path fails, with the last error set to ERROR_SUCCESS.
+    if (text.empty()) return host::WithLastError(ERROR_SUCCESS, FALSE);
+    if (!volumePath) return host::WithLastError(ERROR_INVALID_PARAMETER, FALSE);
+    std::u16string root = DriveRoot(m.FullPath(text));
+    if (root.empty()) host::Machine::Unsimulated("GetVolumePathNameW", "a path without a drive letter");
+    // The machine mounts no volume in a folder: every path's volume is its drive's. A buffer
+    // one character too short takes the root without its trailing backslash; a shorter one
+    // fails.
+    if (size < root.size()) return host::WithLastError(ERROR_FILENAME_EXCED_RANGE, FALSE);
+    host::CopyOut(size > root.size() ? root : root.substr(0, root.size() - 1), volumePath, size);
     return TRUE;
+}
+
+BOOL WINAPI GetVolumeInformationW(LPCWSTR rootPath, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serialNumber,
+                                  LPDWORD maximumComponentLength, LPDWORD fileSystemFlags, LPWSTR fileSystemName,
+                                  DWORD fileSystemNameSize)
+{
+    host::Machine& m = CurrentMachine();
+    LAYER_ENTER(FALSE);
+    // Null: the root of the current folder's volume.
+    std::u16string text = rootPath ? host::Text(rootPath) : DriveRoot(m.FullPath(u"."));
+    if (text.empty()) return host::WithLastError(ERROR_INVALID_NAME, FALSE);
+    std::u16string full = m.FullPath(text);
+    // The root needs its trailing backslash. A bare drive ("C:") stands for the drive's current
+    // folder, which serves only where it is the root.
+    bool bareDrive = text.size() == 2 && text[1] == u':';
+    if (text.back() != u'\\' && !(bareDrive && full == DriveRoot(full)))
+        return host::WithLastError(ERROR_INVALID_NAME, FALSE);
+    std::u16string root = DriveRoot(full);
+    if (root.empty()) host::Machine::Unsimulated("GetVolumeInformationW", "a root without a drive letter");
+    // A folder below the root is no volume's root on a machine that mounts none in a folder.
+    if (full.size() > root.size()) return host::WithLastError(ERROR_DIR_NOT_ROOT, FALSE);
+    std::string hostRoot = m.HostPath(root);
+    struct stat st;
+    if (hostRoot.empty() || stat(hostRoot.c_str(), &st) != 0) return host::WithLastError(ERROR_PATH_NOT_FOUND, FALSE);
+    return DescribeVolume(m.VolumeOf(root[0]), static_cast<DWORD>(st.st_dev), volumeName, volumeNameSize, serialNumber,
+                          maximumComponentLength, fileSystemFlags, fileSystemName, fileSystemNameSize);
 }
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPVOID overlapped)

@@ -211,6 +211,17 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS 
 BOOL WINAPI GetVolumeInformationByHandleW(HANDLE file, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serialNumber,
                                           LPDWORD maximumComponentLength, LPDWORD fileSystemFlags,
                                           LPWSTR fileSystemName, DWORD fileSystemNameSize);
+// The root of the volume a path lies on, with its trailing backslash ("C:\\"); a buffer one
+// character too short takes it without. Windows XP's way to the volume of a file, with
+// GetVolumeInformationW on that root.
+#define ERROR_DIR_NOT_ROOT 144L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+BOOL WINAPI GetVolumePathNameW(LPCWSTR path, LPWSTR volumePath, DWORD size);
+// What GetVolumeInformationByHandleW tells, for the volume whose root (trailing backslash
+// required) is given; null: the current folder's volume.
+BOOL WINAPI GetVolumeInformationW(LPCWSTR rootPath, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serialNumber,
+                                  LPDWORD maximumComponentLength, LPDWORD fileSystemFlags, LPWSTR fileSystemName,
+                                  DWORD fileSystemNameSize);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPVOID overlapped);
 // Closes a file handle or an access token.
 BOOL WINAPI CloseHandle(HANDLE handle);

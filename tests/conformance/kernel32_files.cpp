@@ -350,3 +350,48 @@ CONFORMANCE_CASE(open_that_an_open_handle_does_not_share_is_a_sharing_violation)
     if (writer != INVALID_HANDLE_VALUE) CHECK(CloseHandle(writer));
     CHECK(CloseHandle(reader));
 }
+
+CONFORMANCE_CASE(volume_of_the_log_by_its_path)
+{
+    // Windows XP's way to the log's volume, which has no GetVolumeInformationByHandleW: the root
+    // of the log's path, then that root's flags. NTFS keeps owners (FILE_PERSISTENT_ACLS).
+    const Text log = InCase(W("drvmate.log"));
+    CHECK(PutFile(log, "ab"));
+    const Text root = CaseFolder().substr(0, 3);
+    WCHAR buffer[MAX_PATH];
+    CHECK(GetVolumePathNameW(log.c_str(), buffer, MAX_PATH));
+    CHECK_EQ(Within(buffer, MAX_PATH), root);
+    // One character short: the root without its trailing backslash; shorter still: a failure.
+    CHECK(GetVolumePathNameW(log.c_str(), buffer, 3));
+    CHECK_EQ(Within(buffer, 3), root.substr(0, 2));
+    SetLastError(0);
+    CHECK(!GetVolumePathNameW(log.c_str(), buffer, 2));
+    CHECK_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
+    SetLastError(ERROR_ACCESS_DENIED);
+    CHECK(!GetVolumePathNameW(W(""), buffer, MAX_PATH));
+    if (Checked(WINE_VOLUME_PATH_OF_EMPTY_NAME)) CHECK_EQ(GetLastError(), ERROR_SUCCESS);
+
+    DWORD flags = 0;
+    WCHAR fileSystem[MAX_PATH + 1];
+    CHECK(GetVolumeInformationW(root.c_str(), 0, 0, 0, 0, &flags, fileSystem, MAX_PATH + 1));
+    CHECK(flags & FILE_PERSISTENT_ACLS);
+    // What the handle's volume tells.
+    HANDLE file = CreateFileW(log.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, 0);
+    if (!CHECK(file != INVALID_HANDLE_VALUE)) return;
+    DWORD handleFlags = 0;
+    CHECK(GetVolumeInformationByHandleW(file, 0, 0, 0, 0, &handleFlags, 0, 0));
+    CHECK_EQ(handleFlags, flags);
+    CHECK(CloseHandle(file));
+    // The root needs its trailing backslash: "X:" is the drive's current folder, here the case's
+    // folder. A folder below the root is no root.
+    CHECK(SetCurrentFolder(CaseFolder()));
+    if (Checked(WINE_VOLUME_ROOT_WITHOUT_BACKSLASH)) {
+        SetLastError(0);
+        CHECK(!GetVolumeInformationW(root.substr(0, 2).c_str(), 0, 0, 0, 0, &flags, 0, 0));
+        CHECK_EQ(GetLastError(), ERROR_INVALID_NAME);
+    }
+    SetLastError(0);
+    CHECK(!GetVolumeInformationW((CaseFolder() + W("\\")).c_str(), 0, 0, 0, 0, &flags, 0, 0));
+    CHECK_EQ(GetLastError(), ERROR_DIR_NOT_ROOT);
+}

@@ -62,6 +62,13 @@ const Difference Differences[] = {
     {WINE_UNINSTALL_TAKES_ANY_FLAGS, "uninstall_oem_inf_removes_the_inf_and_its_companion",
      "Wine's SetupUninstallOEMInfW removes the INF whatever flags it is given; Windows refuses flags "
      "other than SUOI_FORCEDELETE with ERROR_INVALID_FLAGS"},
+    {WINE_VOLUME_PATH_OF_EMPTY_NAME, "volume_of_the_log_by_its_path",
+     "Wine's GetVolumePathNameW fails an empty name with ERROR_INVALID_PARAMETER; Windows fails it with "
+     "the last error set to ERROR_SUCCESS"},
+    {WINE_VOLUME_ROOT_WITHOUT_BACKSLASH, "volume_of_the_log_by_its_path",
+     "Wine's GetVolumeInformationW takes a drive without its trailing backslash (\"C:\") as the drive's "
+     "root; Windows takes it as the drive's current folder, and fails with ERROR_INVALID_NAME where "
+     "that is not the root"},
 };
 
 }  // namespace

@@ -18,6 +18,8 @@ enum WineDifference {
     WINE_HASHED_SHORT_NAMES,
     WINE_UTF8_TAKES_ANY_FLAGS,
     WINE_UNINSTALL_TAKES_ANY_FLAGS,
+    WINE_VOLUME_PATH_OF_EMPTY_NAME,
+    WINE_VOLUME_ROOT_WITHOUT_BACKSLASH,
 };
 
 // Whether the program runs on Wine: its ntdll.dll exports wine_get_version.

@@ -15,6 +15,7 @@ const DWORD ERROR_MOD_NOT_FOUND_ = 126;
 const DWORD ERROR_PROC_NOT_FOUND_ = 127;
 const DWORD ERROR_ENVVAR_NOT_FOUND_ = 203;
 const DWORD ERROR_FILENAME_EXCED_RANGE_ = 206;
+const DWORD ERROR_DIR_NOT_ROOT_ = 144;
 const DWORD ERROR_CALL_NOT_IMPLEMENTED_ = 120;
 const DWORD ERROR_DATABASE_DOES_NOT_EXIST_ = 1065;
 const DWORD ERROR_SERVICE_MARKED_FOR_DELETE_ = 1072;
@@ -64,6 +65,9 @@ const std::map<std::string, std::vector<DocumentedError>>& ErrorTable()
         {"GetVersionExA", {E(ERROR_INSUFFICIENT_BUFFER_)}},
         {"GetFileInformationByHandle", {E(ERROR_ACCESS_DENIED), E(ERROR_INVALID_PARAMETER)}},
         {"GetFileInformationByHandleEx", {E(ERROR_ACCESS_DENIED), E(ERROR_INVALID_PARAMETER)}},
+        {"GetVolumeInformationByHandleW", {E(ERROR_ACCESS_DENIED), E(ERROR_INVALID_PARAMETER)}},
+        {"GetVolumePathNameW", {E(ERROR_FILENAME_EXCED_RANGE_), E(ERROR_INVALID_PARAMETER)}},
+        {"GetVolumeInformationW", {E(ERROR_PATH_NOT_FOUND), E(ERROR_INVALID_NAME), E(ERROR_DIR_NOT_ROOT_)}},
         {"WriteFile", {E(ERROR_DISK_FULL_), E(ERROR_ACCESS_DENIED)}},
         {"CloseHandle", {E(ERROR_INVALID_HANDLE)}},
         {"LocalFree", {E(ERROR_INVALID_HANDLE)}},
@@ -161,6 +165,10 @@ bool IsLogCall(Road road, const std::string& api)
     static const std::set<std::string> installerLog = {"GetEnvironmentVariableW",
                                                        "CreateFileW",
                                                        "GetFileInformationByHandleEx",
+                                                       "GetFileInformationByHandle",
+                                                       "GetVolumeInformationByHandleW",
+                                                       "GetVolumePathNameW",
+                                                       "GetVolumeInformationW",
                                                        "GetKernelObjectSecurity",
                                                        "GetSecurityDescriptorOwner",
                                                        "OpenProcessToken",

@@ -33,6 +33,13 @@ protected:
         LogMessage(text);
         EXPECT_EQ(GetLastError(), CALLER_ERROR);
     }
+
+    // Windows XP's kernel32, without the calls that came with Windows Vista.
+    void AsWindowsXP()
+    {
+        m().RemoveExport(u"kernel32.dll", "GetFileInformationByHandleEx");
+        m().RemoveExport(u"kernel32.dll", "GetVolumeInformationByHandleW");
+    }
 };
 
 // Each way to plant something at the log's path.
@@ -82,6 +89,22 @@ protected:
             EXPECT_EQ(m().ReadFile(LOG), VICTIM_BYTES);
         }
     }
+
+    // On FAT a planted plain file takes the messages, whoever made it; anything else is refused.
+    void ExpectOnlyAPlainFileWrittenOnFat()
+    {
+        m().VolumeOf(u'C').fileSystem = host::FileSystem::Fat;
+        if (!GetParam().refusedForItsOwner) {
+            ExpectNeitherWrittenNorFollowed();
+            return;
+        }
+        GetParam().plant(m());
+        Log(W("first\n"));
+        Log(W("second"));
+        EXPECT_EQ(LogBytes(), VICTIM_BYTES + Bytes({'f', 0, 'i', 0, 'r', 0, 's', 0, 't', 0, 0x0D, 0x0A, 0, 's', 0,
+                                                    'e', 0, 'c', 0, 'o', 0, 'n', 0, 'd', 0, 0x0D, 0x0A, 0}));
+        EXPECT_EQ(m().ReadFile(VICTIM), VICTIM_BYTES);
+    }
 };
 
 TEST_P(PlantedThing, IsNeitherWrittenNorFollowed) { ExpectNeitherWrittenNorFollowed(); }
@@ -97,19 +120,14 @@ TEST_P(PlantedThing, IsNeitherWrittenNorFollowedOnWindowsXP)
 
 // A TEMP on FAT32 or exFAT keeps no owners: a plain file there is the log whoever made it, but
 // links, junctions and folders are refused as on NTFS.
-TEST_P(PlantedThing, OnAVolumeWithoutOwnersOnlyAPlainFileIsWritten)
+TEST_P(PlantedThing, OnAVolumeWithoutOwnersOnlyAPlainFileIsWritten) { ExpectOnlyAPlainFileWrittenOnFat(); }
+
+// Windows XP has no GetVolumeInformationByHandleW: there the volume is asked by the log's path.
+TEST_P(PlantedThing, OnAVolumeWithoutOwnersOnlyAPlainFileIsWrittenOnWindowsXP)
 {
-    m().VolumeOf(u'C').fileSystem = host::FileSystem::Fat;
-    if (!GetParam().refusedForItsOwner) {
-        ExpectNeitherWrittenNorFollowed();
-        return;
-    }
-    GetParam().plant(m());
-    Log(W("first\n"));
-    Log(W("second"));
-    EXPECT_EQ(LogBytes(), VICTIM_BYTES + Bytes({'f', 0, 'i', 0, 'r', 0, 's', 0, 't', 0, 0x0D, 0x0A, 0, 's', 0,
-                                                'e', 0, 'c', 0, 'o', 0, 'n', 0, 'd', 0, 0x0D, 0x0A, 0}));
-    EXPECT_EQ(m().ReadFile(VICTIM), VICTIM_BYTES);
+    AsWindowsXP();
+    ExpectOnlyAPlainFileWrittenOnFat();
+    EXPECT_EQ(m().Calls("GetVolumeInformationByHandleW"), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(AtTheLogPath, PlantedThing, ::testing::ValuesIn(PLANTINGS),
@@ -121,6 +139,7 @@ struct Ownership {
     const char* owner;
     bool appended;
     bool onFat = false;  // TEMP is on a volume without owners (FAT32, exFAT)
+    bool onXP = false;   // kernel32 of Windows XP: the volume is asked by the log's path
 };
 
 class ExistingLog : public PlantedLog, public ::testing::WithParamInterface<Ownership> {};
@@ -129,6 +148,7 @@ TEST_P(ExistingLog, IsAppendedOnlyWhenTheProcessSystemOrAdministratorsOwnIt)
 {
     m().processUser = PROCESS_USER;
     if (GetParam().onFat) m().VolumeOf(u'C').fileSystem = host::FileSystem::Fat;
+    if (GetParam().onXP) AsWindowsXP();
     std::string earlier = Bytes({'a', 0, 0x0D, 0x0A, 0});
     m().WriteFile(LogPath(), earlier);
     m().SetOwner(LogPath(), GetParam().owner);
@@ -145,7 +165,10 @@ INSTANTIATE_TEST_SUITE_P(ByOwner, ExistingLog,
                                            Ownership{"AnotherUser", OTHER_USER, false},
                                            Ownership{"Users", "S-1-5-32-545", false},
                                            Ownership{"ProcessUserOnFat", PROCESS_USER, true, true},
-                                           Ownership{"AnotherUserOnFat", OTHER_USER, true, true}),
+                                           Ownership{"AnotherUserOnFat", OTHER_USER, true, true},
+                                           Ownership{"AnotherUserOnWindowsXP", OTHER_USER, false, false, true},
+                                           Ownership{"ProcessUserOnFatOnWindowsXP", PROCESS_USER, true, true, true},
+                                           Ownership{"AnotherUserOnFatOnWindowsXP", OTHER_USER, true, true, true}),
                          [](const ::testing::TestParamInfo<Ownership>& info) { return std::string(info.param.name); });
 
 TEST_F(PlantedLog, MissingLogIsCreatedAsTheProcesssOwnAndAppendedToNext)
@@ -173,6 +196,24 @@ TEST_F(PlantedLog, LogOnAVolumeWithoutOwnersKeepsEveryMessage)
     Log(W("four"));
     EXPECT_EQ(m().Calls("GetVolumeInformationByHandleW"), 2);
     EXPECT_EQ(LogText(), "one\ntwo\nthree\nfour\n");
+}
+
+// On Windows XP the volume is asked by the log's path: its root, then that root's flags.
+TEST_F(PlantedLog, OnWindowsXPALogOnAVolumeWithoutOwnersKeepsEveryMessage)
+{
+    AsWindowsXP();
+    m().VolumeOf(u'C').fileSystem = host::FileSystem::Fat;
+    Log(W("one"));
+    Log(W("two"));
+    Log(W("three"));
+    EXPECT_EQ(LogText(), "one\ntwo\nthree\n");
+    EXPECT_EQ(m().Calls("GetVolumePathNameW"), 2);
+    EXPECT_EQ(m().Calls("GetVolumeInformationW"), 2);
+
+    // Where the volume cannot be told, the owner decides: Everyone's log is refused.
+    m().Fail("GetVolumePathNameW", ERROR_FILENAME_EXCED_RANGE);
+    Log(W("four"));
+    EXPECT_EQ(LogText(), "one\ntwo\nthree\n");
 }
 
 // The process's user is read from its token once per load of the library; a planted log of
