@@ -4,7 +4,10 @@
 # every process of the prefix is ended at once (wineserver -k: the installation, its custom-action
 # server and the services alike). Then kill_check.exe prints what the kill left, installs the
 # package again (repairs it when the product is registered), checks the end state and uninstalls.
-#   wine_kill.sh [DELAY ...]     delays in seconds (default: 0.3 0.6 0.8 1.0)
+#   wine_kill.sh [POINT ...]     when to kill (default: 0.3 0.6 0.9 returned):
+#     a delay in seconds after msiexec's start, or "returned": as soon as drvmate.log says
+#     "Install result: ", that is while msiexec ends its script after InstallDeviceDriver
+#     returned (registers the product, commits), a moment too short to meet by a delay.
 # In a running prefix the whole msiexec /i takes about 1.2 s here: until about 0.5 s msiexec
 # starts and writes its script, InstallDeviceDriver runs from about 0.6 s, and from about 0.8 s
 # it waits after the rescan of the devices, its driver staged and installed already.
@@ -15,7 +18,7 @@ source "$(dirname "$0")/../scripts/common.sh"
 set +e
 
 delays=("$@")
-[ ${#delays[@]} -gt 0 ] || delays=(0.3 0.6 0.8 1.0)
+[ ${#delays[@]} -gt 0 ] || delays=(0.3 0.6 0.9 returned)
 tests="$ROOT/build/win64/wine-tests"
 checker="$tests/kill_check.exe"
 package="$ROOT/dist/win64/drvmate-example.msi"
@@ -63,6 +66,17 @@ check() {
     [ "$rc" -eq 0 ]
 }
 
+# Waits until drvmate.log in the prefix holds "Install result: " (UTF-16LE) or msiexec has ended.
+wait_for_result() {
+    local prefix=$1 msiexec=$2 utf16 i
+    utf16=$(printf 'Install result: ' | sed 's/./&\\x00/g')
+    for ((i = 0; i < STEP_TIMEOUT * 200; ++i)); do
+        kill -0 "$msiexec" 2>/dev/null || return
+        cat "$prefix"/drive_c/users/*/Temp/drvmate.log 2>/dev/null | grep -qaP "$utf16" && return
+        sleep 0.005
+    done
+}
+
 # One prefix is booted, the device added in it, and copied for each delay: every kill meets the
 # same fresh machine.
 template="$ROOT/build/wine-kill"
@@ -79,6 +93,7 @@ stop_prefix
 
 for delay in "${delays[@]}"; do
     label="kill at $delay s"
+    [ "$delay" != returned ] || label="kill once InstallDeviceDriver returned"
     prefix="$template-$delay"
     rm -rf "$prefix"
     cp -a "$template" "$prefix"
@@ -93,7 +108,11 @@ for delay in "${delays[@]}"; do
     started=$(date +%s%N)
     timeout "$STEP_TIMEOUT" "$WINE" msiexec /i "$(winpath "$package")" /qn /l*v 'C:\kill-msiexec.txt' >/dev/null 2>&1 &
     msiexec=$!
-    sleep "$delay"
+    if [ "$delay" = returned ]; then
+        wait_for_result "$prefix" "$msiexec"
+    else
+        sleep "$delay"
+    fi
     ended_before=
     kill -0 "$msiexec" 2>/dev/null || ended_before=1
     killed_at=$(( ($(date +%s%N) - started) / 1000000 ))
