@@ -9,6 +9,7 @@
 #include "check.h"
 
 #include <msi.h>
+#include <msiquery.h>
 #include <setupapi.h>
 #include <stdio.h>
 
@@ -129,10 +130,32 @@ std::string Joined(const std::vector<std::wstring>& names)
     return text.empty() ? "none" : text;
 }
 
-// What the prefix holds of the product, on one line.
+// The package's ProductCode, from its Property table.
+std::wstring PackageProductCode()
+{
+    MSIHANDLE database = 0, view = 0, record = 0;
+    std::wstring code;
+    if (MsiOpenDatabaseW(DistFile(L"drvmate-example.msi").c_str(), MSIDBOPEN_READONLY, &database) != ERROR_SUCCESS)
+        return code;
+    if (MsiDatabaseOpenViewW(database, L"SELECT `Value` FROM `Property` WHERE `Property`='ProductCode'", &view) ==
+            ERROR_SUCCESS &&
+        MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+        wchar_t value[64];
+        DWORD length = 64;
+        if (MsiRecordGetStringW(record, 1, value, &length) == ERROR_SUCCESS) code.assign(value, length);
+        MsiCloseHandle(record);
+    }
+    if (view) MsiCloseHandle(view);
+    MsiCloseHandle(database);
+    return code;
+}
+
+// What the prefix holds of the product, on one line: the products registered under the
+// UpgradeCode, and what Windows Installer says of the package's own ProductCode.
 void PrintState(const char* when)
 {
-    printf("  %s: products %s; staged %s; binary %s\n", when, Joined(RegisteredProducts()).c_str(),
+    printf("  %s: products %s (the package's: state %d); staged %s; binary %s\n", when,
+           Joined(RegisteredProducts()).c_str(), static_cast<int>(MsiQueryProductStateW(PackageProductCode().c_str())),
            Joined(StagedCopies()).c_str(),
            !Exists(SystemDriver())                       ? "none"
            : ReadBytes(SystemDriver()) == SampleDriver() ? "the sample's"
