@@ -153,6 +153,27 @@ PROGRAM_TIMEOUT=300
 # The last line of every test program, with the carriage return of Wine's text-mode output.
 SUMMARY_LINE=$'^[0-9]+ passed, [0-9]+ failed\r?$'
 
+# The installation cut off by a kill of the prefix's processes at a few points, then installed
+# again and uninstalled (tests/wine_kill.sh, prefixes of its own): it takes well under a minute.
+KILL_TIMEOUT=240
+
+kill_cases() {
+    local out="$logs/x64-wine_kill.txt" rc folder
+    timeout "$KILL_TIMEOUT" bash "$ROOT/tests/wine_kill.sh" > "$out" 2>&1
+    rc=$?
+    grep '^\[FAIL\]' "$out" || true
+    count "$out"
+    if ! grep -qE "$SUMMARY_LINE" "$out"; then
+        bed_fail "wine_kill.sh did not finish (exit code $rc; see build/test-logs/x64-wine_kill.txt)"
+        # What it left running in its prefixes is stopped.
+        for folder in "$ROOT"/build/wine-kill*/; do
+            WINEPREFIX="$folder" "$WINESERVER" -k >/dev/null 2>&1 || true
+        done
+    elif [ $rc -ne 0 ] && ! grep -q '^\[FAIL\]' "$out"; then
+        bed_fail "wine_kill.sh exited with $rc"
+    fi
+}
+
 # One Wine bed: a fresh prefix of its kind, every test program of one build run in it with the
 # loader of that build, the prefix's wineserver stopped afterwards. The programs take the
 # folder of their build's deliverables and the bed's kind.
@@ -181,6 +202,7 @@ wine_bed() {
                 bed_fail "$program_name exited with $rc"
             fi
         done
+        [ "$kind" != x64 ] || kill_cases
     fi
     stop_prefix
     bed_end

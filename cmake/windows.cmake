@@ -39,6 +39,12 @@ foreach(source ${WINE_TESTS})
     target_link_libraries(${name} PRIVATE setupapi cfgmgr32 ole32 msi advapi32 shlwapi shell32 newdev)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/wine-tests")
 endforeach()
+# The checker that tests/wine_kill.sh runs around the processes of a prefix that it kills.
+add_executable(kill_check tests/wine/kill_check.cpp tests/wine/check.cpp tests/wine/bytes.cpp ${LOGREAD_SOURCES})
+target_include_directories(kill_check PRIVATE tests/wine tools/logread)
+target_link_options(kill_check PRIVATE ${STATIC_RUNTIME} -mconsole -municode)
+target_link_libraries(kill_check PRIVATE setupapi msi advapi32)
+set_target_properties(kill_check PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/wine-tests")
 # The conformance cases as a Windows program, with the Windows set-up: run in the Wine beds
 # like the test programs above, and over the host layer as the host build's conformance_tests.
 file(GLOB CONFORMANCE_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/conformance/*.cpp")

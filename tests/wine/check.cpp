@@ -327,11 +327,25 @@ ProgramRun RunProgram(std::wstring commandLine, const std::wstring& folder, cons
     return run;
 }
 
+namespace {
+
+// Whether a case runs: every case when no names follow the folder and the bed, else the named.
+bool Selected(const char* name)
+{
+    if (Arguments().size() <= 2) return true;
+    for (size_t i = 2; i < Arguments().size(); ++i)
+        if (Arguments()[i] == Wide(name)) return true;
+    return false;
+}
+
+}  // namespace
+
 int wmain(int argc, wchar_t** argv)
 {
     for (int i = 1; i < argc; ++i) Arguments().push_back(argv[i]);
     int passed = 0, failed = 0;
     for (const Case& c : Cases()) {
+        if (!Selected(c.name)) continue;
         int before = failures;
         c.function();
         if (failures == before) {

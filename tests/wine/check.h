@@ -27,7 +27,8 @@ bool CheckEqual(const std::string& actual, const std::string& expected, const ch
 #define CHECK_EQ(actual, expected) CheckEqual((actual), (expected), #actual, __FILE__, __LINE__)
 
 // Arguments the program was started with, after its name: test.sh passes the folder with the
-// deliverables of this program's build (dist/win64 or dist/win32), then the bed's name.
+// deliverables of this program's build (dist/win64 or dist/win32), then the bed's name. Names
+// of cases after these two run those cases only.
 const std::wstring& Argument(int index);
 // A file of the folder with the deliverables.
 std::wstring DistFile(const wchar_t* name);
