@@ -15,6 +15,29 @@
 #include "machine.h"
 #include "msi.h"
 
+// A drvmate.log as Drvmate writes it: UTF-16LE, each line end stored as 0D 0A 00.
+inline std::string DrvmateLogBytes(const std::string& text)
+{
+    std::string bytes;
+    for (char c : text) {
+        if (c == '\n') bytes += '\r';
+        bytes += c;
+        bytes += '\0';
+    }
+    return bytes;
+}
+
+// Everything written to a temporary stream, from its start.
+inline std::string ReadBack(FILE* stream)
+{
+    std::string text;
+    std::rewind(stream);
+    char block[4096];
+    size_t n;
+    while ((n = std::fread(block, 1, sizeof block, stream)) > 0) text.append(block, n);
+    return text;
+}
+
 class MachineTest : public ::testing::Test {
 public:
     // The function a module's export hands out: a test's own, else the layer's.

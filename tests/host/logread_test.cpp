@@ -49,16 +49,6 @@ DecodedLog FedInPieces(const std::string& bytes, const std::vector<size_t>& ends
 
 DecodedLog FedWhole(const std::string& bytes) { return FedInPieces(bytes, {}); }
 
-std::string ReadBack(FILE* stream)
-{
-    std::string text;
-    std::rewind(stream);
-    char block[4096];
-    size_t n;
-    while ((n = std::fread(block, 1, sizeof block, stream)) > 0) text.append(block, n);
-    return text;
-}
-
 struct Printed {
     int result;
     std::string out;
@@ -419,15 +409,7 @@ INSTANTIATE_TEST_SUITE_P(LogReader, ExplainRoad, ::testing::ValuesIn(ROADS),
 // What cannot be explained as whole runs: each case's exit code and what it says.
 TEST(LogReader, ExplainNamesWhatIsWrongWithALogAndExitsWithItsCode)
 {
-    auto Log = [](const std::string& text) {
-        std::string bytes;
-        for (char c : text) {
-            if (c == '\n') bytes += '\r';
-            bytes += c;
-            bytes += '\0';
-        }
-        return bytes;
-    };
+    auto Log = DrvmateLogBytes;
     const std::string frame =
         "IsWow64Process: 7B8A1230\nIPROPNAME_CUSTOMACTIONDATA data {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}  "
         "\"C:\\Program Files\\Tesmar\\drivers\\\"\n";

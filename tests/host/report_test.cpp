@@ -23,25 +23,9 @@ std::string Utf16(const std::u16string& text)
     return bytes + std::string(2, '\0');
 }
 
-// A drvmate.log as Drvmate writes it: UTF-16LE, each line end stored as 0D 0A 00.
-std::string LogOf(const std::string& text)
-{
-    std::string bytes;
-    for (char c : text) {
-        if (c == '\n') bytes += '\r';
-        bytes += c;
-        bytes += '\0';
-    }
-    return bytes;
-}
-
 std::string Drained(FILE* stream)
 {
-    std::string text;
-    std::rewind(stream);
-    char block[4096];
-    size_t n;
-    while ((n = std::fread(block, 1, sizeof block, stream)) > 0) text.append(block, n);
+    std::string text = ReadBack(stream);
     std::fclose(stream);
     return text;
 }
@@ -103,8 +87,9 @@ protected:
             .ConfigFlags(CONFIGFLAG_REINSTALL);
         devices().Add(PackageClass).InstanceId(u"USB\\VID_1D6B&PID_7E57\\4").Present(false);
         devices().Add(OtherClass).InstanceId(u"ACPI\\PNP0501\\1").Present(false);
-        m().WriteFile(u"C:\\Temp\\drvmate.log",
-                      LogOf("IsWow64Process: 7B8A1230\n_Wow64DisableWow64FsRedirection: 7B8A2340 1\n"
+        m().WriteFile(
+            u"C:\\Temp\\drvmate.log",
+            DrvmateLogBytes("IsWow64Process: 7B8A1230\n_Wow64DisableWow64FsRedirection: 7B8A2340 1\n"
                             "IPROPNAME_CUSTOMACTIONDATA data {F72FE0D4-CBCB-407d-8814-9ED673D0DD6B}  "
                             "\"C:\\Program Files\\Tesmar\\drivers\\\"\nInstall ...\nremove error: 0xe0000235\n"
                             "Install result: 0\n_Wow64RevertWow64FsRedirection: 7B8A2450 1\n"));

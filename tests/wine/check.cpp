@@ -1,5 +1,6 @@
 #include "check.h"
 
+#include <msi.h>
 #include <setupapi.h>
 #include <stdio.h>
 
@@ -393,4 +394,14 @@ bool CreateSampleDevice()
     if (!ok) printf("  creating the sample device failed: %lu\n", GetLastError());
     SetupDiDestroyDeviceInfoList(set);
     return ok;
+}
+
+std::vector<std::wstring> RegisteredProducts()
+{
+    static const wchar_t UPGRADE_CODE[] = L"{6B0E3C4A-51D2-4F0B-9B5E-2C7A9E1D4F10}";
+    std::vector<std::wstring> products;
+    wchar_t code[39];
+    for (DWORD index = 0; MsiEnumRelatedProductsW(UPGRADE_CODE, 0, index, code) == ERROR_SUCCESS; ++index)
+        products.push_back(code);
+    return products;
 }

@@ -118,3 +118,5 @@ DWORD RunToEnd(std::wstring commandLine, const std::wstring& folder = std::wstri
 // A present, root-enumerated device of the driver package's class with the sample's hardware
 // ID, made as Windows' own device tools make one.
 bool CreateSampleDevice();
+// The product codes that Windows Installer has registered under the example package's UpgradeCode.
+std::vector<std::wstring> RegisteredProducts();

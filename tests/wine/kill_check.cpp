@@ -20,7 +20,6 @@
 namespace {
 
 const GUID PackageClass = {0xF72FE0D4, 0xCBCB, 0x407d, {0x88, 0x14, 0x9E, 0xD6, 0x73, 0xD0, 0xDD, 0x6B}};
-const wchar_t UPGRADE_CODE[] = L"{6B0E3C4A-51D2-4F0B-9B5E-2C7A9E1D4F10}";
 const wchar_t HARDWARE_ID[] = L"USB\\VID_1D6B&PID_7E57";
 const wchar_t INF_NAME[] = L"tesmar-sample.inf";
 const wchar_t DRIVER_NAME[] = L"tesmarsample.sys";
@@ -32,15 +31,6 @@ std::wstring InfFolder()
     wchar_t folder[MAX_PATH];
     UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
     return std::wstring(folder, length < MAX_PATH ? length : 0) + L"\\inf\\";
-}
-
-std::vector<std::wstring> RegisteredProducts()
-{
-    std::vector<std::wstring> products;
-    wchar_t code[39];
-    for (DWORD index = 0; MsiEnumRelatedProductsW(UPGRADE_CODE, 0, index, code) == ERROR_SUCCESS; ++index)
-        products.push_back(code);
-    return products;
 }
 
 // The INFs in the inf folder whose class is the package's, by name: the staged copies.
@@ -202,8 +192,9 @@ WINE_CASE(installed_again_after_the_kill)
     // installation back before the next one starts. The driver's state is checked all the same;
     // the product is then installed once more.
     if (products.empty() && RegisteredProducts().empty()) {
-        printf("  known difference: Wine's msi does not roll back an installation cut off while it "
-               "registered the product; the next /i left none registered, so it runs once more\n");
+        printf(
+            "  known difference: Wine's msi does not roll back an installation cut off while it "
+            "registered the product; the next /i left none registered, so it runs once more\n");
         CHECK(Msiexec(L"/i \"" + DistFile(L"drvmate-example.msi") + L"\"", L"install-again.txt") == 0);
     }
     PrintState("installed again");

@@ -17,7 +17,6 @@
 namespace {
 
 const wchar_t DRIVER_NAME[] = L"tesmarsample.sys";
-const wchar_t UPGRADE_CODE[] = L"{6B0E3C4A-51D2-4F0B-9B5E-2C7A9E1D4F10}";
 const DWORD INSTALL_FAILURE = 1603;  // ERROR_INSTALL_FAILURE
 const DWORD FUNCTION_FAILED = 1627;  // ERROR_FUNCTION_FAILED
 const char PLANTED_COPY[] = "a driver binary left by an earlier installation";
@@ -90,16 +89,6 @@ size_t LineAt(const std::string& text, const std::string& line, size_t from = 0)
     if (from == 0 && StartsWith(text, line + "\n")) return 0;
     size_t at = text.find("\n" + line + "\n", from);
     return at == std::string::npos ? at : at + 1;
-}
-
-// The product codes registered under the example's UpgradeCode.
-std::vector<std::wstring> RegisteredProducts()
-{
-    std::vector<std::wstring> products;
-    wchar_t code[39];
-    for (DWORD index = 0; MsiEnumRelatedProductsW(UPGRADE_CODE, 0, index, code) == ERROR_SUCCESS; ++index)
-        products.push_back(code);
-    return products;
 }
 
 void Msiexec::RemoveLeftProducts()
